@@ -1,0 +1,38 @@
+// The sample-rate constants every stage derives its coefficients from.
+#pragma once
+
+#include <cmath>
+
+struct SampleRate {
+    float fs = 1.0f;        // the clamped rate, 1 ... 192000 Hz
+    float T = 1.0f;         // 1 / fs
+    float piOverFs = 0.0f;  // pi / fs, the prewarping factor
+    // Highest frequency that may enter a prewarping tangent. Below 44100 Hz the 22000 Hz edges and
+    // cutoffs would reach half the rate, where tan() turns huge or negative and the sections
+    // become unstable; there every tuned frequency is limited to the place that 22000 Hz has at
+    // 44100 Hz. At 44100 Hz and above nothing is limited.
+    float tuningLimit = INFINITY;
+
+    static SampleRate fromHz(int sampleRate) {
+        SampleRate r;
+        float fs = static_cast<float>(sampleRate);
+        if (!(fs > 1.0f)) {
+            fs = 1.0f;
+        } else if (!(fs < 192000.0f)) {
+            fs = 192000.0f;
+        }
+        r.fs = fs;
+        r.T = 1.0f / fs;
+        r.piOverFs = 3.1415927f * r.T;
+        r.tuningLimit = fs < 44100.0f ? fs * 22000.0f / 44100.0f : INFINITY;
+        return r;
+    }
+
+    float tunable(float hz) const { return hz < tuningLimit ? hz : tuningLimit; }
+
+    // k = 1 / tan(pi f / fs), the bilinear prewarping constant of a section tuned to f Hz.
+    float prewarp(float hz) const { return 1.0f / std::tan(piOverFs * tunable(hz)); }
+
+    // The one-pole coefficient exp(-k / fs) of the time constant 1/k seconds.
+    float pole(float k) const { return std::exp(-k * T); }
+};
