@@ -173,8 +173,8 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterWantMidi = 6,      // deprecated
     audioMasterGetTime = 7,
     audioMasterProcessEvents = 8,
-    audioMasterSetTime = 9,                      // deprecated
-    audioMasterTempoAt = 10,                     // deprecated
+    audioMasterSetTime = 9,                       // deprecated
+    audioMasterTempoAt = 10,                      // deprecated
     audioMasterGetNumAutomatableParameters = 11,  // deprecated
     audioMasterGetParameterQuantization = 12,     // deprecated
     audioMasterIOChanged = 13,
@@ -184,8 +184,8 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterGetBlockSize = 17,
     audioMasterGetInputLatency = 18,
     audioMasterGetOutputLatency = 19,
-    audioMasterGetPreviousPlug = 20,        // deprecated
-    audioMasterGetNextPlug = 21,            // deprecated
+    audioMasterGetPreviousPlug = 20,          // deprecated
+    audioMasterGetNextPlug = 21,              // deprecated
     audioMasterWillReplaceOrAccumulate = 22,  // deprecated
     audioMasterGetCurrentProcessLevel = 23,
     audioMasterGetAutomationState = 24,
@@ -194,7 +194,7 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterOfflineWrite = 27,
     audioMasterOfflineGetCurrentPass = 28,
     audioMasterOfflineGetCurrentMetaPass = 29,
-    audioMasterSetOutputSampleRate = 30,     // deprecated
+    audioMasterSetOutputSampleRate = 30,          // deprecated
     audioMasterGetOutputSpeakerArrangement = 31,  // deprecated
     audioMasterGetVendorString = 32,
     audioMasterGetProductString = 33,
@@ -214,6 +214,12 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterEditFile = 47,                    // deprecated
     audioMasterGetChunkFile = 48,                // deprecated
     audioMasterGetInputSpeakerArrangement = 49,  // deprecated
+};
+
+// The precisions a host may announce through effSetProcessPrecision.
+enum VstProcessPrecision : VstInt32 {
+    kVstProcessPrecision32 = 0,
+    kVstProcessPrecision64 = 1,
 };
 
 enum VstPlugCategory : VstInt32 {
@@ -398,6 +404,9 @@ struct VstTimeInfo;
 struct VstVariableIo;
 struct VstAudioFile;
 struct VstOfflineTask;
+struct VstPatchChunkInfo;
+struct VstWindow;
+struct ERect;
 
 // Speaker arrangements.
 struct VstSpeakerProperties {
