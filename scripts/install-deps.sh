@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing need, and only when one is missing:
+# the package lists are refreshed only then, so a machine that has everything stays offline.
+#
+# Run it directly, or source it and call ensure_packages.
+
+ZELKO_PACKAGES=(
+    cmake ninja-build g++ binutils
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    wine wine64
+    libsndfile1-dev
+    clang libclang-rt-14-dev
+    dpf-plugins-vst
+)
+
+missing_packages() {
+    local package
+    for package in "${ZELKO_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            echo "$package"
+        fi
+    done
+}
+
+ensure_packages() {
+    local missing
+    missing=$(missing_packages)
+    [ -z "$missing" ] && return 0
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null; then
+            sudo=(sudo)
+        else
+            echo "*** missing packages and not root: $(echo $missing)" >&2
+            return 1
+        fi
+    fi
+    echo "Installing: $(echo $missing)"
+    "${sudo[@]}" apt-get update
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y $missing
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    ensure_packages
+fi
