@@ -27,6 +27,9 @@ struct ButterworthCoefficients {
         c.kSquared = k * k;
         return c;
     }
+
+    friend bool operator==(const ButterworthCoefficients&,
+                           const ButterworthCoefficients&) = default;
 };
 
 struct ButterworthSection {
@@ -86,6 +89,8 @@ struct EllipticCoefficients {
         c.b1 = 2.0f * (p.b0 - (p.b2 * k) * k);
         return c;
     }
+
+    friend bool operator==(const EllipticCoefficients&, const EllipticCoefficients&) = default;
 };
 
 struct EllipticSection {
