@@ -14,9 +14,8 @@ struct StereoSum {
     float right;
 };
 
-// The rungs of the gateScale ladder, indexed by ladder offset / 5 (rung 0 is offset 0, rung 11
-// offset 55), as the control-rate block computes them once per block.
-inline constexpr std::size_t gateLadderRungs = 12;
+// Position of a ladder offset in the gateScale ladder of the control-rate block: rung r holds
+// offset 5 r (rung 0 is offset 0, rung 11 offset 55).
 inline constexpr std::size_t gateRung(int ladderOffset) {
     return static_cast<std::size_t>(ladderOffset / 5);
 }
@@ -26,12 +25,12 @@ class BandSet {
     void computeConstants(const SampleRate& rate);
     void clear();
 
-    // Runs the bands in table order (12 down to 1) on x = dnrOutput and d = combDelayed, writes
+    // Runs the bands in table order (12 down to 1) on x = dnrOutput and d = combDelayed, with the
+    // block's autoEqFloor and gateScale ladder (12 rungs, indexed by gateRung), writes
     // each separated band's meter value through separationMeters (in running order: band 12's
     // field first, band 3's last) and returns leftSum and rightSum.
     StereoSum step(float x, float d, std::uint32_t ringIndex, float autoEqFloor,
-                   const float (&gateScale)[gateLadderRungs],
-                   float* const (&separationMeters)[separatedBandCount]) {
+                   const float* gateScale, float* const (&separationMeters)[separatedBandCount]) {
         const float combSum = x + d;
         const float combDifference = x - d;
         float leftSum = 0.0f;

@@ -1,0 +1,271 @@
+#include "dsp/detectors.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "dsp/sample_rate.h"
+#include "dsp/sections.h"
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// Amplitude of the component at `hz` in `signal`, from the correlation with a sine and a cosine
+// over the whole signal (single DFT bin). Callers pass whole periods, or enough of them that the
+// leakage of a partial period is negligible.
+double amplitudeAt(const std::vector<float>& signal, double hz, double fs) {
+    double re = 0.0;
+    double im = 0.0;
+    for (std::size_t n = 0; n < signal.size(); ++n) {
+        const double phase = 2.0 * pi * hz * static_cast<double>(n) / fs;
+        re += signal[n] * std::cos(phase);
+        im += signal[n] * std::sin(phase);
+    }
+    return 2.0 * std::hypot(re, im) / static_cast<double>(signal.size());
+}
+
+// Steady-state gain of a filter at `hz`: settles on a unit sine, then measures a whole number of
+// periods.
+template <typename Filter>
+double sineGain(Filter&& step, double hz, double fs, double settleSeconds) {
+    const int settle = static_cast<int>(settleSeconds * fs);
+    const int periods = std::max(4, static_cast<int>(hz * 0.5));
+    const int measure = static_cast<int>(std::lround(periods * fs / hz));
+    std::vector<float> out;
+    out.reserve(static_cast<std::size_t>(measure));
+    for (int n = 0; n < settle + measure; ++n) {
+        const float x = static_cast<float>(std::sin(2.0 * pi * hz * n / fs));
+        const float y = step(x);
+        if (n >= settle) out.push_back(y);
+    }
+    return amplitudeAt(out, hz, fs);
+}
+
+TEST(AllpassSection, ImpulseResponseUsesTheCoefficientUnsquaredAndKeepsUnitEnergy) {
+    // y[n] = a (x[n] + y[n-2]) - x[n-2]: the impulse gives a, 0, a^2 - 1, 0, a (a^2 - 1), ...
+    const float a = 0.8561711f;
+    AllpassSection section;
+    std::vector<float> response;
+    for (int n = 0; n < 20000; ++n) response.push_back(section.step(n == 0 ? 1.0f : 0.0f, a));
+    EXPECT_EQ(response[0], a);
+    EXPECT_EQ(response[1], 0.0f);
+    EXPECT_NEAR(response[2], a * a - 1.0f, 1e-7f);
+    EXPECT_EQ(response[3], 0.0f);
+    EXPECT_NEAR(response[4], a * (a * a - 1.0f), 1e-7f);
+
+    // An allpass passes all of the impulse's energy; the tail has decayed far below 1e-6.
+    double energy = 0.0;
+    for (float v : response) energy += static_cast<double>(v) * v;
+    EXPECT_NEAR(energy, 1.0, 1e-5);
+}
+
+TEST(AnalyticMagnitude, SilenceGivesTheMinus45dBFloor) {
+    AnalyticMagnitude magnitude;
+    for (int n = 0; n < 100; ++n) {
+        // sqrt(3.1622778e-5) = 0.0056234133; one float rounding of the root.
+        EXPECT_NEAR(magnitude.step(0.0f), 0.0056234133f, 1e-9f);
+    }
+}
+
+TEST(AnalyticMagnitude, SettledUnitSineStaysWithinTheNetworkRippleFrom20HzTo20kHz) {
+    // The phase difference of the two chains stays within 90 +- 13.3 degrees over the band, which
+    // bounds the magnitude of a unit sine to 0.877 ... 1.109 once the chains have settled.
+    const double fs = 44100.0;
+    for (double hz : {20.0, 31.5, 63.0, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0,
+                      12000.0, 16000.0, 20000.0}) {
+        AnalyticMagnitude magnitude;
+        float lowest = 10.0f;
+        float highest = 0.0f;
+        const int settle = 44100;  // the slowest section (a = 0.9987) needs about 0.1 s
+        for (int n = 0; n < settle + 3 * 2205; ++n) {
+            const float m = magnitude.step(static_cast<float>(std::sin(2.0 * pi * hz * n / fs)));
+            if (n >= settle) {
+                lowest = std::min(lowest, m);
+                highest = std::max(highest, m);
+            }
+        }
+        EXPECT_GE(lowest, 0.877f) << hz << " Hz";
+        EXPECT_LE(highest, 1.109f) << hz << " Hz";
+    }
+}
+
+TEST(AnalyticMagnitude, ScalesWithTheInputAndResetMatchesAFreshInstance) {
+    AnalyticMagnitude used;
+    AnalyticMagnitude fresh;
+    for (int n = 0; n < 500; ++n) used.step(static_cast<float>(std::sin(0.3 * n)));
+    used.reset();
+    for (int n = 0; n < 3000; ++n) {
+        const float x = 0.25f * static_cast<float>(std::sin(0.05 * n));
+        const float m = used.step(x);
+        EXPECT_EQ(m, fresh.step(x));
+        if (n > 2000) {
+            // A quarter-amplitude sine at 350 Hz, inside the ripple bounds scaled by 0.25.
+            EXPECT_GE(m, 0.25f * 0.877f);
+            EXPECT_LE(m, 0.25f * 1.109f);
+        }
+    }
+}
+
+TEST(SlidingWindowMaximum, HoldsASingleValueForExactly44Samples) {
+    // Start just below the counter's wrap so that the window straddles 2^32.
+    for (std::uint32_t start : {0u, 1000u, 0xFFFFFFF0u}) {
+        SlidingWindowMaximum window;
+        std::uint32_t ringIndex = start;
+        EXPECT_EQ(window.step(1.0f, ringIndex++), 1.0f);
+        for (int n = 1; n < 44; ++n) EXPECT_EQ(window.step(0.0f, ringIndex++), 1.0f) << n;
+        EXPECT_EQ(window.step(0.0f, ringIndex++), 0.0f);
+        // The slot comes round again after 64 samples, by then overwritten with zeros.
+        for (int n = 45; n < 200; ++n) EXPECT_EQ(window.step(0.0f, ringIndex++), 0.0f) << n;
+    }
+}
+
+TEST(SlidingWindowMaximum, FollowsTheLargestOfTheNewest44Values) {
+    SlidingWindowMaximum window;
+    std::vector<float> history;
+    std::uint32_t seed = 12345;
+    for (std::uint32_t ringIndex = 0; ringIndex < 1000; ++ringIndex) {
+        seed = seed * 1664525u + 1013904223u;
+        const float v = static_cast<float>(seed >> 8) / 16777216.0f;
+        history.push_back(v);
+        float expected = 0.0f;
+        for (std::size_t j = 0; j < 44 && j < history.size(); ++j) {
+            expected = std::max(expected, history[history.size() - 1 - j]);
+        }
+        EXPECT_EQ(window.step(v, ringIndex), expected);
+    }
+}
+
+struct FollowerFixture {
+    SampleRate rate = SampleRate::fromHz(44100);
+    // The peakLevel parameters: tau0 0.25 s, activity 0.5 s, smoothing 15 ms.
+    AdaptiveFollowerConstants constants{0.25f, Pole::at(rate, 2.0f), Pole::at(rate, 66.666664f)};
+    AdaptiveFollower follower;
+
+    float step(float v) { return follower.step(v, constants, rate.T); }
+};
+
+TEST(AdaptiveFollower, EqualInputIsNotRising) {
+    // From reset y = 0, so a zero input is level with the output: the activity must stay 0.
+    FollowerFixture f;
+    for (int n = 0; n < 1000; ++n) EXPECT_EQ(f.step(0.0f), 0.0f);
+    EXPECT_EQ(f.follower.activity, 0.0f);
+}
+
+TEST(AdaptiveFollower, StepUpAttacksAtOnceAndSmoothsTheOutput) {
+    FollowerFixture f;
+    f.step(1.0f);
+    EXPECT_EQ(f.follower.envelope, 1.0f);
+    EXPECT_EQ(f.follower.activity, 1.0f);
+    // The output rises with the 15 ms smoother: 1 - 1/e after 15 ms (661.5 samples).
+    for (int n = 1; n < 662; ++n) f.step(1.0f);
+    EXPECT_NEAR(f.follower.output, 1.0f - std::exp(-1.0f), 2e-3f);
+    EXPECT_EQ(f.follower.activity, 1.0f);
+}
+
+TEST(AdaptiveFollower, ReleaseTimeFallsFromTau0PlusOneSecondToTau0AsActivityDecays) {
+    FollowerFixture f;
+    const double fs = 44100.0;
+    for (int n = 0; n < 2205; ++n) f.step(1.0f);  // 50 ms rising: h = 1
+    ASSERT_EQ(f.follower.activity, 1.0f);
+
+    // After the drop, h = p_h^n = exp(-t / 0.5 s) and tau = 0.25 + max(2 (h - 0.5), 0). The release
+    // time is measured from the envelope's decay over 64 samples; single-float rounding of a pole
+    // this close to 1 limits that measurement to about 0.5 %, so 1.5 % is allowed.
+    auto expectedTau = [](double t) {
+        const double h = std::exp(-t / 0.5);
+        return 0.25 + std::max(2.0 * (h - 0.5), 0.0);
+    };
+    int n = 0;
+    for (double checkAt : {0.0, 0.1, 0.2, 0.3, 0.4, 0.6}) {
+        const int startSample = static_cast<int>(checkAt * fs);
+        while (n < startSample) {
+            f.step(0.0f);
+            ++n;
+        }
+        const double before = f.follower.envelope;
+        for (int j = 0; j < 64; ++j, ++n) f.step(0.0f);
+        const double after = f.follower.envelope;
+        const double measuredTau = -64.0 / fs / std::log(after / before);
+        const double mid = (startSample + 32) / fs;
+        EXPECT_NEAR(measuredTau, expectedTau(mid), 0.015 * expectedTau(mid)) << "t = " << mid;
+    }
+}
+
+TEST(PeakHoldAndSmoother, AttackAndReleaseFollowTheirPoles) {
+    const SampleRate rate = SampleRate::fromHz(48000);
+    const Pole pole = Pole::at(rate, 100.0f);  // 10 ms
+    PeakHold hold;
+    OnePoleSmoother smoother;
+    EXPECT_EQ(hold.step(0.5f, pole), 0.5f);  // instant attack
+    EXPECT_NEAR(smoother.step(0.5f, pole), 0.5f * (1.0f - pole.p), 1e-9f);
+    for (int n = 1; n < 480; ++n) {
+        hold.step(0.0f, pole);
+        smoother.step(1.0f, pole);
+    }
+    // After 480 more samples (10 ms), the hold has released to 1/e of its peak and the smoother
+    // has risen to 1 - 1/e of its step. Tolerance: one sample of the time constant.
+    EXPECT_NEAR(hold.output, 0.5f * std::exp(-479.0f / 480.0f), 1e-3f);
+    EXPECT_NEAR(smoother.output, 1.0f - std::exp(-1.0f), 2e-3f);
+    EXPECT_EQ(hold.step(0.3f, pole), 0.3f);  // a new peak above the decayed value is taken at once
+}
+
+TEST(FirstOrderLowpass, TenHertzHasUnityDcGainAndIsThreeDbDownAtItsCutoff) {
+    for (int fs : {44100, 96000, 22050}) {
+        const SampleRate rate = SampleRate::fromHz(fs);
+        const FirstOrderLowpassConstants c = FirstOrderLowpassConstants::at(rate, 10.0f);
+        FirstOrderLowpass lowpass;
+        float y = 0.0f;
+        for (int n = 0; n < 2 * fs; ++n) y = lowpass.step(1.0f, c);
+        // The approach to 1 stalls a few ulps of the state short (the step is below half an ulp).
+        EXPECT_NEAR(y, 1.0f, 2e-4f) << fs;
+
+        FirstOrderLowpass sine;
+        const double gain = sineGain([&](float x) { return sine.step(x, c); }, 10.0, fs, 1.0);
+        // Bilinear prewarping puts the -3 dB point exactly at 10 Hz; 0.1 % covers float rounding.
+        EXPECT_NEAR(gain, std::sqrt(0.5), 1e-3) << fs;
+        EXPECT_LT(sineGain([&](float x) { return sine.step(x, c); }, 100.0, fs, 0.5), 0.1) << fs;
+    }
+}
+
+TEST(ButterworthLowpass, ThirtyHertzHasUnityDcGainAndIsThreeDbDownAtItsCutoff) {
+    // A 30 Hz section is ill-conditioned in single precision: k^2 reaches 2.2e5 at 44100 Hz and
+    // 4.1e6 at 192000 Hz, and the rounding of a1 and a2 moves the pole pair enough to change the
+    // DC gain by 0.3 % and 3.5 % respectively. The tolerances are set by that, per rate.
+    struct Case {
+        int fs;
+        double tolerance;
+    };
+    for (Case rateCase : {Case{44100, 0.005}, Case{192000, 0.05}}) {
+        const int fs = rateCase.fs;
+        const SampleRate rate = SampleRate::fromHz(fs);
+        const ButterworthCoefficients c = ButterworthCoefficients::at(rate.prewarp(30.0f));
+        ButterworthSection section;
+        float y = 0.0f;
+        for (int n = 0; n < fs; ++n) y = section.lowpass(1.0f, c);
+        EXPECT_NEAR(y, 1.0f, rateCase.tolerance) << fs;
+        section.reset();
+        const double atCutoff =
+            sineGain([&](float x) { return section.lowpass(x, c); }, 30.0, fs, 0.5);
+        EXPECT_NEAR(atCutoff, std::sqrt(0.5), rateCase.tolerance) << fs;
+        // Second order: 40 dB per decade above the cutoff.
+        const double decadeUp =
+            sineGain([&](float x) { return section.lowpass(x, c); }, 300.0, fs, 0.2);
+        EXPECT_NEAR(20.0 * std::log10(decadeUp), -40.0, 0.5) << fs;
+    }
+}
+
+TEST(SampleRateTuning, LowRatesKeepEveryTunedFrequencyBelowHalfTheRate) {
+    // At 32000 Hz a 22000 Hz edge would lie above half the rate (tan < 0); it is limited to the
+    // place 22000 Hz has at 44100 Hz, so k stays positive and equals the 44100 Hz value.
+    const SampleRate low = SampleRate::fromHz(32000);
+    const SampleRate reference = SampleRate::fromHz(44100);
+    EXPECT_GT(low.prewarp(22000.0f), 0.0f);
+    EXPECT_NEAR(low.prewarp(22000.0f), reference.prewarp(22000.0f), 1e-4f);
+    EXPECT_EQ(low.prewarp(1000.0f), 1.0f / std::tan(low.piOverFs * 1000.0f));
+    EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / std::tan(reference.piOverFs * 22000.0f));
+}
+
+}  // namespace
