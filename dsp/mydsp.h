@@ -3,11 +3,23 @@
 
 #include <cstdint>
 
+#include "dsp/comb_decorrelator.h"
+#include "dsp/control_block.h"
 #include "dsp/dsp.h"
+#include "dsp/input_stage.h"
+#include "dsp/noise_reduction.h"
 #include "dsp/sample_rate.h"
 
+// Everything derived from the sample rate alone, recomputed by `computeConstants`.
+struct RateConstants {
+    InputStageConstants input;
+    NoiseReductionConstants noiseReduction;
+
+    friend bool operator==(const RateConstants&, const RateConstants&) = default;
+};
+
 class mydsp final : public dsp {
-public:
+  public:
     int inputCount() override { return 2; }
     int outputCount() override { return 2; }
     void declareControls(UIReal<float>* receiver) override;
@@ -24,7 +36,18 @@ public:
         process(count, inputs, outputs);
     }
 
-private:
+    // Read-only views for tests and diagnostics.
+    const SampleRate& clampedRate() const { return rate; }
+    const RateConstants& rateConstants() const { return constants; }
+    const ControlBlock& controlBlock() const { return block; }
+    std::uint32_t sampleCounter() const { return ringIndex; }
+    float dnrBandwidthMeter() const { return dnrBandwidth; }
+    float dnr2BandwidthMeter() const { return dnr2Bandwidth; }
+
+  private:
+    template <bool preciseDetector>
+    void runSamples(int count, const float* input, float* left, float* right);
+
     // Input controls: written by the parameter path at any time, read once per block.
     float dnrLpfDisable;
     float lowpassCutoff;
@@ -48,6 +71,15 @@ private:
 
     int storedSampleRate;
     SampleRate rate;
+    RateConstants constants;
+
+    // The control-rate block of the current (or last) call of process.
+    ControlBlock block;
+
+    // Signal state, zeroed by clearState.
+    InputStage input;
+    NoiseReduction noiseReduction;
+    CombDecorrelator decorrelator;
 
     // Shared counter of every delay ring; a ring of N slots is written at ringIndex & (N - 1).
     std::uint32_t ringIndex;

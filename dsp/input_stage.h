@@ -1,0 +1,108 @@
+// Input stage: band-limiting and look-ahead level normalisation of the single input channel.
+//
+//   e[n]   = lowpass^2(highpass^2(in[n]))       three elliptic sections per pass, two passes each
+//   old    = e[n - 221]                          from the 256-slot look-ahead ring
+//   p      = max(|e[n]|, |old|)
+//   env[n] = (1 - c) p + c env[n-1],  c = attack (2 ms) if p >= env[n-1], else release (0.5 s)
+//   g      = max(env[n], -90 dB)                 the input divisor, handed on to noise reduction
+//   u[n]   = old / g                             into the 128-slot normalised ring
+//
+// The envelope sees every sample 221 samples before that sample is divided by it, so a rise in
+// level has already lifted the divisor (with the 2 ms attack) when the rising samples arrive.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "dsp/delay_ring.h"
+#include "dsp/sample_rate.h"
+#include "dsp/sections.h"
+
+// Sixth-order elliptic highpass at 40 Hz and lowpass at "Lowpass Filter", each as three
+// sections (b2 s^2 + b0) / (s^2 + a1' s + a0'), run in this order.
+inline constexpr EllipticPrototype inputHighpassPrototypes[3] = {
+    {0.0017661728f, 0.0004076782f, 3.1897273f, 4.0767817f},
+    {11.0520525f, 1.4500711f, 0.74313045f, 1.4500711f},
+    {50.06381f, 0.9351402f, 0.15748216f, 0.9351402f},
+};
+inline constexpr EllipticPrototype inputLowpassPrototypes[3] = {
+    {0.0001f, 0.0004332272f, 0.78241307f, 0.2452915f},
+    {1.0f, 7.6217313f, 0.51247865f, 0.6896214f},
+    {1.0f, 53.53615f, 0.16840488f, 1.0693583f},
+};
+
+inline constexpr float inputHighpassHz = 40.0f;
+
+// Samples by which the envelope runs ahead of the sample it divides.
+inline constexpr std::uint32_t inputLookAhead = 221;
+
+// -90 dB: silence divides by this instead of by zero.
+inline constexpr float inputDivisorFloor = 3.1622778e-5f;
+
+// Largest input magnitude let into the chain: +120 dB over full scale, far beyond any real
+// signal, yet small enough that nothing downstream overflows. The largest intermediate values
+// of the chain arise in the 40 Hz input sections at 192 kHz, where the numerator product B0 w
+// reaches about 1e15 times the input, and in the band detectors, which square band signals of
+// about the input's size; at 1e6 both stay below 1e22, far from the float limit of 3.4e38. An
+// unbounded input (up to 3.4e38) would overflow the first section to infinity and leave NaN in
+// its history, which no later silence could clear.
+inline constexpr float inputLimit = 1.0e6f;
+
+// The sample as the chain reads it: NaN and infinities as silence, finite values held to
+// +-inputLimit. Every real signal passes unchanged.
+inline float admitInputSample(float in) {
+    const float finite = std::fabs(in) <= std::numeric_limits<float>::max() ? in : 0.0f;
+    return finite < -inputLimit ? -inputLimit : (finite > inputLimit ? inputLimit : finite);
+}
+
+struct InputStageConstants {
+    EllipticCoefficients highpass[3] = {};
+    float envelopeAttack = 0.0f;  // exp(-500 T), 2 ms
+    float envelopeAttackComplement = 0.0f;
+    float envelopeRelease = 0.0f;  // activityPoleSlow, exp(-2 T), 0.5 s
+    float envelopeReleaseComplement = 0.0f;
+
+    static InputStageConstants at(const SampleRate& rate);
+
+    friend bool operator==(const InputStageConstants&, const InputStageConstants&) = default;
+};
+
+struct InputStage {
+    EllipticSection highpass[6];
+    EllipticSection lowpass[6];
+    DelayRing<256> lookAheadRing;  // the filtered input e
+    float envelope = 0.0f;
+    DelayRing<128> normalisedRing;  // u, read by the noise reduction
+
+    void reset() { *this = {}; }
+
+    // Runs one input sample through the stage, writes u[n] into the normalised ring and returns
+    // the input divisor g of this sample.
+    float step(float in, std::uint32_t ringIndex, const InputStageConstants& c,
+               const EllipticCoefficients (&lowpassCoefficients)[3]) {
+        float e = admitInputSample(in);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int s = 0; s < 3; ++s) e = highpass[3 * pass + s].step(e, c.highpass[s]);
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int s = 0; s < 3; ++s) e = lowpass[3 * pass + s].step(e, lowpassCoefficients[s]);
+        }
+
+        lookAheadRing.write(ringIndex, e);
+        const float old = lookAheadRing.read(ringIndex, inputLookAhead);
+
+        const float magnitude = std::fabs(e);
+        const float oldMagnitude = std::fabs(old);
+        const float peak = magnitude > oldMagnitude ? magnitude : oldMagnitude;
+        // A peak equal to the envelope counts as rising: the attack holds a steady peak level.
+        const bool rising = peak >= envelope;
+        const float coefficient = rising ? c.envelopeAttack : c.envelopeRelease;
+        const float complement = rising ? c.envelopeAttackComplement : c.envelopeReleaseComplement;
+        envelope = complement * peak + coefficient * envelope;
+
+        const float divisor = envelope > inputDivisorFloor ? envelope : inputDivisorFloor;
+        normalisedRing.write(ringIndex, old / divisor);
+        return divisor;
+    }
+};

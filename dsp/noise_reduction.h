@@ -1,0 +1,172 @@
+// Dynamic noise reduction: a lowpass whose cutoff follows the signal's level above 1 kHz.
+//
+//   h[n]  = (k (u[n] - u[n-1]) - (1 - k) h[n-1]) / (1 + k)     1 kHz highpass of the newest u
+//   r[n]  = max(|h[n]|, 1e-5)
+//   L     = Butterworth lowpass 100 Hz (Butterworth lowpass 10 Hz (r))
+//   f2    = 50000 L held to 1000 ... 22000 Hz, or 22000 when disabled     -> "DNR2 Bandwidth"
+//   f1    = 65000 L held likewise                                        -> "DNR Bandwidth"
+//   y[n]  = (u[n-125] + u[n-126] + (kd - 1) y[n-1]) / (kd + 1),  kd = 1 / tan(pi f1 / fs)
+//   x[n]  = y[n] g                                               `dnrOutput`, level restored
+//
+// The detector looks at the newest normalised sample while the lowpass filters the one 125
+// samples older, so the cutoff has opened by the time a high-frequency onset reaches the filter.
+// f2 is not used here: its prewarped k2 is handed on to the output lowpass.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "dsp/delay_ring.h"
+#include "dsp/sample_rate.h"
+#include "dsp/sections.h"
+
+// Samples by which the noise-reduction lowpass trails its detector.
+inline constexpr std::uint32_t noiseReductionLookAhead = 125;
+
+inline constexpr float detectorHighpassHz = 1000.0f;
+inline constexpr float detectorSlowHz = 10.0f;
+inline constexpr float detectorFastHz = 100.0f;
+inline constexpr float rectifierFloor = 1e-5f;
+inline constexpr float lowestCutoffHz = 1000.0f;
+inline constexpr float highestCutoffHz = 22000.0f;
+
+// Above this rate the detector runs in double precision. At 10 Hz and rates from about 128.7 kHz
+// up, k^2 of the 10 Hz section is so large that the single-precision a0, a1 and a2 no longer sum
+// to the small positive value a stable section needs (4, in exact arithmetic): a pole leaves the
+// unit circle and on silence the level runs away, opening both cutoffs to 22000 Hz for good.
+// Every rate up to this one keeps the single-precision formulas bit for bit.
+inline constexpr float highestSinglePrecisionDetectorRate = 96000.0f;
+
+// A Butterworth lowpass section in double precision, for the detector at high rates.
+struct PreciseButterworthCoefficients {
+    double a1 = 0.0;
+    double a2 = 0.0;
+    double invA0 = 0.0;
+    double a0 = 0.0;
+
+    static PreciseButterworthCoefficients at(double k) {
+        const double sqrt2 = 1.4142135623730951;
+        PreciseButterworthCoefficients c;
+        c.a0 = (k + sqrt2) * k + 1.0;
+        c.a1 = 2.0 * (1.0 - k * k);
+        c.a2 = (k - sqrt2) * k + 1.0;
+        c.invA0 = 1.0 / c.a0;
+        return c;
+    }
+
+    friend bool operator==(const PreciseButterworthCoefficients&,
+                           const PreciseButterworthCoefficients&) = default;
+};
+
+struct PreciseButterworthSection {
+    double w1 = 0.0;
+    double w2 = 0.0;
+
+    // Runs the recursion and returns the unscaled lowpass sum w + 2 w1 + w2 (before 1/a0).
+    double lowpassSum(double in, const PreciseButterworthCoefficients& c) {
+        const double w = in - (c.a1 * w1 + c.a2 * w2) * c.invA0;
+        const double sum = (w + 2.0 * w1) + w2;
+        w2 = w1;
+        w1 = w;
+        return sum;
+    }
+};
+
+struct NoiseReductionConstants {
+    // 1 kHz highpass: k and the values derived from it.
+    float highpassK = 0.0f;
+    float highpassOneMinusK = 0.0f;
+    float highpassInvOnePlusK = 0.0f;
+    float highpassGain = 0.0f;  // -k / (1 + k)
+
+    ButterworthCoefficients detectorSlow;  // 10 Hz
+    ButterworthCoefficients detectorFast;  // 100 Hz
+    // The raw sum of the 100 Hz section times these gives the cutoffs in Hz: 50000 L and 65000 L.
+    float dnr2Scale = 0.0f;
+    float dnrScale = 0.0f;
+
+    // The detector in double precision, used instead of the above at rates where single
+    // precision fails.
+    bool preciseDetector = false;
+    PreciseButterworthCoefficients preciseDetectorSlow;
+    PreciseButterworthCoefficients preciseDetectorFast;
+    double preciseDnr2Scale = 0.0;
+    double preciseDnrScale = 0.0;
+
+    static NoiseReductionConstants at(const SampleRate& rate);
+
+    friend bool operator==(const NoiseReductionConstants&,
+                           const NoiseReductionConstants&) = default;
+};
+
+// What one sample of noise reduction hands on.
+struct NoiseReductionOutput {
+    float dnrOutput;  // x[n]
+    float k2;         // prewarped DNR2 cutoff, for the output lowpass
+    float k2PlusOne;
+    float dnr2Cutoff;  // Hz, for "DNR2 Bandwidth"
+    float dnrCutoff;   // Hz, for "DNR Bandwidth"
+};
+
+struct NoiseReduction {
+    float highpassOutput = 0.0f;  // h[n-1]
+    ButterworthSection detectorSlow;
+    ButterworthSection detectorFast;
+    PreciseButterworthSection preciseDetectorSlow;
+    PreciseButterworthSection preciseDetectorFast;
+    float lowpassOutput = 0.0f;  // y[n-1], before the level is restored
+
+    void reset() { *this = {}; }
+
+    // One sample, after the input stage has written u[n] into `normalisedRing`; `divisor` is the
+    // input stage's g of this sample. `precise` must equal `c.preciseDetector`; it is a template
+    // argument so that the choice is made once per block, not per sample.
+    template <bool precise>
+    NoiseReductionOutput step(const DelayRing<128>& normalisedRing, float divisor,
+                              std::uint32_t ringIndex, float disableCutoff,
+                              const NoiseReductionConstants& c, const SampleRate& rate) {
+        const float u = normalisedRing.read(ringIndex, 0);
+        const float u1 = normalisedRing.read(ringIndex, 1);
+        const float h =
+            (c.highpassK * (u - u1) - c.highpassOneMinusK * highpassOutput) * c.highpassInvOnePlusK;
+        highpassOutput = h;
+        const float magnitude = std::fabs(h);
+        const float rectified = magnitude < rectifierFloor ? rectifierFloor : magnitude;
+
+        float dnr2 = 0.0f;
+        float dnr = 0.0f;
+        if constexpr (precise) {
+            const double slow = preciseDetectorSlow.lowpassSum(rectified, c.preciseDetectorSlow) *
+                                c.preciseDetectorSlow.invA0;
+            const double rawSum = preciseDetectorFast.lowpassSum(slow, c.preciseDetectorFast);
+            dnr2 = static_cast<float>(rawSum * c.preciseDnr2Scale);
+            dnr = static_cast<float>(rawSum * c.preciseDnrScale);
+        } else {
+            const float slow = detectorSlow.lowpass(rectified, c.detectorSlow);
+            const float rawSum = detectorFast.lowpassSum(slow, c.detectorFast);
+            dnr2 = rawSum * c.dnr2Scale;
+            dnr = rawSum * c.dnrScale;
+        }
+
+        // The clamps run in this order; the disable cutoff wins over the detector, and the DNR2
+        // cutoff is held to the range once more after it.
+        if (!(dnr2 < highestCutoffHz)) dnr2 = highestCutoffHz;
+        if (!(dnr2 > lowestCutoffHz)) dnr2 = lowestCutoffHz;
+        if (!(disableCutoff < dnr2)) dnr2 = disableCutoff;
+        if (!(dnr2 < highestCutoffHz)) dnr2 = highestCutoffHz;
+        if (!(dnr2 > lowestCutoffHz)) dnr2 = lowestCutoffHz;
+        const float k2 = rate.prewarp(dnr2);
+
+        if (!(dnr < highestCutoffHz)) dnr = highestCutoffHz;
+        if (!(dnr > lowestCutoffHz)) dnr = lowestCutoffHz;
+        if (!(disableCutoff < dnr)) dnr = disableCutoff;
+        const float kd = rate.prewarp(dnr);
+
+        const float delayed = normalisedRing.read(ringIndex, noiseReductionLookAhead);
+        const float delayedBefore = normalisedRing.read(ringIndex, noiseReductionLookAhead + 1);
+        const float y = (delayed + delayedBefore + (kd - 1.0f) * lowpassOutput) / (kd + 1.0f);
+        lowpassOutput = y;
+
+        return {y * divisor, k2, k2 + 1.0f, dnr2, dnr};
+    }
+};

@@ -1,0 +1,132 @@
+// Drivers that run the front stages of the chain as value types, each with its own ring counter,
+// the way the processor's sample loop runs them.
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "dsp/comb_decorrelator.h"
+#include "dsp/control_block.h"
+#include "dsp/input_stage.h"
+#include "dsp/noise_reduction.h"
+#include "dsp/sample_rate.h"
+
+namespace fronttest {
+
+inline constexpr double pi = 3.14159265358979323846;
+
+inline ControlValues defaultControls() {
+    return {0.0f, 22000.0f, -60.0f, 55.0f, -6.0f};
+}
+
+// The input stage alone.
+struct InputDriver {
+    SampleRate rate;
+    InputStageConstants constants;
+    ControlBlock block;
+    InputStage stage;
+    std::uint32_t ringIndex = 0;
+    float divisor = 0.0f;
+
+    explicit InputDriver(int sampleRate, ControlValues controls = defaultControls())
+        : rate(SampleRate::fromHz(sampleRate)),
+          constants(InputStageConstants::at(rate)),
+          block(ControlBlock::compute(controls, rate)) {}
+
+    // Returns u[n]; the filtered e[n] is filtered() until the next step.
+    float step(float in) {
+        divisor = stage.step(in, ringIndex, constants, block.inputLowpass);
+        const float u = stage.normalisedRing.read(ringIndex, 0);
+        ++ringIndex;
+        return u;
+    }
+    float filtered() const { return stage.lookAheadRing.read(ringIndex - 1, 0); }
+};
+
+// Noise reduction fed straight with normalised samples, in single or double precision as the
+// rate asks for.
+struct NoiseReductionDriver {
+    SampleRate rate;
+    NoiseReductionConstants constants;
+    float disableCutoff = 0.0f;
+    DelayRing<128> normalisedRing;
+    NoiseReduction stage;
+    std::uint32_t ringIndex = 0;
+
+    explicit NoiseReductionDriver(int sampleRate, float disable = 0.0f)
+        : rate(SampleRate::fromHz(sampleRate)),
+          constants(NoiseReductionConstants::at(rate)),
+          disableCutoff(disable) {}
+
+    NoiseReductionOutput step(float u, float divisor = 1.0f) {
+        normalisedRing.write(ringIndex, u);
+        const NoiseReductionOutput out = constants.preciseDetector
+                                             ? stage.step<true>(normalisedRing, divisor, ringIndex,
+                                                                disableCutoff, constants, rate)
+                                             : stage.step<false>(normalisedRing, divisor, ringIndex,
+                                                                 disableCutoff, constants, rate);
+        ++ringIndex;
+        return out;
+    }
+};
+
+// Input stage, noise reduction and decorrelator in the processor's order: x and d of a sample.
+struct FrontChain {
+    InputDriver input;
+    NoiseReductionConstants reductionConstants;
+    NoiseReduction reduction;
+    CombDecorrelator decorrelator;
+    NoiseReductionOutput last{};
+
+    explicit FrontChain(int sampleRate, ControlValues controls = defaultControls())
+        : input(sampleRate, controls),
+          reductionConstants(NoiseReductionConstants::at(input.rate)) {}
+
+    struct Pair {
+        float x;
+        float d;
+    };
+
+    Pair step(float in) {
+        const std::uint32_t n = input.ringIndex;
+        const float g = input.stage.step(in, n, input.constants, input.block.inputLowpass);
+        last =
+            reductionConstants.preciseDetector
+                ? reduction.step<true>(input.stage.normalisedRing, g, n, input.block.disableCutoff,
+                                       reductionConstants, input.rate)
+                : reduction.step<false>(input.stage.normalisedRing, g, n, input.block.disableCutoff,
+                                        reductionConstants, input.rate);
+        const float d = decorrelator.step(last.dnrOutput, n);
+        ++input.ringIndex;
+        return {last.dnrOutput, d};
+    }
+};
+
+// Magnitude of the product of elliptic sections at f Hz, evaluated in double from the float
+// coefficients.
+inline double chainMagnitude(const EllipticCoefficients* sections, int count, double f, double fs) {
+    using complex = std::complex<double>;
+    const complex z1 = std::exp(complex(0.0, -2.0 * pi * f / fs));
+    const complex z2 = z1 * z1;
+    complex h = 1.0;
+    for (int s = 0; s < count; ++s) {
+        const EllipticCoefficients& c = sections[s];
+        const complex numerator = (double(c.b0) * (1.0 + z2) + double(c.b1) * z1) * double(c.invA0);
+        const complex denominator = 1.0 + (double(c.a1) * z1 + double(c.a2) * z2) * double(c.invA0);
+        h *= numerator / denominator;
+    }
+    return std::abs(h);
+}
+
+inline std::vector<float> sine(double amplitude, double hz, int sampleRate, int samples) {
+    std::vector<float> out(static_cast<std::size_t>(samples));
+    for (int n = 0; n < samples; ++n) {
+        out[static_cast<std::size_t>(n)] =
+            static_cast<float>(amplitude * std::sin(2.0 * pi * hz * n / sampleRate));
+    }
+    return out;
+}
+
+}  // namespace fronttest
