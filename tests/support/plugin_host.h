@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,15 @@ struct HostCall {
     VstIntPtr value;
     void* ptr;
     float opt;
+    AEffect* effect = nullptr;  // the record the plug-in passed; null before it exists
 };
 
 // The host side of the callback. One recorder serves one test at a time; it is reached through
 // a global because the callback carries no user pointer before the effect record exists.
 struct HostRecorder {
     VstIntPtr versionAnswer = 2400;
+    // Answers for the other opcodes; an opcode not listed is answered with 0.
+    std::map<VstInt32, VstIntPtr> answers;
     std::vector<HostCall> calls;
 
     static HostRecorder*& current() {
@@ -32,12 +36,14 @@ struct HostRecorder {
         return recorder;
     }
 
-    static VstIntPtr callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+    static VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                               void* ptr, float opt) {
         HostRecorder* self = current();
         if (!self) return opcode == audioMasterVersion ? 2400 : 0;
-        self->calls.push_back({opcode, index, value, ptr, opt});
-        return opcode == audioMasterVersion ? self->versionAnswer : 0;
+        self->calls.push_back({opcode, index, value, ptr, opt, effect});
+        if (opcode == audioMasterVersion) return self->versionAnswer;
+        auto answer = self->answers.find(opcode);
+        return answer == self->answers.end() ? 0 : answer->second;
     }
 
     int count(VstInt32 opcode) const {
@@ -58,7 +64,7 @@ inline PluginMain loadPluginMain(const char* path = ZELKO_PLUGIN_PATH) {
 
 // One plug-in instance driven through its effect record.
 class Plugin {
-public:
+  public:
     explicit Plugin(HostRecorder& recorder) : recorder_(recorder) {
         HostRecorder::current() = &recorder_;
         PluginMain main = loadPluginMain();
@@ -104,7 +110,7 @@ public:
         effect_->processReplacing(effect_, inputs, outputs, frames);
     }
 
-private:
+  private:
     static HostRecorder& defaultRecorder() {
         static HostRecorder recorder;
         return recorder;

@@ -1,0 +1,86 @@
+// The module must export VSTPluginMain and nothing else, on both targets: a stray export can
+// clash with a host's or another plug-in's symbol of the same name.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string runCommand(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return {};
+    std::string output;
+    char buffer[4096];
+    std::size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, count);
+    return output;
+}
+
+// `nm -D --defined-only` prints "address type name" per symbol.
+std::vector<std::string> linuxExports(const std::string& path) {
+    std::istringstream lines(
+        runCommand(std::string(ZELKO_NM) + " -D --defined-only '" + path + "' 2>&1"));
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) names.push_back(name);
+    }
+    return names;
+}
+
+TEST(Exports, SharedObjectExportsOnlyVSTPluginMain) {
+    EXPECT_EQ(linuxExports(ZELKO_PLUGIN_PATH), std::vector<std::string>{"VSTPluginMain"});
+}
+
+#ifdef ZELKO_WINDOWS_DLL
+// `objdump -p` lists the export directory's names under "[Ordinal/Name Pointer] Table" as
+// "[   0] name" lines, ending at the first blank line.
+std::vector<std::string> windowsExports(const std::string& path) {
+    std::istringstream lines(
+        runCommand(std::string(ZELKO_MINGW_OBJDUMP) + " -p '" + path + "' 2>&1"));
+    std::vector<std::string> names;
+    std::string line;
+    bool inTable = false;
+    while (std::getline(lines, line)) {
+        if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+            inTable = true;
+            continue;
+        }
+        if (!inTable) continue;
+        const auto close = line.find(']');
+        if (line.find('[') == std::string::npos || close == std::string::npos) break;
+        std::istringstream fields(line.substr(close + 1));
+        std::string name;
+        if (fields >> name) names.push_back(name);
+    }
+    return names;
+}
+
+TEST(Exports, DllExportsOnlyVSTPluginMain) {
+    EXPECT_EQ(windowsExports(ZELKO_WINDOWS_DLL), std::vector<std::string>{"VSTPluginMain"});
+}
+
+// The DLL must run on a bare Windows: the GCC and C++ runtimes are linked in statically.
+TEST(Exports, DllNeedsOnlySystemLibraries) {
+    std::istringstream lines(
+        runCommand(std::string(ZELKO_MINGW_OBJDUMP) + " -p '" + ZELKO_WINDOWS_DLL + "' 2>&1"));
+    std::vector<std::string> imports;
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto at = line.find("DLL Name: ");
+        if (at != std::string::npos) imports.push_back(line.substr(at + 10));
+    }
+    ASSERT_FALSE(imports.empty());
+    for (const auto& name : imports) {
+        EXPECT_TRUE(name == "KERNEL32.dll" || name == "msvcrt.dll") << name;
+    }
+}
+#endif
+
+}  // namespace
