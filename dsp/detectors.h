@@ -84,8 +84,14 @@ struct AnalyticMagnitude {
 // Maximum of the 44 newest values: this sample's and the 43 before it. The values live in a
 // 64-slot ring on the shared counter; the 20 oldest slots are written but never read, which keeps
 // the window a fixed, branch-free scan instead of a running-maximum structure.
+//
+// The scan runs as four interleaved maxima, so that it is not one chain of 44 dependent
+// comparisons; the values are levels (never negative), whose maximum does not depend on the
+// order in which they are compared.
 struct SlidingWindowMaximum {
     static constexpr std::uint32_t window = 44;
+    static constexpr std::uint32_t lanes = 4;
+    static_assert(window % lanes == 0);
 
     DelayRing<64> ring;
 
@@ -93,12 +99,17 @@ struct SlidingWindowMaximum {
 
     float step(float v, std::uint32_t ringIndex) {
         ring.write(ringIndex, v);
-        float m = v;
-        for (std::uint32_t j = 1; j < window; ++j) {
-            const float slot = ring.read(ringIndex, j);
-            m = slot > m ? slot : m;
+        float lane[lanes];
+        for (std::uint32_t k = 0; k < lanes; ++k) lane[k] = ring.read(ringIndex, k);
+        for (std::uint32_t j = lanes; j < window; j += lanes) {
+            for (std::uint32_t k = 0; k < lanes; ++k) {
+                const float slot = ring.read(ringIndex, j + k);
+                lane[k] = slot > lane[k] ? slot : lane[k];
+            }
         }
-        return m;
+        const float low = lane[1] > lane[0] ? lane[1] : lane[0];
+        const float high = lane[3] > lane[2] ? lane[3] : lane[2];
+        return high > low ? high : low;
     }
 };
 
