@@ -1,0 +1,139 @@
+// Every failure gives one plain sentence on standard error and its own exit status, and leaves
+// the folder exactly as it was: no partial output, no replaced input.
+
+#include <chrono>
+#include <thread>
+
+#include "tests/tools/render_support.h"
+
+namespace rendertest {
+namespace {
+
+class RendererFailuresTest : public RendererTest {
+  protected:
+    void SetUp() override {
+        RendererTest::SetUp();
+        writeSound(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+                   testSignal(4410, 440.0, 44100));
+        writeSound(path("duo.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
+                   testSignal(8820, 440.0, 44100));
+        std::ofstream(path("notes.wav")) << "these are words, not samples\n";
+        std::ofstream(path("module.so")) << "not a shared library\n";
+        before_ = files();
+    }
+
+    // Runs the renderer and checks the failure's status, its one sentence, and that the work
+    // folder is unchanged.
+    RunResult expectFailure(const std::vector<std::string>& arguments, int status,
+                            const std::string& phrase) {
+        const auto result = run(arguments);
+        EXPECT_EQ(result.status, status) << result.err;
+        EXPECT_EQ(result.err.rfind("zelko-render: ", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(phrase), std::string::npos) << result.err;
+        EXPECT_EQ(files(), before_);
+        return result;
+    }
+
+    std::vector<std::string> before_;
+};
+
+TEST_F(RendererFailuresTest, UsageErrors) {
+    expectFailure({"in.wav", "--frobnicate"}, 2, "Unknown option \"--frobnicate\"");
+    expectFailure({}, 2, "No input given");
+    expectFailure({"in.wav", "--block", "0"}, 2, "--block needs a whole number");
+    expectFailure({"in.wav", "--format", "mp4"}, 2, "Unknown output format \"mp4\"");
+    expectFailure({"in.wav", "--param", "Lowpass Filter"}, 2, "has no '='");
+    expectFailure({"duo.wav", "--channel", "3"}, 2, "has 2 channels, so it has no channel 3");
+    expectFailure({"in.wav", "duo.wav", "-o", "x.wav"}, 2, "--output names one file");
+}
+
+TEST_F(RendererFailuresTest, InputsThatCannotBeRead) {
+    expectFailure({"missing.wav"}, 3, "\"missing.wav\" does not exist");
+    expectFailure({"notes.wav"}, 3, "\"notes.wav\" is not an audio file that can be read");
+    // A batch with one bad input renders none of them.
+    expectFailure({"in.wav", "missing.wav", "-d", "out"}, 3, "does not exist");
+}
+
+TEST_F(RendererFailuresTest, ModulesThatAreNotVstEffects) {
+    expectFailure({"in.wav", "--plugin", "module.so"}, 4, "Cannot load the plug-in module");
+    expectFailure({"in.wav", "--plugin", "absent.so"}, 4, "Cannot load the plug-in module");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(3)}, 4, "has no VSTPluginMain entry");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(1)}, 4,
+                  "returned something other than an effect record");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(2)}, 4, "refused to create an effect");
+    expectFailure({"--list-params", "--plugin", fixturePlugin(3)}, 4, "has no VSTPluginMain");
+}
+
+TEST_F(RendererFailuresTest, ParametersThatDoNotExist) {
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "Volume=3"}, 5,
+                  "no parameter named \"Volume\"");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "4=0.5n"}, 5,
+                  "numbered from 0 to 3");
+    expectFailure({"in.wav", "--param", "Lowpass Filtre=15000"}, 5,
+                  "no parameter named \"Lowpass Filtre\"");
+}
+
+TEST_F(RendererFailuresTest, ValuesThatAreOutOfRangeOrNotNumbers) {
+    const std::string fixture = fixturePlugin();
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=30"}, 6,
+                  "\"30\" is out of range for \"Gain\" (-24.0 to 24.0)");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Cutoff=10"}, 6, "out of range");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=loud"}, 6,
+                  "\"loud\" for \"Gain\" is not a number");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=3 kHz"}, 6, "is not a number");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "0=1.5n"}, 6, "outside 0 to 1");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Route=4"}, 6,
+                  "shows \"Both\" to \"Right\" rather than numbers");
+    expectFailure({"in.wav", "--param", "Lowpass Filter=500"}, 6, "out of range");
+    expectFailure({"in.wav", "--param", "Output AGC Threshold=minus six"}, 6, "not a number");
+}
+
+TEST_F(RendererFailuresTest, ExistingOutputsAreKeptUnlessForced) {
+    std::ofstream(path("taken.wav")) << "an earlier rendering";
+    before_ = files();
+    expectFailure({"in.wav", "-o", "taken.wav"}, 7, "already exists; --force replaces it");
+    EXPECT_EQ(readFile(path("taken.wav")), "an earlier rendering");
+
+    ASSERT_EQ(run({"in.wav", "-o", "taken.wav", "--force", "-q"}).status, 0);
+    EXPECT_EQ(readSound(path("taken.wav")).frames(), 4410);
+}
+
+TEST_F(RendererFailuresTest, TheInputIsNeverReplaced) {
+    const std::string original = readFile(path("in.wav"));
+    expectFailure({"in.wav", "-o", "in.wav", "--force"}, 7, "never replaces its input");
+    expectFailure({"in.wav", "-o", "./in.wav", "--force"}, 7, "never replaces its input");
+    // Writing a folder's files into the same folder would replace them.
+    expectFailure({"in.wav", "-d", ".", "--force"}, 7, "never replaces its input");
+    EXPECT_EQ(readFile(path("in.wav")), original);
+}
+
+TEST_F(RendererFailuresTest, TwoInputsOntoOneOutputAreRefused) {
+    fs::create_directory(path("other"));
+    fs::copy_file(path("in.wav"), path("other/in.wav"));
+    before_ = files();
+    expectFailure({"in.wav", "other/in.wav", "-d", "out"}, 7, "would both be written");
+}
+
+TEST_F(RendererFailuresTest, AnOutputThatCannotBeWritten) {
+    expectFailure({"in.wav", "-o", "notes.wav/out.wav"}, 8, "Cannot create");
+    expectFailure({"in.wav", "-o", "no/such/folder/out.wav"}, 8, "Cannot create");
+}
+
+TEST_F(RendererFailuresTest, AnInterruptedRenderLeavesNothingBehind) {
+    // An hour of demo programme takes far longer than the moment the test waits.
+    RendererProcess process({"--demo", "--demo-seconds", "3600", "-o", "long.wav", "-q"}, dir_);
+    bool writing = false;
+    for (int attempt = 0; attempt < 400 && !writing; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        for (const auto& name : files()) writing |= name.find(".partial-") != std::string::npos;
+    }
+    ASSERT_TRUE(writing) << "the renderer never started writing";
+    kill(process.pid(), SIGTERM);
+    const auto result = process.wait();
+    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_EQ(files(), before_);
+}
+
+}  // namespace
+}  // namespace rendertest

@@ -1,0 +1,134 @@
+// Files in and out: formats, lengths, rates, mixing, naming, batches and the demo, with our own
+// plug-in unless a test needs a plug-in whose output it can predict.
+
+#include "tests/tools/render_support.h"
+
+namespace rendertest {
+namespace {
+
+class RendererFilesTest : public RendererTest {};
+
+TEST_F(RendererFilesTest, MonoWavGivesStereoWavOfTheSameLengthRateAndEncoding) {
+    // 22050 frames: a length that no block size divides.
+    writeSound(path("voice.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+               testSignal(22050, 330.0, 44100));
+    const auto result = run({"voice.wav"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Sound sound = readSound(path("voice-stereo.wav"));
+    EXPECT_EQ(sound.channels(), 2);
+    EXPECT_EQ(sound.frames(), 22050);
+    EXPECT_EQ(sound.info.samplerate, 44100);
+    EXPECT_EQ(sound.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    // One summary line naming input and output, and the files are exactly these two.
+    EXPECT_NE(result.out.find("voice.wav -> voice-stereo.wav: 0.500 s at 44100 Hz"),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(files(), (std::vector<std::string>{"voice-stereo.wav", "voice.wav"}));
+}
+
+TEST_F(RendererFilesTest, StereoFlacGivesStereoFlac) {
+    std::vector<float> stereo;
+    const auto left = testSignal(30000, 250.0, 48000, 0.4f, 1);
+    const auto right = testSignal(30000, 700.0, 48000, 0.4f, 2);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        stereo.push_back(left[i]);
+        stereo.push_back(right[i]);
+    }
+    writeSound(path("duo.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, stereo);
+    const auto result = run({"duo.flac", "-q"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    const Sound sound = readSound(path("duo-stereo.flac"));
+    EXPECT_EQ(sound.channels(), 2);
+    EXPECT_EQ(sound.frames(), 30000);
+    EXPECT_EQ(sound.info.samplerate, 48000);
+    EXPECT_EQ(sound.info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+}
+
+// 3 Band EQ passes its first input through at its defaults (see render_third_party_test.cpp),
+// which shows exactly what the renderer fed it.
+TEST_F(RendererFilesTest, StereoInputIsFedAsItsMonoMixOrAsTheChosenChannel) {
+    if (!fs::exists(dpfPlugin("3BandEQ"))) GTEST_SKIP() << "dpf-plugins-vst is not installed";
+    std::vector<float> stereo;
+    const auto left = testSignal(20000, 250.0, 48000, 0.4f, 1);
+    const auto right = testSignal(20000, 700.0, 48000, 0.4f, 2);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        stereo.push_back(left[i]);
+        stereo.push_back(right[i]);
+    }
+    writeSound(path("duo.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, stereo);
+    const Sound written = readSound(path("duo.flac"));  // as quantised to 24 bits
+
+    ASSERT_EQ(run({"duo.flac", "-o", "mix.flac", "--plugin", dpfPlugin("3BandEQ")}).status, 0);
+    ASSERT_EQ(
+        run({"duo.flac", "-o", "second.flac", "--channel", "2", "--plugin", dpfPlugin("3BandEQ")})
+            .status,
+        0);
+    const Sound mix = readSound(path("mix.flac"));
+    const Sound second = readSound(path("second.flac"));
+    ASSERT_EQ(mix.frames(), 20000);
+    ASSERT_EQ(second.frames(), 20000);
+    // Two steps of 24-bit quantisation (2^-23 each) bound the difference; the plug-in's own
+    // rounding is far below that.
+    const float tolerance = 2.5f / 8388608.0f;
+    for (long i = 0; i < 20000; ++i) {
+        const float mean = 0.5f * (written.at(i, 0) + written.at(i, 1));
+        ASSERT_NEAR(mix.at(i, 0), mean, tolerance) << i;
+        ASSERT_NEAR(second.at(i, 0), written.at(i, 1), tolerance) << i;
+    }
+}
+
+TEST_F(RendererFilesTest, FormatFollowsOptionsAndTheOutputName) {
+    writeSound(path("a.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+               testSignal(4800, 440.0, 48000));
+    ASSERT_EQ(run({"a.wav", "-o", "b.flac", "-q"}).status, 0);
+    EXPECT_EQ(readSound(path("b.flac")).info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    ASSERT_EQ(run({"a.wav", "--format", "aiff", "--subtype", "float", "-q"}).status, 0);
+    EXPECT_EQ(readSound(path("a-stereo.aiff")).info.format, SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+    ASSERT_EQ(run({"a.wav", "-o", "c.ogg", "-q"}).status, 0);
+    EXPECT_EQ(readSound(path("c.ogg")).info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    EXPECT_EQ(readSound(path("c.ogg")).frames(), 4800);
+    // FLAC holds no float samples: asking for both is a usage error, and nothing is written.
+    const auto refused = run({"a.wav", "-o", "d.flac", "--subtype", "float"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_FALSE(fs::exists(path("d.flac")));
+}
+
+TEST_F(RendererFilesTest, BatchWritesEveryInputIntoTheOutputFolderUnderItsOwnName) {
+    writeSound(path("one.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 1,
+               testSignal(1000, 440.0, 44100));
+    writeSound(path("two.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 32000, 1,
+               testSignal(2000, 440.0, 32000));
+    const auto result = run({"one.wav", "two.flac", "--output-dir", "stereo"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Sound one = readSound(path("stereo/one.wav"));
+    const Sound two = readSound(path("stereo/two.flac"));
+    EXPECT_EQ(one.frames(), 1000);
+    EXPECT_EQ(one.info.samplerate, 44100);
+    EXPECT_EQ(two.frames(), 2000);
+    EXPECT_EQ(two.info.samplerate, 32000);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
+}
+
+TEST_F(RendererFilesTest, DemoWritesAStereoRenderingOfItsProgramme) {
+    const auto result = run({"--demo", "-o", "demo.wav"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Sound sound = readSound(path("demo.wav"));
+    EXPECT_EQ(sound.channels(), 2);
+    EXPECT_EQ(sound.info.samplerate, 48000);
+    EXPECT_EQ(sound.frames(), 12 * 48000);
+
+    // The dry programme is mono, of the same length, and has sound in every section.
+    ASSERT_EQ(run({"--demo", "--dry", "-o", "dry.wav", "-q"}).status, 0);
+    const Sound dry = readSound(path("dry.wav"));
+    ASSERT_EQ(dry.channels(), 1);
+    ASSERT_EQ(dry.frames(), 12 * 48000);
+    for (int section = 0; section < 4; ++section) {
+        const auto begin = dry.samples.begin() + section * 3 * 48000;
+        const std::vector<float> part(begin, begin + 3 * 48000);
+        EXPECT_GT(rms(part), 0.01) << "section " << section;
+    }
+}
+
+}  // namespace
+}  // namespace rendertest

@@ -1,0 +1,207 @@
+#include "tools/render/cli.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "tools/render/audio_io.h"
+#include "tools/render/failure.h"
+
+namespace render {
+
+namespace {
+
+constexpr int kLargestBlock = 65536;
+constexpr double kLongestDemoSeconds = 24.0 * 3600.0;
+
+long parseInteger(const std::string& option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high) {
+        throw Failure(ExitStatus::kUsage, option + " needs a whole number from " +
+                                              std::to_string(low) + " to " + std::to_string(high) +
+                                              ", not " + quoted(text) + ".");
+    }
+    return value;
+}
+
+}  // namespace
+
+Options parseCommandLine(const std::vector<std::string>& arguments) {
+    Options options;
+    bool onlyInputsFollow = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        if (onlyInputsFollow || argument == "-" || argument.empty() || argument[0] != '-') {
+            options.inputs.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            onlyInputsFollow = true;
+            continue;
+        }
+        // "--name=value" is the same as "--name value".
+        std::string attached;
+        bool hasAttached = false;
+        if (argument.rfind("--", 0) == 0) {
+            const auto equals = argument.find('=');
+            if (equals != std::string::npos) {
+                attached = argument.substr(equals + 1);
+                argument.resize(equals);
+                hasAttached = true;
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (hasAttached) return attached;
+            if (i + 1 >= arguments.size()) {
+                throw Failure(ExitStatus::kUsage, argument + " needs a value.");
+            }
+            return arguments[++i];
+        };
+        auto flag = [&](bool& target) {
+            if (hasAttached) {
+                throw Failure(ExitStatus::kUsage, argument + " takes no value.");
+            }
+            target = true;
+        };
+
+        if (argument == "-o" || argument == "--output") {
+            options.output = value();
+        } else if (argument == "-d" || argument == "--output-dir") {
+            options.outputDir = value();
+        } else if (argument == "--plugin") {
+            options.plugin = value();
+        } else if (argument == "-p" || argument == "--param") {
+            options.parameters.push_back(value());
+        } else if (argument == "--channel") {
+            options.channel = static_cast<int>(parseInteger(argument, value(), 1, 1024));
+        } else if (argument == "--format") {
+            options.format = value();
+            if (!containerFromName(options.format)) {
+                throw Failure(ExitStatus::kUsage, "Unknown output format " +
+                                                      quoted(options.format) + "; known are " +
+                                                      containerNames() + ".");
+            }
+        } else if (argument == "--subtype") {
+            options.subtype = value();
+            if (!encodingFromName(options.subtype, 0)) {
+                throw Failure(ExitStatus::kUsage, "Unknown sample format " +
+                                                      quoted(options.subtype) + "; known are " +
+                                                      encodingNames() + ".");
+            }
+        } else if (argument == "--block") {
+            options.blockSize = static_cast<int>(parseInteger(argument, value(), 1, kLargestBlock));
+        } else if (argument == "--no-latency-compensation") {
+            bool raw = false;
+            flag(raw);
+            options.latencyCompensation = !raw;
+        } else if (argument == "--list-params") {
+            flag(options.listParameters);
+        } else if (argument == "--demo") {
+            flag(options.demo);
+        } else if (argument == "--demo-seconds") {
+            const std::string text = value();
+            char* end = nullptr;
+            options.demoSeconds = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !std::isfinite(options.demoSeconds) ||
+                options.demoSeconds <= 0.0 || options.demoSeconds > kLongestDemoSeconds) {
+                throw Failure(ExitStatus::kUsage,
+                              "--demo-seconds needs a length in seconds, up to a day, not " +
+                                  quoted(text) + ".");
+            }
+        } else if (argument == "--dry") {
+            flag(options.dry);
+        } else if (argument == "-f" || argument == "--force") {
+            flag(options.force);
+        } else if (argument == "-q" || argument == "--quiet") {
+            flag(options.quiet);
+        } else if (argument == "-h" || argument == "--help") {
+            flag(options.help);
+        } else if (argument == "--version") {
+            flag(options.version);
+        } else {
+            throw Failure(ExitStatus::kUsage,
+                          "Unknown option " + quoted(argument) + "; --help lists the options.");
+        }
+    }
+
+    if (options.help || options.version) return options;
+    if (options.listParameters) {
+        if (!options.inputs.empty() || options.demo) {
+            throw Failure(ExitStatus::kUsage, "--list-params takes no input and no --demo.");
+        }
+        return options;
+    }
+    if (options.demo && !options.inputs.empty()) {
+        throw Failure(ExitStatus::kUsage, "--demo renders its own programme and takes no input.");
+    }
+    if (!options.demo && (options.dry || options.demoSeconds > 0.0)) {
+        throw Failure(ExitStatus::kUsage, "--dry and --demo-seconds go with --demo.");
+    }
+    if (!options.demo && options.inputs.empty()) {
+        throw Failure(ExitStatus::kUsage,
+                      "No input given; name one or more audio files, or use --demo.");
+    }
+    if (!options.output.empty() && !options.outputDir.empty()) {
+        throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
+    }
+    if (!options.output.empty() && options.inputs.size() > 1) {
+        throw Failure(ExitStatus::kUsage,
+                      "--output names one file; for several inputs give --output-dir.");
+    }
+    return options;
+}
+
+std::string usageText() {
+    return "Usage: zelko-render [options] INPUT...\n"
+           "       zelko-render --demo [options]\n"
+           "       zelko-render --list-params [--plugin PATH] [--param NAME=VALUE]...\n"
+           "\n"
+           "Turns mono recordings into stereo with a VST 2.4 plug-in: the Zelko Comb Stereo\n"
+           "Processor unless --plugin names another. A mono input is fed as it is, an input\n"
+           "with more channels as its mono mix. The output is stereo at the input's rate, in\n"
+           "the input's format, with the input's length, lined up with it sample for sample.\n"
+           "\n"
+           "Outputs:\n"
+           "  -o, --output FILE       the output file (one input, or --demo); its extension\n"
+           "                          picks the format when it names one\n"
+           "  -d, --output-dir DIR    a folder for the outputs; each keeps its input's name\n"
+           "                          (without either, INPUT-stereo.EXT beside each input)\n"
+           "      --format NAME       output format: " +
+           containerNames() +
+           "\n"
+           "      --subtype NAME      sample format: " +
+           encodingNames() +
+           "\n"
+           "  -f, --force             replace outputs that already exist\n"
+           "\n"
+           "Processing:\n"
+           "      --plugin PATH       the VST 2.4 module to run\n"
+           "  -p, --param NAME=VALUE  set a parameter, by name or by index (repeatable).\n"
+           "                          VALUE is a number in the plug-in's units (15000, -6,\n"
+           "                          -6dB), on/off (also true/false, yes/no), a text the\n"
+           "                          parameter shows, or a normalised value with an n\n"
+           "                          suffix (0.4n)\n"
+           "      --list-params       print the parameters, after any --param, and exit\n"
+           "      --channel N         feed channel N (counted from 1) instead of the mix\n"
+           "      --block N           frames per processing block (default 512)\n"
+           "      --no-latency-compensation\n"
+           "                          write the plug-in's output as it comes, delayed by\n"
+           "                          its latency, instead of lining it up with the input\n"
+           "\n"
+           "Demo:\n"
+           "      --demo              render a built-in programme of tones, a melody, noise\n"
+           "                          and clicks (default output demo-stereo.wav)\n"
+           "      --demo-seconds S    make the programme S seconds long (it repeats)\n"
+           "      --dry               write the programme itself, mono, without the plug-in\n"
+           "\n"
+           "  -q, --quiet             no progress bar and no summary lines\n"
+           "  -h, --help              this text\n"
+           "      --version           the renderer's version\n"
+           "\n"
+           "Exit status: 0 done, 2 usage error, 3 input missing or unreadable, 4 plug-in not\n"
+           "loadable or not a VST 2.4 effect, 5 unknown parameter, 6 parameter value not a\n"
+           "number or out of range, 7 output exists (without --force) or would replace an\n"
+           "input, 8 output could not be written, 130 interrupted.\n";
+}
+
+}  // namespace render

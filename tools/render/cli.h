@@ -1,0 +1,36 @@
+// The renderer's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace render {
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output;                   // -o: one output file
+    std::string outputDir;                // -d: a folder for the outputs of many inputs
+    std::string plugin;                   // empty: the plug-in built with the renderer
+    std::vector<std::string> parameters;  // "NAME=VALUE" as typed
+    int channel = 0;                      // from 1; 0 takes the mono mix
+    std::string format;                   // output container, empty to keep the input's
+    std::string subtype;                  // output encoding, empty to keep the input's
+    int blockSize = 512;
+    bool latencyCompensation = true;
+    bool listParameters = false;
+    bool demo = false;
+    double demoSeconds = 0.0;  // 0: the programme's own length
+    bool dry = false;
+    bool force = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the arguments after the program name; fails with ExitStatus::kUsage.
+Options parseCommandLine(const std::vector<std::string>& arguments);
+
+// The text --help prints.
+std::string usageText();
+
+}  // namespace render

@@ -1,0 +1,129 @@
+#include "tools/render/render_loop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "tools/render/audio_io.h"
+#include "tools/render/plugin_module.h"
+#include "tools/render/progress.h"
+
+namespace render {
+
+namespace {
+
+float peakOf(const float* samples, int frames, float peak) {
+    for (int i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
+std::string formatDuration(double seconds) {
+    char text[64];
+    if (seconds < 60.0) {
+        std::snprintf(text, sizeof text, "%.3f s", seconds);
+    } else {
+        const auto whole = static_cast<long long>(seconds);
+        const double fraction = seconds - static_cast<double>(whole);
+        const long long hours = whole / 3600;
+        const long long minutes = whole / 60 % 60;
+        const double rest = static_cast<double>(whole % 60) + fraction;
+        if (hours > 0) {
+            std::snprintf(text, sizeof text, "%lld:%02lld:%06.3f", hours, minutes, rest);
+        } else {
+            std::snprintf(text, sizeof text, "%lld:%06.3f", minutes, rest);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
+                                  SoundFileWriter& writer, bool compensateLatency,
+                                  ProgressBar& progress) {
+    const auto start = std::chrono::steady_clock::now();
+    const int block = plugin.blockSize();
+    RenderSummary summary;
+    summary.sampleRate = source.sampleRate();
+
+    plugin.resume();
+    // Read after resuming: a plug-in may settle its latency only once it is switched on.
+    std::int64_t toDiscard = compensateLatency ? plugin.latency() : 0;
+    std::int64_t inputFrames = 0;
+    bool inputEnded = false;
+    std::int64_t written = 0;
+    while (true) {
+        float* input = plugin.input();
+        int got = 0;
+        if (!inputEnded) {
+            got = source.read(input, block);
+            inputFrames += got;
+            inputEnded = got < block;
+        }
+        std::fill(input + got, input + block, 0.0f);
+        if (inputEnded && written >= inputFrames) break;
+
+        // Every block has the announced size; after the end it carries silence.
+        plugin.process(block);
+
+        const int skip = static_cast<int>(std::min<std::int64_t>(toDiscard, block));
+        toDiscard -= skip;
+        const std::int64_t stillWanted =
+            inputEnded ? inputFrames - written : std::numeric_limits<std::int64_t>::max();
+        const int count = static_cast<int>(std::min<std::int64_t>(block - skip, stillWanted));
+        if (count > 0) {
+            writer.write(plugin.left() + skip, plugin.right() + skip, count);
+            summary.peak = peakOf(plugin.left() + skip, count, summary.peak);
+            summary.peak = peakOf(plugin.right() + skip, count, summary.peak);
+            written += count;
+        }
+        progress.update(inputEnded ? written : inputFrames);
+    }
+    plugin.suspend();
+
+    summary.frames = written;
+    summary.elapsedSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return summary;
+}
+
+RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
+                         ProgressBar& progress) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<float> buffer(static_cast<std::size_t>(blockSize));
+    RenderSummary summary;
+    summary.sampleRate = source.sampleRate();
+    while (true) {
+        const int got = source.read(buffer.data(), blockSize);
+        if (got <= 0) break;
+        writer.write(buffer.data(), buffer.data(), got);
+        summary.peak = peakOf(buffer.data(), got, summary.peak);
+        summary.frames += got;
+        progress.update(summary.frames);
+        if (got < blockSize) break;
+    }
+    summary.elapsedSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return summary;
+}
+
+std::string describe(const RenderSummary& summary) {
+    const double duration = summary.sampleRate > 0.0 ? summary.frames / summary.sampleRate : 0.0;
+    char text[160];
+    const double factor = duration > 0.0 ? summary.elapsedSeconds / duration : 0.0;
+    const double speed = summary.elapsedSeconds > 0.0 ? duration / summary.elapsedSeconds : 0.0;
+    char peak[32];
+    if (summary.peak > 0.0f) {
+        std::snprintf(peak, sizeof peak, "%.1f dBFS", 20.0 * std::log10(summary.peak));
+    } else {
+        std::snprintf(peak, sizeof peak, "-inf dBFS");
+    }
+    std::snprintf(text, sizeof text, "%s at %.0f Hz, real-time factor %.4f (%.0fx), peak %s",
+                  formatDuration(duration).c_str(), summary.sampleRate, factor, speed, peak);
+    return text;
+}
+
+}  // namespace render
