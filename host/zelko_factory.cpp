@@ -1,27 +1,20 @@
-// temporary placeholder: a pass-through effect that stands in for the plug-in class until it
-// lands, so that the module builds and the host-interface tests can load it.
-#include "host/AudioEffectX.h"
+// Creation of the plug-in object: the processor declares its controls into a fresh collector
+// before anything initialises it, then the plug-in is built around both.
+#include <memory>
+#include <utility>
 
-namespace {
+#include "controls/vstUI.h"
+#include "dsp/mydsp.h"
+#include "host/Zelko.h"
 
-class PlaceholderEffect : public AudioEffectX {
-  public:
-    explicit PlaceholderEffect(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, 0) {
-        setNumInputs(2);
-        setNumOutputs(2);
-        canProcessReplacing(true);
-    }
-
-    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override {
-        for (VstInt32 i = 0; i < sampleFrames; ++i) {
-            outputs[0][i] = inputs[0][i];
-            outputs[1][i] = inputs[0][i];
-        }
-    }
-};
-
-}  // namespace
+Zelko* createZelko(audioMasterCallback audioMaster, dsp* processor) {
+    std::unique_ptr<dsp> owned(processor);
+    if (!owned) return nullptr;
+    auto collector = std::make_unique<vstUI>();
+    owned->declareControls(collector.get());
+    return new Zelko(audioMaster, std::move(owned), std::move(collector));
+}
 
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new PlaceholderEffect(audioMaster);
+    return createZelko(audioMaster, new mydsp);
 }
