@@ -29,8 +29,11 @@ float noteFrequency(int note) {
 
 VstInt32 Zelko::processEvents(VstEvents* events) {
     if (events == nullptr || events->numEvents < 0) return 1;
+    // The record declares two entries and carries numEvents of them: they are read through a
+    // plain pointer, since indexing the declared array past its second entry is undefined.
+    VstEvent* const* entries = events->events;
     for (VstInt32 e = 0; e < events->numEvents; ++e) {
-        const VstEvent* event = events->events[e];
+        const VstEvent* event = entries[e];
         if (event == nullptr || event->type != kVstMidiType) continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
         const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;
