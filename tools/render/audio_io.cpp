@@ -163,13 +163,13 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
     : path_(path), channel_(channel) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        throw Failure(ExitStatus::kInput, "The input " + quoted(path) + " does not exist.");
+        throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " does not exist.");
     }
     if (S_ISDIR(status.st_mode)) {
-        throw Failure(ExitStatus::kInput, "The input " + quoted(path) + " is a folder.");
+        throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " is a folder.");
     }
     if (access(path.c_str(), R_OK) != 0) {
-        throw Failure(ExitStatus::kInput, "The input " + quoted(path) + " cannot be read (" +
+        throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
                                               std::strerror(errno) + ").");
     }
     file_ = sf_open(path.c_str(), SFM_READ, &info_);
@@ -178,7 +178,7 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) {
             reason.pop_back();
         }
-        throw Failure(ExitStatus::kInput, "The input " + quoted(path) +
+        throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) +
                                               " is not an audio file that can be read (" + reason +
                                               ").");
     }
@@ -186,13 +186,13 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         sf_close(file_);
         file_ = nullptr;
         throw Failure(ExitStatus::kInput,
-                      "The input " + quoted(path) + " has no channels or no sample rate.");
+                      "The input " + inQuotes(path) + " has no channels or no sample rate.");
     }
     if (channel_ > info_.channels) {
         sf_close(file_);
         file_ = nullptr;
         throw Failure(ExitStatus::kUsage,
-                      "The input " + quoted(path) + " has " + std::to_string(info_.channels) +
+                      "The input " + inQuotes(path) + " has " + std::to_string(info_.channels) +
                           (info_.channels == 1 ? " channel" : " channels") +
                           ", so it has no channel " + std::to_string(channel_) + ".");
     }
@@ -229,7 +229,7 @@ int SoundFileReader::read(float* destination, int frames) {
         done += got;
     }
     if (sf_error(file_) != SF_ERR_NO_ERROR) {
-        throw Failure(ExitStatus::kInput, "Reading the input " + quoted(path_) + " failed (" +
+        throw Failure(ExitStatus::kInput, "Reading the input " + inQuotes(path_) + " failed (" +
                                               sf_strerror(file_) + ").");
     }
     return done;
@@ -247,7 +247,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, FileFormat format, int
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file_) {
         throw Failure(ExitStatus::kWriteFailed,
-                      "Cannot create " + quoted(path) + " (" + sf_strerror(nullptr) + ").");
+                      "Cannot create " + inQuotes(path) + " (" + sf_strerror(nullptr) + ").");
     }
     // Integer encodings must clip samples above full scale; without this they wrap around.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -261,7 +261,7 @@ void SoundFileWriter::write(const float* left, const float* right, int frames) {
     if (channels_ == 1) {
         if (sf_writef_float(file_, left, frames) != frames) {
             throw Failure(ExitStatus::kWriteFailed,
-                          "Writing " + quoted(path_) + " failed (" + sf_strerror(file_) + ").");
+                          "Writing " + inQuotes(path_) + " failed (" + sf_strerror(file_) + ").");
         }
         return;
     }
@@ -275,7 +275,7 @@ void SoundFileWriter::write(const float* left, const float* right, int frames) {
         }
         if (sf_writef_float(file_, interleaved_.data(), count) != count) {
             throw Failure(ExitStatus::kWriteFailed,
-                          "Writing " + quoted(path_) + " failed (" + sf_strerror(file_) + ").");
+                          "Writing " + inQuotes(path_) + " failed (" + sf_strerror(file_) + ").");
         }
         done += count;
     }
@@ -286,8 +286,8 @@ void SoundFileWriter::close() {
     const int result = sf_close(file_);
     file_ = nullptr;
     if (result != 0) {
-        throw Failure(ExitStatus::kWriteFailed,
-                      "Finishing " + quoted(path_) + " failed (" + sf_error_number(result) + ").");
+        throw Failure(ExitStatus::kWriteFailed, "Finishing " + inQuotes(path_) + " failed (" +
+                                                    sf_error_number(result) + ").");
     }
 }
 

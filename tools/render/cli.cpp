@@ -19,7 +19,7 @@ long parseInteger(const std::string& option, const std::string& text, long low, 
     if (text.empty() || *end != '\0' || value < low || value > high) {
         throw Failure(ExitStatus::kUsage, option + " needs a whole number from " +
                                               std::to_string(low) + " to " + std::to_string(high) +
-                                              ", not " + quoted(text) + ".");
+                                              ", not " + inQuotes(text) + ".");
     }
     return value;
 }
@@ -78,14 +78,14 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
             options.format = value();
             if (!containerFromName(options.format)) {
                 throw Failure(ExitStatus::kUsage, "Unknown output format " +
-                                                      quoted(options.format) + "; known are " +
+                                                      inQuotes(options.format) + "; known are " +
                                                       containerNames() + ".");
             }
         } else if (argument == "--subtype") {
             options.subtype = value();
             if (!encodingFromName(options.subtype, 0)) {
                 throw Failure(ExitStatus::kUsage, "Unknown sample format " +
-                                                      quoted(options.subtype) + "; known are " +
+                                                      inQuotes(options.subtype) + "; known are " +
                                                       encodingNames() + ".");
             }
         } else if (argument == "--block") {
@@ -106,7 +106,7 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
                 options.demoSeconds <= 0.0 || options.demoSeconds > kLongestDemoSeconds) {
                 throw Failure(ExitStatus::kUsage,
                               "--demo-seconds needs a length in seconds, up to a day, not " +
-                                  quoted(text) + ".");
+                                  inQuotes(text) + ".");
             }
         } else if (argument == "--dry") {
             flag(options.dry);
@@ -120,7 +120,7 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
             flag(options.version);
         } else {
             throw Failure(ExitStatus::kUsage,
-                          "Unknown option " + quoted(argument) + "; --help lists the options.");
+                          "Unknown option " + inQuotes(argument) + "; --help lists the options.");
         }
     }
 

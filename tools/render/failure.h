@@ -30,7 +30,7 @@ class Failure : public std::runtime_error {
 };
 
 // Quotes a file name, parameter name or value for a message.
-inline std::string quoted(const std::string& text) {
+inline std::string inQuotes(const std::string& text) {
     return "\"" + text + "\"";
 }
 

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -85,7 +86,7 @@ std::string defaultPluginPath() {
     const std::string built = ZELKO_RENDER_BUILT_PLUGIN;
     if (!built.empty() && exists(built)) return built;
     throw Failure(ExitStatus::kPlugin, "No plug-in was found beside zelko-render (" +
-                                           quoted(besideRenderer) +
+                                           inQuotes(besideRenderer) +
                                            "); name one with --plugin PATH.");
 }
 
@@ -117,7 +118,14 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
         }
         return format;
     }
-    if (opusByName) format.encoding = SF_FORMAT_OPUS;
+    if (opusByName) {
+        format.encoding = SF_FORMAT_OPUS;
+        if (!canWrite(format, sampleRate, channels)) {
+            throw Failure(ExitStatus::kUsage,
+                          "Opus runs only at 8000, 12000, 16000, 24000 or 48000 Hz, not at " +
+                              std::to_string(sampleRate) + " Hz; choose another --format.");
+        }
+    }
     if (format.container == SF_FORMAT_WAV && format.encoding == SF_FORMAT_PCM_S8) {
         format.encoding = SF_FORMAT_PCM_U8;
     }
@@ -187,7 +195,7 @@ std::vector<Job> planJobs(const Options& options) {
                 : job.output;
         if (!targets.insert(key).second) {
             throw Failure(ExitStatus::kOutputRefused, "Two inputs would both be written to " +
-                                                          quoted(job.output) +
+                                                          inQuotes(job.output) +
                                                           "; render them into different folders.");
         }
     }
@@ -195,10 +203,12 @@ std::vector<Job> planJobs(const Options& options) {
 }
 
 void ensureFolder(const std::string& folder) {
-    if (folder.empty() || exists(folder)) return;
-    if (mkdir(folder.c_str(), 0777) != 0) {
-        throw Failure(ExitStatus::kWriteFailed,
-                      "Cannot create the output folder " + quoted(folder) + ".");
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw Failure(
+            ExitStatus::kWriteFailed,
+            "Cannot create the output folder " + inQuotes(folder) + " (" + error.message() + ").");
     }
 }
 

@@ -60,16 +60,17 @@ void checkOutputTarget(const std::string& target, const std::vector<std::string>
         if (stat(input.c_str(), &inputStatus) == 0 && inputStatus.st_dev == targetStatus.st_dev &&
             inputStatus.st_ino == targetStatus.st_ino) {
             throw Failure(ExitStatus::kOutputRefused,
-                          "The output " + quoted(target) + " is the input " + quoted(input) +
+                          "The output " + inQuotes(target) + " is the input " + inQuotes(input) +
                               "; the renderer never replaces its input.");
         }
     }
     if (S_ISDIR(targetStatus.st_mode)) {
-        throw Failure(ExitStatus::kOutputRefused, "The output " + quoted(target) + " is a folder.");
+        throw Failure(ExitStatus::kOutputRefused,
+                      "The output " + inQuotes(target) + " is a folder.");
     }
     if (!force) {
         throw Failure(ExitStatus::kOutputRefused,
-                      "The output " + quoted(target) + " already exists; --force replaces it.");
+                      "The output " + inQuotes(target) + " already exists; --force replaces it.");
     }
 }
 
@@ -93,14 +94,14 @@ OutputFile::~OutputFile() {
 
 void OutputFile::commit() {
     if (!force_ && access(target_.c_str(), F_OK) == 0) {
-        throw Failure(ExitStatus::kOutputRefused, "The output " + quoted(target_) +
+        throw Failure(ExitStatus::kOutputRefused, "The output " + inQuotes(target_) +
                                                       " appeared while it was being rendered; "
                                                       "--force replaces it.");
     }
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
         throw Failure(ExitStatus::kWriteFailed, "Cannot move the finished output to " +
-                                                    quoted(target_) + " (" + std::strerror(errno) +
-                                                    ").");
+                                                    inQuotes(target_) + " (" +
+                                                    std::strerror(errno) + ").");
     }
     committed_ = true;
 }

@@ -183,14 +183,14 @@ float resolveUnits(PluginInstance& plugin, int index, const std::string& name, d
             const double max = properties.maxInteger;
             if (target < min || target > max) {
                 throw Failure(ExitStatus::kBadValue,
-                              "The value " + typed + " is out of range for " + quoted(name) + " (" +
-                                  describeValue(min) + " to " + describeValue(max) + ").");
+                              "The value " + typed + " is out of range for " + inQuotes(name) +
+                                  " (" + describeValue(min) + " to " + describeValue(max) + ").");
             }
             return knob.keep((target - min) / (max - min));
         }
         throw Failure(ExitStatus::kBadValue,
-                      "The parameter " + quoted(name) + " shows " + quoted(trim(lowText)) + " to " +
-                          quoted(trim(highText)) +
+                      "The parameter " + inQuotes(name) + " shows " + inQuotes(trim(lowText)) +
+                          " to " + inQuotes(trim(highText)) +
                           " rather than numbers, so give it on/off, one of those texts, or a "
                           "normalised value such as 0.5n.");
     }
@@ -200,7 +200,7 @@ float resolveUnits(PluginInstance& plugin, int index, const std::string& name, d
     const double slack = std::max(low->halfStep, high->halfStep);
     if (target < min - slack || target > max + slack) {
         throw Failure(ExitStatus::kBadValue, "The value " + typed + " is out of range for " +
-                                                 quoted(name) + " (" + trim(lowText) + " to " +
+                                                 inQuotes(name) + " (" + trim(lowText) + " to " +
                                                  trim(highText) + ").");
     }
     if (low->value == high->value) return knob.keep(0.0);
@@ -218,7 +218,7 @@ float resolveUnits(PluginInstance& plugin, int index, const std::string& name, d
     const auto found = searchDisplay(knob, target, direction);
     if (!found) {
         throw Failure(ExitStatus::kBadValue,
-                      "No setting of " + quoted(name) + " shows " + typed +
+                      "No setting of " + inQuotes(name) + " shows " + typed +
                           "; give it as a normalised value such as 0.5n instead.");
     }
     return knob.keep(*found);
@@ -229,13 +229,13 @@ float resolveUnits(PluginInstance& plugin, int index, const std::string& name, d
 ParameterAssignment parseAssignment(const std::string& text) {
     const auto equals = text.find_last_of('=');
     if (equals == std::string::npos) {
-        throw Failure(ExitStatus::kUsage, "The parameter setting " + quoted(text) +
+        throw Failure(ExitStatus::kUsage, "The parameter setting " + inQuotes(text) +
                                               " has no '='; write it as NAME=VALUE.");
     }
     ParameterAssignment assignment{trim(std::string_view(text).substr(0, equals)),
                                    trim(std::string_view(text).substr(equals + 1))};
     if (assignment.key.empty()) {
-        throw Failure(ExitStatus::kUsage, "The parameter setting " + quoted(text) +
+        throw Failure(ExitStatus::kUsage, "The parameter setting " + inQuotes(text) +
                                               " names no parameter before its '='.");
     }
     return assignment;
@@ -280,7 +280,7 @@ int findParameter(PluginInstance& plugin, const std::string& key) {
         if (lowercase(trim(plugin.parameterName(index))) == wanted) return index;
     }
     throw Failure(ExitStatus::kUnknownParameter, "The plug-in has no parameter named " +
-                                                     quoted(key) +
+                                                     inQuotes(key) +
                                                      "; --list-params shows the names it has.");
 }
 
@@ -288,9 +288,9 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
     const int index = findParameter(plugin, assignment.key);
     const std::string name = trim(plugin.parameterName(index));
     const std::string& value = assignment.value;
-    const std::string typed = quoted(value);
+    const std::string typed = inQuotes(value);
     if (value.empty()) {
-        throw Failure(ExitStatus::kBadValue, "No value is given for " + quoted(name) + ".");
+        throw Failure(ExitStatus::kBadValue, "No value is given for " + inQuotes(name) + ".");
     }
 
     // Normalised: a number with an n suffix.
@@ -298,7 +298,7 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
         if (const auto normalised = parseWholeNumber(value.substr(0, value.size() - 1))) {
             if (*normalised < 0.0 || *normalised > 1.0) {
                 throw Failure(ExitStatus::kBadValue, "The normalised value " + typed + " for " +
-                                                         quoted(name) + " is outside 0 to 1.");
+                                                         inQuotes(name) + " is outside 0 to 1.");
             }
             plugin.setParameter(index, static_cast<float>(*normalised));
             return {index, name, static_cast<float>(*normalised)};
@@ -332,7 +332,7 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
         }
     }
     throw Failure(ExitStatus::kBadValue,
-                  "The value " + typed + " for " + quoted(name) +
+                  "The value " + typed + " for " + inQuotes(name) +
                       " is not a number in its units, a switch word, a text it shows, or a "
                       "normalised value such as 0.5n.");
 }

@@ -42,8 +42,8 @@ PluginModule::PluginModule(const std::string& path) : path_(path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char* reason = dlerror();
-        throw Failure(ExitStatus::kPlugin, "Cannot load the plug-in module " + quoted(path) + ": " +
-                                               (reason ? reason : "unknown reason") + ".");
+        throw Failure(ExitStatus::kPlugin, "Cannot load the plug-in module " + inQuotes(path) +
+                                               ": " + (reason ? reason : "unknown reason") + ".");
     }
     entry_ = reinterpret_cast<PluginEntry>(dlsym(handle_, "VSTPluginMain"));
     if (!entry_) {
@@ -57,7 +57,7 @@ PluginModule::PluginModule(const std::string& path) : path_(path) {
         dlclose(handle_);
         handle_ = nullptr;
         throw Failure(ExitStatus::kPlugin,
-                      quoted(path) + " is not a VST 2.4 plug-in: it has no VSTPluginMain entry.");
+                      inQuotes(path) + " is not a VST 2.4 plug-in: it has no VSTPluginMain entry.");
     }
 }
 
@@ -72,12 +72,12 @@ PluginInstance::PluginInstance(const PluginModule& module, double sampleRate, in
     instanceBeingCreated = nullptr;
     if (!effect_) {
         throw Failure(ExitStatus::kPlugin,
-                      "The plug-in " + quoted(module.path()) + " refused to create an effect.");
+                      "The plug-in " + inQuotes(module.path()) + " refused to create an effect.");
     }
     if (effect_->magic != kEffectMagic || !effect_->dispatcher) {
         // Not an effect record we may talk to, so it is not closed either.
         effect_ = nullptr;
-        throw Failure(ExitStatus::kPlugin, quoted(module.path()) +
+        throw Failure(ExitStatus::kPlugin, inQuotes(module.path()) +
                                                " is not a VST 2.4 plug-in: its VSTPluginMain "
                                                "returned something other than an effect record.");
     }
@@ -94,7 +94,7 @@ PluginInstance::PluginInstance(const PluginModule& module, double sampleRate, in
     if (refusal) {
         dispatch(effClose);
         effect_ = nullptr;
-        throw Failure(ExitStatus::kPlugin, "The plug-in " + quoted(module.path()) + refusal);
+        throw Failure(ExitStatus::kPlugin, "The plug-in " + inQuotes(module.path()) + refusal);
     }
 
     inputs_.assign(static_cast<std::size_t>(effect_->numInputs),
