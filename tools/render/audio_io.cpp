@@ -18,17 +18,17 @@ struct ContainerEntry {
     const char* name;
     int container;
     const char* extension;
+    bool alias;  // accepted, but not listed
 };
 
-// The first name of each container is the one shown; the others are accepted too.
 constexpr ContainerEntry kContainers[] = {
-    {"wav", SF_FORMAT_WAV, ".wav"},    {"flac", SF_FORMAT_FLAC, ".flac"},
-    {"aiff", SF_FORMAT_AIFF, ".aiff"}, {"aif", SF_FORMAT_AIFF, ".aif"},
-    {"ogg", SF_FORMAT_OGG, ".ogg"},    {"oga", SF_FORMAT_OGG, ".oga"},
-    {"opus", SF_FORMAT_OGG, ".opus"},  {"mp3", SF_FORMAT_MPEG, ".mp3"},
-    {"caf", SF_FORMAT_CAF, ".caf"},    {"w64", SF_FORMAT_W64, ".w64"},
-    {"rf64", SF_FORMAT_RF64, ".rf64"}, {"au", SF_FORMAT_AU, ".au"},
-    {"snd", SF_FORMAT_AU, ".snd"},
+    {"wav", SF_FORMAT_WAV, ".wav", false},    {"flac", SF_FORMAT_FLAC, ".flac", false},
+    {"aiff", SF_FORMAT_AIFF, ".aiff", false}, {"aif", SF_FORMAT_AIFF, ".aif", true},
+    {"ogg", SF_FORMAT_OGG, ".ogg", false},    {"oga", SF_FORMAT_OGG, ".oga", true},
+    {"opus", SF_FORMAT_OGG, ".opus", false},  {"mp3", SF_FORMAT_MPEG, ".mp3", false},
+    {"caf", SF_FORMAT_CAF, ".caf", false},    {"w64", SF_FORMAT_W64, ".w64", false},
+    {"rf64", SF_FORMAT_RF64, ".rf64", false}, {"au", SF_FORMAT_AU, ".au", false},
+    {"snd", SF_FORMAT_AU, ".snd", true},
 };
 
 struct EncodingEntry {
@@ -144,6 +144,7 @@ int fallbackEncoding(int container, int preferred, int sampleRate) {
 std::string containerNames() {
     std::string names;
     for (const auto& entry : kContainers) {
+        if (entry.alias) continue;
         if (!names.empty()) names += ", ";
         names += entry.name;
     }

@@ -24,6 +24,32 @@ long parseInteger(const std::string& option, const std::string& text, long low, 
     return value;
 }
 
+// A comma-separated list broken into lines that continue under the option's description.
+std::string wrapList(const std::string& list, std::size_t firstWidth) {
+    constexpr std::size_t kWidth = 54;
+    const std::string indent(26, ' ');
+    std::string text;
+    std::size_t lineLength = firstWidth;
+    std::size_t position = 0;
+    while (position < list.size()) {
+        std::size_t end = list.find(", ", position);
+        const bool last = end == std::string::npos;
+        const std::string word =
+            list.substr(position, last ? std::string::npos : end + 1 - position);
+        if (lineLength + word.size() > kWidth && lineLength > 0) {
+            text += "\n" + indent;
+            lineLength = 0;
+        } else if (!text.empty()) {
+            text += ' ';
+            ++lineLength;
+        }
+        text += word;
+        lineLength += word.size();
+        position = last ? list.size() : end + 2;
+    }
+    return text;
+}
+
 }  // namespace
 
 Options parseCommandLine(const std::vector<std::string>& arguments) {
@@ -167,10 +193,10 @@ std::string usageText() {
            "  -d, --output-dir DIR    a folder for the outputs; each keeps its input's name\n"
            "                          (without either, INPUT-stereo.EXT beside each input)\n"
            "      --format NAME       output format: " +
-           containerNames() +
+           wrapList(containerNames(), 15) +
            "\n"
            "      --subtype NAME      sample format: " +
-           encodingNames() +
+           wrapList(encodingNames(), 15) +
            "\n"
            "  -f, --force             replace outputs that already exist\n"
            "\n"
