@@ -43,9 +43,22 @@ stage_test_run() {
     (cd "$TEST_DIR" && ctest --output-on-failure -j "$JOBS")
 }
 
-STAGES=(stage_deps stage_windows stage_test_build stage_test_run)
+# The host-interface fuzzer, two minutes from its seed corpus (scripts/fuzz.sh). It runs before
+# the suite so that ctest's summary stays the last word of the run, and a fault it finds fails
+# the run only after the suite has run too.
+FUZZ_FAILED=0
+stage_fuzz() {
+    "$ROOT/scripts/fuzz.sh" "${ZELKO_FUZZ_SECONDS:-120}" || FUZZ_FAILED=1
+}
+
+STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_test_run)
 
 for stage in "${STAGES[@]}"; do
     echo "=== ${stage#stage_}"
     "$stage"
 done
+
+if [ "$FUZZ_FAILED" -ne 0 ]; then
+    echo "*** the host-interface fuzzer found a fault; its input is in build/fuzz/crash-*" >&2
+    exit 1
+fi
