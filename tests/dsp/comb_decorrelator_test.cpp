@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "front_chain.h"
@@ -85,16 +86,45 @@ TEST(CombDecorrelator, SilenceStaysSilent) {
     for (float v : d) ASSERT_EQ(v, 0.0f);
 }
 
-// The sections keep their histories by the parity of the shared counter and the comb ring is
-// indexed by it, so the chain must run the same from any starting count, across the wrap of the
-// 32-bit counter included.
-TEST(CombDecorrelator, OutputDoesNotDependOnTheCounter) {
-    const std::vector<float> x = fronttest::sine(0.7, 1234.0, 48000, 2000);
-    const std::vector<float> reference = run(x);
-    CombDecorrelator decorrelator;
-    std::uint32_t ringIndex = 0xFFFFFFFFu - 700u;
-    for (std::size_t n = 0; n < x.size(); ++n, ++ringIndex) {
-        ASSERT_EQ(decorrelator.step(x[n], ringIndex), reference[n]) << "sample " << n;
+// The chain sample by sample, exactly as written: y_j[n] = a_j (y_{j-1}[n] + y_j[n-2]) -
+// y_{j-1}[n-2], each section keeping its input and output of the last two samples, and d the
+// output of section 60 from 300 samples before. The decorrelator runs its chain in chunks behind
+// the input, which must not change a single bit of d, from any starting count of the shared
+// counter (also across its wrap) and for input that starts in the middle of a chunk.
+std::vector<float> referenceChain(const std::vector<float>& x) {
+    float inputs[decorrelatorSections][2] = {};   // y_{j-1}[n-1], y_{j-1}[n-2]
+    float outputs[decorrelatorSections][2] = {};  // y_j[n-1], y_j[n-2]
+    std::vector<float> last(x.size());
+    std::vector<float> d(x.size(), 0.0f);
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        float in = x[n];
+        for (int j = 0; j < decorrelatorSections; ++j) {
+            const float out = decorrelatorCoefficients[j % 4] * (in + outputs[j][1]) - inputs[j][1];
+            inputs[j][1] = inputs[j][0];
+            inputs[j][0] = in;
+            outputs[j][1] = outputs[j][0];
+            outputs[j][0] = out;
+            in = out;
+        }
+        last[n] = in;
+        if (n >= combDelay) d[n] = last[n - combDelay];
+    }
+    return d;
+}
+
+TEST(CombDecorrelator, MatchesTheChainRunSampleBySample) {
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+    std::vector<float> x(5000);
+    for (float& v : x) v = uniform(random);
+    const std::vector<float> expected = referenceChain(x);
+    for (std::uint32_t start : {0u, 5u, 0xFFFFFFFFu - 700u, 0xFFFFFFFFu - 3u}) {
+        CombDecorrelator decorrelator;
+        std::uint32_t ringIndex = start;
+        for (std::size_t n = 0; n < x.size(); ++n, ++ringIndex) {
+            ASSERT_EQ(decorrelator.step(x[n], ringIndex), expected[n])
+                << "start " << start << ", sample " << n;
+        }
     }
 }
 
