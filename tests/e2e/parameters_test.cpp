@@ -136,14 +136,6 @@ TEST(Parameters, PropertiesOfASliderAndOfTheSwitch) {
     EXPECT_EQ(properties.stepInteger, 0x11111111);
 }
 
-TEST(Parameters, TheFixedAnswersOfTheShell) {
-    Plugin plugin;
-    ASSERT_TRUE(plugin);
-    EXPECT_EQ(plugin.dispatch(effCanBeAutomated, 3), 1);
-    std::string value = "1000";
-    EXPECT_EQ(plugin.dispatch(effString2Parameter, 0, 0, value.data()), 0);
-}
-
 TEST(Parameters, ASampleRateChangeReturnsEveryParameterToItsDefault) {
     Plugin plugin;
     ASSERT_TRUE(plugin);
