@@ -43,10 +43,12 @@ inline constexpr float inputDivisorFloor = 3.1622778e-5f;
 // Largest input magnitude let into the chain: +120 dB over full scale, far beyond any real
 // signal, yet small enough that nothing downstream overflows. The largest intermediate values
 // of the chain arise in the 40 Hz input sections at 192 kHz, where the numerator product B0 w
-// reaches about 1e15 times the input, and in the band detectors, which square band signals of
-// about the input's size; at 1e6 both stay below 1e22, far from the float limit of 3.4e38. An
+// reaches about 3e12 times the input, and in the band detectors, which square band signals of
+// about the input's size; at 1e6 both stay below 1e19, far from the float limit of 3.4e38. An
 // unbounded input (up to 3.4e38) would overflow the first section to infinity and leave NaN in
-// its history, which no later silence could clear.
+// its history, which no later silence could clear. The price of a high limit is recovery time:
+// after a burst at the limit the envelope needs about 7 s of its 0.5 s release to come back
+// down to full scale, and until then the detector of the noise reduction sees a quiet signal.
 inline constexpr float inputLimit = 1.0e6f;
 
 // The sample as the chain reads it: NaN and infinities as silence, finite values held to

@@ -223,3 +223,33 @@ TEST(NoiseReduction, ResetEqualsFresh) {
 }
 
 }  // namespace
+
+namespace {
+
+// The limit on prewarped frequencies applies below 44.1 kHz only: from 44.1 kHz up every constant
+// is the plain formula k = 1 / tan((3.1415927 T) f), bit for bit, the 22000 Hz of an open cutoff
+// included.
+TEST(NoiseReduction, ConstantsFrom44kHzUpAreThePlainFormulas) {
+    for (int hz : {44100, 48000}) {
+        const SampleRate rate = SampleRate::fromHz(hz);
+        const float piOverFs = 3.1415927f * (1.0f / static_cast<float>(hz));
+        const auto plain = [&](float f) { return 1.0f / std::tan(piOverFs * f); };
+        const NoiseReductionConstants c = NoiseReductionConstants::at(rate);
+        EXPECT_EQ(c.highpassK, plain(1000.0f)) << hz;
+        EXPECT_TRUE(c.detectorSlow == ButterworthCoefficients::at(plain(10.0f))) << hz;
+        EXPECT_TRUE(c.detectorFast == ButterworthCoefficients::at(plain(100.0f))) << hz;
+        EXPECT_EQ(c.dnrScale, 65000.0f / ButterworthCoefficients::at(plain(100.0f)).a0) << hz;
+
+        const InputStageConstants input = InputStageConstants::at(rate);
+        for (int s = 0; s < 3; ++s) {
+            EXPECT_TRUE(input.highpass[s] ==
+                        EllipticCoefficients::at(plain(40.0f), inputHighpassPrototypes[s]))
+                << hz;
+        }
+
+        NoiseReductionDriver open(hz, 22000.0f);
+        EXPECT_EQ(open.step(0.0f).k2, plain(22000.0f)) << hz;
+    }
+}
+
+}  // namespace
