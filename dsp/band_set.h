@@ -26,11 +26,11 @@ class BandSet {
     void clear();
 
     // Runs the bands in table order (12 down to 1) on x = dnrOutput and d = combDelayed, with the
-    // block's autoEqFloor and gateScale ladder (12 rungs, indexed by gateRung), writes
-    // each separated band's meter value through separationMeters (in running order: band 12's
-    // field first, band 3's last) and returns leftSum and rightSum.
+    // block's autoEqFloor and gateScale ladder (12 rungs, indexed by gateRung), stores each
+    // separated band's meter value in `separation` (in running order: band 12 first, band 3
+    // last) and returns leftSum and rightSum.
     StereoSum step(float x, float d, std::uint32_t ringIndex, float autoEqFloor,
-                   const float* gateScale, float* const (&separationMeters)[separatedBandCount]) {
+                   const float* gateScale, float (&separation)[separatedBandCount]) {
         const float combSum = x + d;
         const float combDifference = x - d;
         float leftSum = 0.0f;
@@ -39,7 +39,7 @@ class BandSet {
             const SeparatedBand::Output out = separated[i].step(
                 combSum, combDifference, ringIndex, autoEqFloor,
                 gateScale[gateRung(bandTable[i].ladderOffset)], constants[i], shared);
-            *separationMeters[i] = out.meter;
+            separation[i] = out.meter;
             leftSum = leftSum + (out.mid + out.side);
             rightSum = rightSum + (out.mid - out.side);
         }

@@ -13,12 +13,16 @@ void mydsp::computeConstants(int sampleRate) {
     rate = SampleRate::fromHz(sampleRate);
     constants.input = InputStageConstants::at(rate);
     constants.noiseReduction = NoiseReductionConstants::at(rate);
+    bands.computeConstants(rate);
+    outputStage.computeConstants(rate);
 }
 
 void mydsp::clearState() {
     input.reset();
     noiseReduction.reset();
     decorrelator.reset();
+    bands.clear();
+    outputStage.clear();
     ringIndex = 0;
 }
 
@@ -47,6 +51,12 @@ void mydsp::process(int count, float** inputs, float** outputs) {
 // and never again after.
 template <bool preciseDetector>
 void mydsp::runSamples(int count, const float* in, float* left, float* right) {
+    // The separation meters in the bands' running order, band 12 first.
+    static constexpr float mydsp::*separationMeters[separatedBandCount] = {
+        &mydsp::bandSeparation12, &mydsp::bandSeparation11, &mydsp::bandSeparation10,
+        &mydsp::bandSeparation9,  &mydsp::bandSeparation8,  &mydsp::bandSeparation7,
+        &mydsp::bandSeparation6,  &mydsp::bandSeparation5,  &mydsp::bandSeparation4,
+        &mydsp::bandSeparation3};
     for (int i = 0; i < count; ++i) {
         const float divisor = input.step(in[i], ringIndex, constants.input, block.inputLowpass);
 
@@ -59,15 +69,17 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
 
         const float d = decorrelator.step(x, ringIndex);
 
-        // bands: (x, d) -> (leftSum, rightSum), with block.autoEqFloor and block.gateScale.
-        const float leftSum = x;
-        const float rightSum = d;
+        float separation[separatedBandCount];
+        const StereoSum sums =
+            bands.step(x, d, ringIndex, block.autoEqFloor, block.gateScale, separation);
+        for (std::size_t b = 0; b < separatedBandCount; ++b) {
+            this->*separationMeters[b] = separation[b];
+        }
 
-        // output stage: (leftSum, rightSum, reduced.k2, reduced.k2PlusOne, block.agcTarget,
-        // ringIndex) -> the two output samples. Until it is in place the outputs carry the
-        // conditioned input x and its decorrelated branch d.
-        left[i] = leftSum;
-        right[i] = rightSum;
+        const StereoSum out = outputStage.step(sums.left, sums.right, reduced.k2, reduced.k2PlusOne,
+                                               block.agcTarget, ringIndex);
+        left[i] = out.left;
+        right[i] = out.right;
 
         ++ringIndex;
     }

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "dsp/band_set.h"
 #include "dsp/comb_decorrelator.h"
 #include "dsp/control_block.h"
 #include "dsp/dsp.h"
 #include "dsp/input_stage.h"
 #include "dsp/noise_reduction.h"
+#include "dsp/output_stage.h"
 #include "dsp/sample_rate.h"
 
 // Everything derived from the sample rate alone, recomputed by `computeConstants`.
@@ -80,6 +82,8 @@ class mydsp final : public dsp {
     InputStage input;
     NoiseReduction noiseReduction;
     CombDecorrelator decorrelator;
+    BandSet bands;
+    OutputStage outputStage;
 
     // Shared counter of every delay ring; a ring of N slots is written at ringIndex & (N - 1).
     std::uint32_t ringIndex;

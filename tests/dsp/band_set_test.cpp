@@ -32,7 +32,6 @@ float sineAt(double hz, int n) {
 struct BandSetRun {
     std::unique_ptr<BandSet> set = std::make_unique<BandSet>();
     float meters[separatedBandCount] = {};
-    float* meterFields[separatedBandCount];
     float gateScale[12];
     float autoEqFloor = 0.001f;  // "Auto-EQ Threshold" -60 dB
     std::uint32_t ringIndex = 0;
@@ -40,7 +39,6 @@ struct BandSetRun {
     explicit BandSetRun(int fs = 44100) {
         set->computeConstants(SampleRate::fromHz(fs));
         set->clear();
-        for (std::size_t i = 0; i < separatedBandCount; ++i) meterFields[i] = &meters[i];
         // "Noisegate Gain dB" 55: G = 562.34, rungs G - 5 r, all far above 1 / 0.0056234.
         for (int r = 0; r < 12; ++r) gateScale[r] = 562.34f - 5.0f * r;
     }
@@ -49,7 +47,7 @@ struct BandSetRun {
     float meter(int bandNumber) const { return meters[12 - bandNumber]; }
 
     StereoSum step(float x, float d) {
-        return set->step(x, d, ringIndex++, autoEqFloor, gateScale, meterFields);
+        return set->step(x, d, ringIndex++, autoEqFloor, gateScale, meters);
     }
 };
 
