@@ -79,12 +79,6 @@ float getParameterEntry(AEffect* effect, VstInt32 index) {
     return object ? object->getParameter(index) : 0.0f;
 }
 
-// Sample rates the processors can be initialised with: positive, finite and small enough to be
-// truncated to a 32-bit integer without overflow. NaN fails both comparisons.
-bool usableSampleRate(float rate) {
-    return rate > 0.0f && rate < 2147483648.0f;
-}
-
 }  // namespace
 
 AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, VstInt32 numParams)
@@ -146,7 +140,9 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
             if (text) getParameterName(index, text);
             return 0;
         case effSetSampleRate:
-            if (usableSampleRate(opt)) setSampleRate(opt);
+            // The plug-in class decides what a rate means: it ignores a rate that is not a
+            // number and saturates one beyond the integer range.
+            setSampleRate(opt);
             return 0;
         case effSetBlockSize:
             setBlockSize(static_cast<VstInt32>(value));

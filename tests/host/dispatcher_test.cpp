@@ -109,14 +109,29 @@ TEST_F(DispatcherTest, UnknownAndRetiredOpcodesAnswerZeroAndChangeNothing) {
     EXPECT_TRUE(Observable::of(*plugin) == before);
 }
 
-TEST_F(DispatcherTest, UnusableSampleRatesAreIgnored) {
+TEST_F(DispatcherTest, NonFiniteSampleRatesAreIgnored) {
     for (VstInt32 i = 0; i < plugin->effect()->numParams; ++i) plugin->setParameter(i, 0.375f);
     const Observable before = Observable::of(*plugin);
-    for (float rate : {0.0f, -44100.0f, NAN, INFINITY, -INFINITY, 3.0e9f}) {
+    for (float rate : {NAN, INFINITY, -INFINITY}) {
         EXPECT_EQ(plugin->dispatch(effSetSampleRate, 0, 0, nullptr, rate), 0);
     }
     // A rejected rate re-initialises nothing: the parameter values are still the written ones.
     EXPECT_TRUE(Observable::of(*plugin) == before);
+}
+
+// Zero, negative and huge rates are numbers: the processors are re-initialised (every parameter
+// returns to its default) at the clamped rate, and the plug-in keeps producing finite audio.
+TEST_F(DispatcherTest, FiniteSampleRatesOutsideTheUsefulRangeStillReinitialise) {
+    for (float rate : {0.0f, -44100.0f, 3.0e9f, -3.0e9f}) {
+        plugin->setParameter(0, 0.375f);
+        EXPECT_EQ(plugin->dispatch(effSetSampleRate, 0, 0, nullptr, rate), 0);
+        EXPECT_EQ(plugin->getParameter(0), 1.0f) << "rate " << rate;
+        std::vector<float> in(256, 0.5f), left(256), right(256);
+        plugin->processReplacing(in.data(), left.data(), right.data(), 256);
+        for (int i = 0; i < 256; ++i) {
+            ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << "rate " << rate;
+        }
+    }
 }
 
 // Opcodes that hand the plug-in a text or a record through `ptr`: with a null pointer they answer
