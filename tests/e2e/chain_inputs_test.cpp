@@ -143,4 +143,31 @@ TEST(ChainInputs, NoOutputSampleExceedsMinusOneDbFullScale) {
     }
 }
 
+TEST(ChainInputs, ExtremeSampleRatesStayFiniteAndBelowTheCeiling) {
+    // Below 44100 Hz every tuned frequency is limited to fs * 22000 / 44100, so even at 1 Hz
+    // (the lowest clamped rate) and 8000 Hz no section turns unstable; 400000 Hz runs with the
+    // constants of 192000 Hz.
+    for (int rate : {1, 8000, 400000}) {
+        auto processor = std::make_unique<mydsp>();
+        processor->initialize(rate);
+        const FlushDenormals flush;
+        const std::vector<float> input = noise(20 * 512, 77u, 1.0f);
+        float peak = 0.0f;
+        for (int b = 0; b < 20; ++b) {
+            std::vector<float> in(input.begin() + b * 512, input.begin() + (b + 1) * 512);
+            std::vector<float> silent(512, 0.0f), left(512), right(512);
+            float* inputs[2] = {in.data(), silent.data()};
+            float* outputs[2] = {left.data(), right.data()};
+            processor->process(512, inputs, outputs);
+            for (int n = 0; n < 512; ++n) {
+                ASSERT_TRUE(std::isfinite(left[n]) && std::isfinite(right[n])) << rate;
+                ASSERT_LE(std::fabs(left[n]), ceiling) << rate;
+                ASSERT_LE(std::fabs(right[n]), ceiling) << rate;
+                peak = std::max({peak, std::fabs(left[n]), std::fabs(right[n])});
+            }
+        }
+        EXPECT_GT(peak, 0.0f) << rate;
+    }
+}
+
 }  // namespace
