@@ -171,12 +171,12 @@ class SeparatedBand {
 
     Output step(float combSum, float combDifference, std::uint32_t ringIndex, float autoEqFloor,
                 float gateScale, const BandConstants& band, const BandSharedConstants& shared) {
-        const LevelledBand l =
+        const LevelledBand levelled =
             leveller.step(combSum, combDifference, ringIndex, autoEqFloor, gateScale, band, shared);
 
-        const float gain = band.bandGain * l.gate;
-        const float plusLevelled = (gain * l.plusDelayed) / l.normaliser;
-        const float minusLevelled = (gain * l.minusDelayed) / l.normaliser;
+        const float gain = band.bandGain * levelled.gate;
+        const float plusLevelled = (gain * levelled.plusDelayed) / levelled.normaliser;
+        const float minusLevelled = (gain * levelled.minusDelayed) / levelled.normaliser;
         const float plusEnvelopeNow = plusEnvelope.step(plusEnvelopeMagnitude.step(plusLevelled),
                                                         shared.envelope, shared.periodT);
         const float minusEnvelopeNow = minusEnvelope.step(
@@ -223,9 +223,11 @@ class SeparatedBand {
 
         // Gate and normaliser act 132 samples after the level detector saw the signal; width
         // and separation act 2048 samples after the separation detector saw it.
-        const float ringGain = band.polarityGain * l.gate;
-        sideRing.write(ringIndex, (ringGain * (l.plusDelayed - l.minusDelayed)) / l.normaliser);
-        midRing.write(ringIndex, (ringGain * (l.plusDelayed + l.minusDelayed)) / l.normaliser);
+        const float ringGain = band.polarityGain * levelled.gate;
+        sideRing.write(ringIndex, (ringGain * (levelled.plusDelayed - levelled.minusDelayed)) /
+                                      levelled.normaliser);
+        midRing.write(ringIndex, (ringGain * (levelled.plusDelayed + levelled.minusDelayed)) /
+                                     levelled.normaliser);
         const float side = sideRing.read(ringIndex, widthLookAhead);
         const float mid = midRing.read(ringIndex, widthLookAhead);
 
@@ -264,13 +266,14 @@ class MonoBand {
     // Returns bandMonoOut, added to both sums.
     float step(float combSum, float combDifference, std::uint32_t ringIndex, float autoEqFloor,
                float gateScale, const BandConstants& band, const BandSharedConstants& shared) {
-        const LevelledBand l =
+        const LevelledBand levelled =
             leveller.step(combSum, combDifference, ringIndex, autoEqFloor, gateScale, band, shared);
         // The 30 Hz lowpass of a constant 1: the same fade-in after a reset as a separated
         // band's width gain, settling at unity.
         const float widthGain = fadeIn.lowpass(1.0f, shared.lowpass30Hz);
-        const float ringGain = band.polarityGain * l.gate;
-        monoRing.write(ringIndex, (ringGain * (l.plusDelayed + l.minusDelayed)) / l.normaliser);
+        const float ringGain = band.polarityGain * levelled.gate;
+        monoRing.write(ringIndex, (ringGain * (levelled.plusDelayed + levelled.minusDelayed)) /
+                                      levelled.normaliser);
         return widthGain * monoRing.read(ringIndex, lookAhead);
     }
 
