@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "dsp/band_set.h"
+#include "dsp/band_lanes.h"
 #include "dsp/comb_decorrelator.h"
 #include "dsp/control_block.h"
 #include "dsp/dsp.h"
@@ -82,7 +82,7 @@ class mydsp final : public dsp {
     InputStage input;
     NoiseReduction noiseReduction;
     CombDecorrelator decorrelator;
-    BandSet bands;
+    BandLanes bands;
     OutputStage outputStage;
 
     // Shared counter of every delay ring; a ring of N slots is written at ringIndex & (N - 1).

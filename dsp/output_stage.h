@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "dsp/band_set.h"
+#include "dsp/band_lanes.h"
 #include "dsp/delay_ring.h"
 #include "dsp/detectors.h"
 #include "dsp/sample_rate.h"

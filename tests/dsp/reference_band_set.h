@@ -1,4 +1,5 @@
-// The twelve band blocks run on the same pair of comb signals and summed into the two sides.
+// The twelve band blocks run one after the other, each as its own object: the plain reading of the
+// band set, kept as the reference that BandLanes must match bit for bit.
 #pragma once
 
 #include <array>
@@ -6,24 +7,22 @@
 #include <cstdint>
 
 #include "dsp/band_block.h"
+#include "dsp/band_lanes.h"
 #include "dsp/band_table.h"
 #include "dsp/sample_rate.h"
 
-struct StereoSum {
-    float left;
-    float right;
-};
-
-// Position of a ladder offset in the gateScale ladder of the control-rate block: rung r holds
-// offset 5 r (rung 0 is offset 0, rung 11 offset 55).
-inline constexpr std::size_t gateRung(int ladderOffset) {
-    return static_cast<std::size_t>(ladderOffset / 5);
-}
-
-class BandSet {
+class ReferenceBandSet {
   public:
-    void computeConstants(const SampleRate& rate);
-    void clear();
+    void computeConstants(const SampleRate& rate) {
+        shared = BandSharedConstants::at(rate);
+        for (std::size_t i = 0; i < bandCount; ++i)
+            constants[i] = BandConstants::at(rate, bandTable[i]);
+    }
+
+    void clear() {
+        for (SeparatedBand& band : separated) band.reset();
+        for (MonoBand& band : mono) band.reset();
+    }
 
     // Runs the bands in table order (12 down to 1) on x = dnrOutput and d = combDelayed, with the
     // block's autoEqFloor and gateScale ladder (12 rungs, indexed by gateRung), stores each
