@@ -150,7 +150,10 @@ class Reader {
     bool done() const { return position >= size; }
 
     std::uint8_t u8() { return position < size ? data[position++] : 0; }
-    std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | (u8() << 8)); }
+    std::uint16_t u16() {
+        const std::uint16_t low = u8();  // two statements: the bytes must be read in order
+        return static_cast<std::uint16_t>(low | (u8() << 8));
+    }
     std::uint32_t u32() {
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(u8()) << (8 * i);
