@@ -57,14 +57,13 @@ void BandLanes::clear() {
     midRing.clear();
 
     fadeIn = {};
-    monoRing.clear();
 }
 
 StereoSum BandLanes::step(float x, float d, std::uint32_t ringIndex, float autoEqFloor,
                           const float* gateScale, float (&separation)[separatedBandCount]) {
     const Levelled levelled = level(x + d, x - d, ringIndex, autoEqFloor, gateScale);
     const SeparatedOutput separated = separate(levelled, ringIndex);
-    const LaneFloats<1> mono(monoOut(levelled, ringIndex));
+    const LaneFloats<1> mono(monoOut(ringIndex));
 
     // The sums run serially in the bands' running order: their roundings depend on it.
     const LaneFloats<quads> mid(separated.mid);
@@ -213,14 +212,9 @@ BandLanes::SeparatedOutput BandLanes::separate(const Levelled& levelled, std::ui
     return out;
 }
 
-BandLanes::MonoLanes BandLanes::monoOut(const Levelled& levelled, std::uint32_t ringIndex) {
+BandLanes::MonoLanes BandLanes::monoOut(std::uint32_t ringIndex) {
     // The 30 Hz lowpass of a constant 1: the same fade-in after a reset as a separated band's
     // width gain, settling at unity.
     const MonoLanes widthGain = fadeIn.lowpass(allLanes<1>(1.0f), shared.lowpass30Hz);
-    const Quad ringGain = polarityGain[monoQuad] * levelled.gate[monoQuad];
-    const Quad monoIn =
-        (ringGain * (levelled.plusDelayed[monoQuad] + levelled.minusDelayed[monoQuad])) /
-        levelled.normaliser[monoQuad];
-    monoRing.write(ringIndex, {monoIn});
-    return {widthGain[0] * monoRing.read(ringIndex, monoLookAhead)[0]};
+    return {widthGain[0] * midRing.read(ringIndex, monoLookAhead)[monoQuad]};
 }

@@ -394,10 +394,15 @@ class BandLanes {
     // Twelve lanes in three quads. The separation stage runs on all three; its lanes 10 and 11
     // (the mono bands) are computed and discarded, which costs less than a lane group of its
     // own. The mono stage runs on the last quad, whose lanes 2 and 3 are bands 2 and 1.
+    //
+    // The mono bands have no ring of their own: lanes 10 and 11 of midRing hold
+    // (ringGain (s+132 + s-132)) / N, which is exactly what a mono band writes to its ring, and a
+    // mono band reads it back as many samples later as the width stage does.
     static constexpr std::size_t quads = 3;
     static constexpr std::size_t monoQuad = 2;
     static constexpr std::size_t firstMonoLaneInQuad = separatedBandCount - 4 * monoQuad;
     static_assert(4 * quads == bandCount && firstMonoLaneInQuad + monoBandCount == 4);
+    static_assert(monoLookAhead == widthLookAhead);
 
     using BandLanesOf = Lanes<quads>;
     using MonoLanes = Lanes<1>;
@@ -423,7 +428,8 @@ class BandLanes {
     // Bands 12 to 3: separation detector and width.
     SeparatedOutput separate(const Levelled& levelled, std::uint32_t ringIndex);
     // Bands 2 and 1: bandMonoOut, the same signal for both sides.
-    MonoLanes monoOut(const Levelled& levelled, std::uint32_t ringIndex);
+    // Runs after `separate`, which has written this sample's ring input.
+    MonoLanes monoOut(std::uint32_t ringIndex);
 
     // Constants.
     BandSharedConstants shared;
@@ -463,7 +469,6 @@ class BandLanes {
     DelayRingLanes<4096, quads> sideRing;
     DelayRingLanes<4096, quads> midRing;
 
-    // Bands 2 and 1.
+    // Bands 2 and 1 (their delayed signal lives in midRing).
     ButterworthLanes<1> fadeIn;
-    DelayRingLanes<4096, 1> monoRing;
 };
