@@ -236,9 +236,9 @@ struct Pair {
     }
 };
 
-// A programme of segments of about half a second each: silence, noise with an independent comb
-// branch, sines with d a fixed fraction of x (constant ratios, including ratios past
-// 1 + pi/2 that collapse a band), bursts, a click, very loud and very quiet passages. The block
+// A programme of segments of half a second each: silence, noise with an independent comb branch,
+// sines with d a growing fraction of x (ratios from 1 to past 1 + pi/2, where a band collapses to
+// mono), bursts, a click, very loud and very quiet passages. The block
 // values change every 512 samples, sweeping the Auto-EQ threshold and the gate gain through their
 // ranges, as automation would.
 bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
