@@ -3,11 +3,11 @@
 // A band's arithmetic is one long chain of dependent float operations, so running the bands one
 // after the other leaves the processor waiting on latency. Here each state variable holds one lane
 // per band, twelve lanes in three SSE2 registers, and each stage is a short loop over those
-// registers. Every lane performs exactly the operations of one band block (band_block.h), in the
-// same order and with the same roundings, so the sums and meters are the same bit for bit as those
-// of the bands run one at a time. Only the transcendental functions stay scalar: expf and tanf are
-// called once per band where a band block calls them, since a vector approximation would change
-// the output.
+// registers. Every lane performs exactly the operations of one band block run on its own (the
+// tests keep that plain form as their reference), in the same order and with the same roundings, so
+// the sums and meters are the same bit for bit as those of the bands run one at a time. Only the
+// transcendental functions stay scalar: expf and tanf are called once per band where a band block
+// calls them, since a vector approximation would change the output.
 //
 // Lanes follow the band table's running order: bands 12 to 3 in lanes 0 to 9, bands 2 and 1 in
 // lanes 10 and 11.
@@ -31,7 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dsp/band_block.h"
+#include "dsp/band_constants.h"
 #include "dsp/band_table.h"
 #include "dsp/detectors.h"
 #include "dsp/sample_rate.h"
@@ -375,10 +375,10 @@ struct DelayRingLanes {
 class BandLanes {
   public:
     static constexpr std::size_t monoBandCount = bandCount - separatedBandCount;
-    static constexpr std::uint32_t lookAhead = BandLeveller::lookAhead;
-    static constexpr std::uint32_t widthLookAhead = SeparatedBand::widthLookAhead;
-    static constexpr std::uint32_t monoLookAhead = MonoBand::lookAhead;
-    static constexpr float meterMaximum = SeparatedBand::meterMaximum;
+    static constexpr std::uint32_t lookAhead = bandLevelLookAhead;
+    static constexpr std::uint32_t widthLookAhead = bandWidthLookAhead;
+    static constexpr std::uint32_t monoLookAhead = bandWidthLookAhead;
+    static constexpr float meterMaximum = separationMaximum;
 
     void computeConstants(const SampleRate& rate);
     void clear();

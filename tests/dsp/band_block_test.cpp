@@ -1,5 +1,3 @@
-#include "dsp/band_block.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 
 #include "dsp/band_table.h"
 #include "dsp/sample_rate.h"
+#include "tests/dsp/reference_band_block.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dsp/band_block.h"
 #include "dsp/band_lanes.h"
 #include "dsp/band_table.h"
 #include "dsp/sample_rate.h"
+#include "tests/dsp/reference_band_block.h"
 
 class ReferenceBandSet {
   public:

@@ -1,4 +1,6 @@
-// One band of the stereo processor, in its two kinds.
+// The band blocks one band at a time, each as its own object: the plain reading of the band
+// block that BandLanes must match bit for bit, and on which the band block tests measure the
+// behaviour of one band.
 //
 // Every band filters the two complementary comb signals combSum = x + d and
 // combDifference = x - d, levels itself against its own look-ahead peak (the automatic
@@ -21,36 +23,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "dsp/band_table.h"
+#include "dsp/band_constants.h"
 #include "dsp/delay_ring.h"
 #include "dsp/detectors.h"
-#include "dsp/sample_rate.h"
 #include "dsp/sections.h"
-
-// Constants every band shares, computed once per sample rate.
-struct BandSharedConstants {
-    float periodT = 1.0f;
-    AdaptiveFollowerConstants peakLevel;     // 0.25 s, activity 0.5 s, smoothing 15 ms
-    AdaptiveFollowerConstants averageLevel;  // 5 s, activity 10 s, smoothing 0.5 s
-    AdaptiveFollowerConstants envelope;      // 0.03 s, activity 60 ms, smoothing 1 ms
-    Pole gatePole;                           // 30 ms
-    Pole levelHoldPole;                      // 0.4 s
-    FirstOrderLowpassConstants lowpass10Hz;
-    ButterworthCoefficients lowpass30Hz;
-
-    static BandSharedConstants at(const SampleRate& rate);
-};
-
-// Constants of one band, computed once per sample rate from its table row.
-struct BandConstants {
-    ButterworthCoefficients lowEdge;
-    ButterworthCoefficients highEdge;
-    Pole gateRelease;
-    float bandGain = 0.0f;
-    float polarityGain = 0.0f;  // polarity * bandGain (exact: only the sign changes)
-
-    static BandConstants at(const SampleRate& rate, const BandRow& row);
-};
 
 // Fourth-order highpass at lowEdge followed by fourth-order lowpass at highEdge, both as two
 // cascaded Butterworth sections (Linkwitz-Riley shaped, -6 dB at each edge).
@@ -79,7 +55,7 @@ struct LevelledBand {
 
 // Band filter, level detector, normaliser and gate: the part that both kinds of band run.
 struct BandLeveller {
-    static constexpr std::uint32_t lookAhead = 132;
+    static constexpr std::uint32_t lookAhead = bandLevelLookAhead;
 
     BandFilter plusFilter;
     BandFilter minusFilter;
@@ -142,8 +118,8 @@ struct BandLeveller {
 // Bands 3 to 12: full block with separation detector and width.
 class SeparatedBand {
   public:
-    static constexpr std::uint32_t widthLookAhead = 2048;
-    static constexpr float meterMaximum = 1.5f;
+    static constexpr std::uint32_t widthLookAhead = bandWidthLookAhead;
+    static constexpr float meterMaximum = separationMaximum;
 
     struct Output {
         float mid;    // bandMidOut, added to both sums
@@ -255,7 +231,7 @@ class SeparatedBand {
 // Bands 1 and 2: levelled and gated like the others, but the same signal goes to both sides.
 class MonoBand {
   public:
-    static constexpr std::uint32_t lookAhead = 2048;
+    static constexpr std::uint32_t lookAhead = bandWidthLookAhead;
 
     void reset() {
         leveller.reset();

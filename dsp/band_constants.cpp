@@ -1,4 +1,4 @@
-#include "dsp/band_block.h"
+#include "dsp/band_constants.h"
 
 BandSharedConstants BandSharedConstants::at(const SampleRate& rate) {
     const Pole activityPoleSlow = Pole::at(rate, 2.0f);

@@ -1,0 +1,48 @@
+// Constants of the twelve band blocks, computed once per sample rate.
+//
+// Every band filters the two complementary comb signals combSum = x + d and
+// combDifference = x - d, levels itself against its own look-ahead peak (the automatic
+// equaliser, bounded below by autoEqFloor) and gates itself. A separated band also measures how
+// unequal the two comb signals are and turns that into its stereo width; a mono band adds the
+// same signal to both sides. BandLanes runs them; these are the values they share.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/band_table.h"
+#include "dsp/detectors.h"
+#include "dsp/sample_rate.h"
+#include "dsp/sections.h"
+
+// Samples by which the gate and normaliser act after the level detector saw the band signal.
+inline constexpr std::uint32_t bandLevelLookAhead = 132;
+// Samples by which separation and width act after the separation detector saw the signal (and
+// by which a mono band's output is delayed, so that all bands stay aligned).
+inline constexpr std::uint32_t bandWidthLookAhead = 2048;
+// The separation meter is held to [0, 1.5]; the width gain reaches 1 at full separation 1.5.
+inline constexpr float separationMaximum = 1.5f;
+
+// Constants every band shares, computed once per sample rate.
+struct BandSharedConstants {
+    float periodT = 1.0f;
+    AdaptiveFollowerConstants peakLevel;     // 0.25 s, activity 0.5 s, smoothing 15 ms
+    AdaptiveFollowerConstants averageLevel;  // 5 s, activity 10 s, smoothing 0.5 s
+    AdaptiveFollowerConstants envelope;      // 0.03 s, activity 60 ms, smoothing 1 ms
+    Pole gatePole;                           // 30 ms
+    Pole levelHoldPole;                      // 0.4 s
+    FirstOrderLowpassConstants lowpass10Hz;
+    ButterworthCoefficients lowpass30Hz;
+
+    static BandSharedConstants at(const SampleRate& rate);
+};
+
+// Constants of one band, computed once per sample rate from its table row.
+struct BandConstants {
+    ButterworthCoefficients lowEdge;
+    ButterworthCoefficients highEdge;
+    Pole gateRelease;
+    float bandGain = 0.0f;
+    float polarityGain = 0.0f;  // polarity * bandGain (exact: only the sign changes)
+
+    static BandConstants at(const SampleRate& rate, const BandRow& row);
+};
