@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/mydsp.h"
+#include "support/noise.h"
 #include "support/plugin_host.h"
 
 namespace {
@@ -17,16 +18,7 @@ using testhost::Plugin;
 
 constexpr float ceiling = 0.8912509f;  // -1 dB full scale
 
-std::vector<float> noise(int frames, std::uint32_t seed = 2463534242u, float scale = 0.5f) {
-    std::vector<float> samples(static_cast<std::size_t>(frames));
-    for (float& s : samples) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        s = scale * static_cast<float>(static_cast<std::int32_t>(seed)) / 2147483648.0f;
-    }
-    return samples;
-}
+using testsignal::noise;
 
 // Flush-to-zero and denormals-are-zero, as the plug-in shell sets them around every block.
 class FlushDenormals {

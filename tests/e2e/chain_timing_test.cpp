@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/noise.h"
 #include "support/plugin_host.h"
 
 namespace {
@@ -16,16 +17,7 @@ using testhost::Plugin;
 // reduction look-ahead) + 132 + 2048 (band look-aheads) + 132 (output look-ahead).
 constexpr int chainLatency = 2658;
 
-std::vector<float> noise(int frames, std::uint32_t seed = 2463534242u, float scale = 0.5f) {
-    std::vector<float> samples(static_cast<std::size_t>(frames));
-    for (float& s : samples) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        s = scale * static_cast<float>(static_cast<std::int32_t>(seed)) / 2147483648.0f;
-    }
-    return samples;
-}
+using testsignal::noise;
 
 struct Stereo {
     std::vector<float> left;
