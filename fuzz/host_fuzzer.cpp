@@ -8,7 +8,8 @@
 // faults; the harness itself checks what a host relies on after every block: each output sample
 // is finite and within the output stage's ceiling of -1 dB full scale, nothing is written past
 // the block, the host's input buffers are left alone, and the entries that do nothing leave the
-// outputs untouched.
+// outputs untouched. A host may leave any channel without a buffer: every output that is there
+// is still written, with silence when the first input or the other output is missing.
 //
 // Input format (little endian; a read past the end yields zeros, which ends the script):
 //
@@ -35,7 +36,8 @@
 //   INDEX   u8 below 128 gives -1 ... 6, else the next i32
 //   RATE    u8 below 16 picks a special rate (0, negative, huge, NaN, infinite), else FLOAT bits
 //   entry   bits 0-1: 0 or 1 processReplacing, 2 the accumulating process, 3 double replacing;
-//           bit 2: in place (the outputs are the input buffers)
+//           bit 2: in place (the outputs are the input buffers); bits 3-7 leave a buffer out:
+//           bit 3 the whole input array, 4 input 0, 5 input 1, 6 output 0, 7 output 1
 //   SIGNAL  kind u8 (mod 7): 0 silence; 1 a pattern of u8 + 1 raw floats, repeated; 2 a pattern
 //           of u8 + 1 special values, repeated; 3 noise with seed u32 and amplitude FLOAT; 4 a
 //           sine of u16 Hz and amplitude FLOAT; 5 DC of FLOAT; 6 clicks of FLOAT every u16 + 1
@@ -409,8 +411,13 @@ class FuzzHost {
             // The double-precision entry does nothing in this plug-in.
             double* inputs[2] = {doubleInput[0].data(), doubleInput[1].data()};
             double* outputs[2] = {doubleOutput[0].data(), doubleOutput[1].data()};
+            if (entry & 0x10) inputs[0] = nullptr;
+            if (entry & 0x20) inputs[1] = nullptr;
+            if (entry & 0x40) outputs[0] = nullptr;
+            if (entry & 0x80) outputs[1] = nullptr;
             for (auto& channel : doubleOutput) std::fill(channel.begin(), channel.end(), 0.25);
-            effect->processDoubleReplacing(effect, inputs, outputs, frames);
+            effect->processDoubleReplacing(effect, (entry & 0x08) ? nullptr : inputs, outputs,
+                                           frames);
             for (const auto& channel : doubleOutput) {
                 for (double sample : channel) {
                     if (sample != 0.25) fail("processDoubleReplacing wrote its outputs");
@@ -419,21 +426,27 @@ class FuzzHost {
             return;
         }
 
-        float* inputs[2];
-        float* outputs[2] = {output[0].data(), output[1].data()};
+        float* inputChannels[2];
+        float* outputChannels[2] = {output[0].data(), output[1].data()};
         if (inPlace) {
             fillSignal(in, output[0].data(), frames);
             fillSignal(in, output[1].data(), frames);
-            inputs[0] = output[0].data();
-            inputs[1] = output[1].data();
+            inputChannels[0] = output[0].data();
+            inputChannels[1] = output[1].data();
         } else {
             fillSignal(in, input[0].data(), frames);
             fillSignal(in, input[1].data(), frames);
             std::copy(input[0].begin(), input[0].end(), inputCopy[0].begin());
             std::copy(input[1].begin(), input[1].end(), inputCopy[1].begin());
-            inputs[0] = input[0].data();
-            inputs[1] = input[1].data();
+            inputChannels[0] = input[0].data();
+            inputChannels[1] = input[1].data();
         }
+        if (entry & 0x10) inputChannels[0] = nullptr;
+        if (entry & 0x20) inputChannels[1] = nullptr;
+        if (entry & 0x40) outputChannels[0] = nullptr;
+        if (entry & 0x80) outputChannels[1] = nullptr;
+        float** inputs = (entry & 0x08) ? nullptr : inputChannels;
+        float** outputs = outputChannels;
 
         if (kind == 2) {
             // The deprecated accumulating entry does nothing in this plug-in.
@@ -450,11 +463,17 @@ class FuzzHost {
 
         effect->processReplacing(effect, inputs, outputs, frames);
 
+        const bool runs = inputs && inputs[0] && outputs[0] && outputs[1];
         for (int ch = 0; ch < 2; ++ch) {
             const float* out = output[ch].data();
-            for (int i = 0; i < frames; ++i) {
-                if (!std::isfinite(out[i])) fail("non-finite output sample", i);
-                if (std::fabs(out[i]) > kOutputCeiling) fail("output sample above the ceiling", i);
+            if (outputs[ch]) {
+                for (int i = 0; i < frames; ++i) {
+                    if (isSentinel(out[i])) fail("output sample left unwritten", i);
+                    if (!std::isfinite(out[i])) fail("non-finite output sample", i);
+                    if (std::fabs(out[i]) > kOutputCeiling)
+                        fail("output sample above the ceiling", i);
+                    if (!runs && out[i] != 0.0f) fail("a block that cannot run is not silent", i);
+                }
             }
             for (int i = frames; i < frames + kGuard; ++i) {
                 if (!isSentinel(out[i])) fail("output written past the block", i);

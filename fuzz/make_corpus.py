@@ -79,6 +79,11 @@ def block(frames, first, second=signal(SILENCE), entry=0):
     return u8(BLOCK) + u16(frames) + u8(entry) + first + second
 
 
+def double_block(frames, entry=3):
+    """The double-precision entry takes no signal: its inputs are left as they are."""
+    return u8(BLOCK) + u16(frames) + u8(entry)
+
+
 def noise(seed, amplitude):
     return signal(NOISE, u32(seed), amplitude)
 
@@ -150,6 +155,12 @@ SEEDS = {
     + mains(False) + block(128, noise(2, special(ONE))) + dispatch(0) + dispatch(0)
     + block(0, signal(SILENCE)) + block(64, noise(2, special(ONE)), entry=2)
     + block(64, noise(2, special(ONE)), entry=3) + CLOSE_ACTION,
+    # Every channel pointer left out in turn, for each entry, then all of them at once.
+    "missing-buffers": HOST + b"".join(
+        block(256, noise(31, special(ONE)), entry=(kind | missing))
+        + double_block(256, entry=(3 | missing))
+        for missing in (0x08, 0x10, 0x20, 0x40, 0x80, 0x14, 0x30, 0xC0, 0xF8)
+        for kind in (0, 2)) + block(256, noise(31, special(ONE))),
 }
 
 

@@ -124,6 +124,7 @@ class Zelko : public AudioEffectX {
 
     // Instrument mode (audio_path.cpp).
     void runInstrumentBlock(float** inputs, float** outputs, int frames);
+    void silencePresentOutputs(float** outputs, int frames);
     void renderSegment(float** inputs, float** outputs, int from, int to);
     void render(float** inputs, float** targets, int frames);
 

@@ -17,13 +17,36 @@ constexpr float kMixGain = 0.31622776f;
 
 }  // namespace
 
+// A host may hand over no buffer for a channel it has nothing to route to. The block runs
+// whenever the buffers it uses are there: every output, and in effect mode the first input, the
+// only one the processor reads (a synthesizer reads none). Without them nothing is processed and no
+// state moves on, but every output that is there is written with silence, so that the host never
+// plays out what its buffer held before.
 void Zelko::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    const int frames = std::max(sampleFrames, 0);
+    const bool everyOutput = outputs && std::all_of(outputs, outputs + outputChannels,
+                                                    [](const float* channel) { return channel; });
+    const bool firstInput = inputs && inputs[0];
+    // A block of no frames touches no buffer, but the processor still reads its controls.
+    const bool runs = instrumentMode ? everyOutput : frames == 0 || (everyOutput && firstInput);
+    if (!runs) {
+        silencePresentOutputs(outputs, frames);
+        return;
+    }
+
     DenormalFlushGuard flushDenormals;
     if (!instrumentMode) {
         mainProcessor->process(sampleFrames, inputs, outputs);
         return;
     }
     runInstrumentBlock(inputs, outputs, sampleFrames);
+}
+
+void Zelko::silencePresentOutputs(float** outputs, int frames) {
+    if (!outputs) return;
+    for (int ch = 0; ch < outputChannels; ++ch) {
+        if (outputs[ch]) std::fill(outputs[ch], outputs[ch] + frames, 0.0f);
+    }
 }
 
 // Events are applied in queue order. Rendering only moves forward: an event whose frame lies

@@ -148,6 +148,21 @@ TEST_F(InstrumentMode, NoteOnSoundsFromItsFrame) {
     EXPECT_EQ(synth(0).gain, 1.0f);
 }
 
+// A synthesizer reads no input, so it plays with none; without a second output buffer it cannot
+// play, and the output it has is silenced while the note waits for a block that can run.
+TEST_F(InstrumentMode, MissingOutputSilencesTheOtherAndHoldsTheEvents) {
+    send({noteOn(69, 127, 0)});
+    left.assign(64, 7.0f);
+    float* outputs[2] = {left.data(), nullptr};
+    zelko->processReplacing(nullptr, outputs, 64);
+    EXPECT_EQ(left, std::vector<float>(64, 0.0f));
+    EXPECT_TRUE(log.calls.empty());
+
+    block(64);
+    EXPECT_EQ(zelko->playing().size(), 1u);
+    EXPECT_EQ(left[0], kMixGain);
+}
+
 TEST_F(InstrumentMode, EventsBeyondTheBlockWaitForTheirBlock) {
     send({noteOn(60, 100, 200)});
     for (int b = 0; b < 3; ++b) {
