@@ -68,8 +68,8 @@ TEST_F(RendererFailuresTest, ModulesThatAreNotVstEffects) {
 TEST_F(RendererFailuresTest, ParametersThatDoNotExist) {
     expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "Volume=3"}, 5,
                   "no parameter named \"Volume\"");
-    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "4=0.5n"}, 5,
-                  "numbered from 0 to 3");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "5=0.5n"}, 5,
+                  "numbered from 0 to 4");
     expectFailure({"in.wav", "--param", "Lowpass Filtre=15000"}, 5,
                   "no parameter named \"Lowpass Filtre\"");
 }

@@ -12,6 +12,20 @@ namespace {
 
 constexpr int kLargestBlock = 65536;
 constexpr double kLongestDemoSeconds = 24.0 * 3600.0;
+constexpr double kLongestTailSeconds = 3600.0;
+
+// A length in seconds from above 0 (or from 0 when `zeroAllowed`) up to `longest`.
+double parseSeconds(const std::string& option, const std::string& text, double longest,
+                    bool zeroAllowed, const std::string& limit) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
+        (value == 0.0 && !zeroAllowed) || value > longest) {
+        throw Failure(ExitStatus::kUsage, option + " needs a length in seconds, up to " + limit +
+                                              ", not " + inQuotes(text) + ".");
+    }
+    return value;
+}
 
 long parseInteger(const std::string& option, const std::string& text, long low, long high) {
     char* end = nullptr;
@@ -125,15 +139,20 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--demo") {
             flag(options.demo);
         } else if (argument == "--demo-seconds") {
-            const std::string text = value();
-            char* end = nullptr;
-            options.demoSeconds = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(options.demoSeconds) ||
-                options.demoSeconds <= 0.0 || options.demoSeconds > kLongestDemoSeconds) {
+            options.demoSeconds =
+                parseSeconds(argument, value(), kLongestDemoSeconds, false, "a day");
+        } else if (argument == "--tail") {
+            options.tailSeconds =
+                parseSeconds(argument, value(), kLongestTailSeconds, true, "an hour");
+        } else if (argument == "--stereo") {
+            flag(options.stereo);
+        } else if (argument == "--dither") {
+            const std::string kind = value();
+            if (kind != "tpdf" && kind != "none") {
                 throw Failure(ExitStatus::kUsage,
-                              "--demo-seconds needs a length in seconds, up to a day, not " +
-                                  inQuotes(text) + ".");
+                              "--dither is tpdf or none, not " + inQuotes(kind) + ".");
             }
+            options.dither = kind == "tpdf";
         } else if (argument == "--dry") {
             flag(options.dry);
         } else if (argument == "-f" || argument == "--force") {
@@ -169,6 +188,13 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!options.output.empty() && !options.outputDir.empty()) {
         throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
+    }
+    if (options.stereo && options.channel > 0) {
+        throw Failure(ExitStatus::kUsage, "Give either --stereo or --channel, not both.");
+    }
+    if (options.dry && (options.stereo || options.tailSeconds > 0.0)) {
+        throw Failure(ExitStatus::kUsage,
+                      "--dry runs no plug-in, so it takes no --stereo or --tail.");
     }
     if (!options.output.empty() && options.inputs.size() > 1) {
         throw Failure(ExitStatus::kUsage,
