@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -45,7 +46,24 @@ TEST_F(RendererIoTest, OutputsThatAreNotPlainFilesAreStreamedFollowedOrRefused) 
     // A FIFO is written in place, as a stream in a format that can be streamed.
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
     std::string streamed;
-    std::thread reader([&] { streamed = readFile(path("fifo")); });
+    // Read without blocking, so that a renderer that replaced the FIFO fails the test rather
+    // than leaving it waiting for a writer forever.
+    std::thread reader([&] {
+        const int fd = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        char buffer[65536];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got > 0) {
+                streamed.append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 && !streamed.empty()) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        close(fd);
+    });
     const auto piped = render({"in.wav", "-o", "fifo", "--format", "au", "-q"});
     reader.join();
     EXPECT_EQ(piped.status, 0) << piped.err;
