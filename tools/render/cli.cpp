@@ -5,6 +5,7 @@
 
 #include "tools/render/audio_io.h"
 #include "tools/render/failure.h"
+#include "tools/render/job_plan.h"
 
 namespace render {
 
@@ -210,12 +211,20 @@ std::string usageText() {
            "\n"
            "Turns mono recordings into stereo with a VST 2.4 plug-in: the Zelko Comb Stereo\n"
            "Processor unless --plugin names another. A mono input is fed as it is, an input\n"
-           "with more channels as its mono mix. The output is stereo at the input's rate, in\n"
-           "the input's format, with the input's length, lined up with it sample for sample.\n"
+           "with more channels as its mono mix, to every input of the plug-in. The output is\n"
+           "stereo at the input's rate, in the input's format, with the input's length, lined\n"
+           "up with it sample for sample. An INPUT of - reads standard input, in a format\n"
+           "that streams: " +
+           streamedInputNames() +
+           ".\n"
            "\n"
            "Outputs:\n"
            "  -o, --output FILE       the output file (one input, or --demo); its extension\n"
-           "                          picks the format when it names one\n"
+           "                          picks the format when it names one. - is standard\n"
+           "                          output, in the --format given, which must be one\n"
+           "                          that streams: " +
+           streamedOutputNames() +
+           "\n"
            "  -d, --output-dir DIR    a folder for the outputs; each keeps its input's name\n"
            "                          (without either, INPUT-stereo.EXT beside each input)\n"
            "      --format NAME       output format: " +
@@ -224,17 +233,23 @@ std::string usageText() {
            "      --subtype NAME      sample format: " +
            wrapList(encodingNames(), 15) +
            "\n"
+           "      --dither KIND       tpdf (default) or none: the dither of outputs of 16\n"
+           "                          bits or fewer\n"
            "  -f, --force             replace outputs that already exist\n"
            "\n"
            "Processing:\n"
            "      --plugin PATH       the VST 2.4 module to run\n"
            "  -p, --param NAME=VALUE  set a parameter, by name or by index (repeatable).\n"
-           "                          VALUE is a number in the plug-in's units (15000, -6,\n"
-           "                          -6dB), on/off (also true/false, yes/no), a text the\n"
-           "                          parameter shows, or a normalised value with an n\n"
-           "                          suffix (0.4n)\n"
+           "                          VALUE is a number in the plug-in's units (15000, -5.6,\n"
+           "                          -6dB, 8 kHz), on/off (also true/false, yes/no, and 1/0\n"
+           "                          for a switch), a text the parameter shows, or a\n"
+           "                          normalised value with an n suffix (0.4n)\n"
            "      --list-params       print the parameters, after any --param, and exit\n"
            "      --channel N         feed channel N (counted from 1) instead of the mix\n"
+           "      --stereo            feed a stereo input's two channels, as they are, to\n"
+           "                          the plug-in's first two inputs\n"
+           "      --tail SECONDS      go on rendering the plug-in's decay for SECONDS after\n"
+           "                          the input's end\n"
            "      --block N           frames per processing block (default 512)\n"
            "      --no-latency-compensation\n"
            "                          write the plug-in's output as it comes, delayed by\n"
@@ -252,8 +267,9 @@ std::string usageText() {
            "\n"
            "Exit status: 0 done, 2 usage error, 3 input missing or unreadable, 4 plug-in not\n"
            "loadable or not a VST 2.4 effect, 5 unknown parameter, 6 parameter value not a\n"
-           "number or out of range, 7 output exists (without --force) or would replace an\n"
-           "input, 8 output could not be written, 130 interrupted.\n";
+           "number or out of range, 7 output exists (without --force), would replace an input\n"
+           "or is not a file, 8 output could not be written, 9 an input held less than its\n"
+           "header promised (what it held was written), 130 interrupted.\n";
 }
 
 }  // namespace render
