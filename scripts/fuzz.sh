@@ -46,8 +46,9 @@ trap 'rm -rf "$WORK_CORPUS"' EXIT
 cp "$CORPUS"/* "$WORK_CORPUS"/
 
 # The plug-in's own diagnostics (one line per MIDI controller message, one per rejected
-# program) and libmpg123's complaints about mangled MPEG frames would flood the log; everything else, libFuzzer's progress and any crash report, is
-# kept. The pipeline's status is the fuzzer's.
+# program) and libmpg123's complaints about mangled MPEG frames would flood the log; everything
+# else, libFuzzer's progress and any crash report, is kept. The pipeline's status is the
+# fuzzer's.
 "$FUZZ_DIR/fuzz/$HARNESS" \
     -max_total_time="$SECONDS_TO_RUN" \
     -timeout=60 \
