@@ -67,7 +67,7 @@ struct StereoSummary {
 
 class StereoAnalyser {
   public:
-    static constexpr std::size_t kGoniometerPoints = 24000;
+    static constexpr std::size_t kGoniometerPoints = 65536;
 
     // Throws std::invalid_argument for a rate that the loudness meter does not take.
     explicit StereoAnalyser(int sampleRate);
