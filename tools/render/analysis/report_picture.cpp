@@ -199,6 +199,12 @@ void dashedLevel(cairo_t* cr, const FrequencyPanel& panel, double value, const s
     label(cr, right, baseline, text, 11.0, Align::kRight);
 }
 
+void panelNote(cairo_t* cr, const FrequencyPanel& panel, const std::string& text) {
+    setColour(cr, kAxisText);
+    label(cr, panel.x + panel.width / 2.0, panel.y + panel.height / 2.0, text, 13.0,
+          Align::kCentre);
+}
+
 void drawCorrelationPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
     panel.bottom = -1.0;
     panel.top = 1.0;
@@ -209,6 +215,7 @@ void drawCorrelationPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPa
         [](double value) { return value >= 0.0 ? kPositive : kNegative; });
     dashedLevel(cr, panel, summary.correlation,
                 "whole file " + fixed(summary.correlation, 2, true));
+    if (summary.outputSilent) panelNote(cr, panel, "the output is silent");
 }
 
 void drawSidePanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
@@ -231,10 +238,10 @@ void drawSidePanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel pan
         [](const BandStatistics& b) { return b.sideToMidDb; }, [](double) { return kSide; });
     dashedLevel(cr, panel, summary.sideToMidDb,
                 "whole file " + fixed(summary.sideToMidDb, 1, true) + " dB");
-    setColour(cr, kAxisText);
     if (summary.sideToMidDb == -kInfinity) {
-        label(cr, panel.x + panel.width / 2.0, panel.y + panel.height / 2.0,
-              "no side signal: the output is mono", 13.0, Align::kCentre);
+        panelNote(cr, panel, "no side signal: the output is mono");
+    } else if (summary.outputSilent) {
+        panelNote(cr, panel, "the output is silent");
     }
 }
 
@@ -442,6 +449,11 @@ std::string levelText(double value, const char* unit, const char* whenSilent) {
     return std::isfinite(value) ? fixed(value, 1) + " " + unit : whenSilent;
 }
 
+// Integrated loudness needs one 400 ms gating block at least.
+const char* unmeasured(double seconds) {
+    return seconds < 0.4 ? "too short to measure" : "below the gate";
+}
+
 void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) {
     std::string side = levelText(summary.sideToMidDb, "dB", "silent");
     if (summary.sideToMidDb == -kInfinity) side = "no side (mono)";
@@ -451,8 +463,10 @@ void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) 
          fixed(summary.durationSeconds, 3) + " s at " + std::to_string(summary.sampleRate) + " Hz"},
         {"Peak", levelText(summary.peakDbfs, "dBFS", "silent")},
         {"True peak", levelText(summary.truePeakDbtp, "dBTP", "silent")},
-        {"Loudness out", levelText(summary.outputLufs, "LUFS", "below the gate")},
-        {"Loudness in", levelText(summary.inputLufs, "LUFS", "below the gate")},
+        {"Loudness out",
+         levelText(summary.outputLufs, "LUFS", unmeasured(summary.durationSeconds))},
+        {"Loudness in",
+         levelText(summary.inputLufs, "LUFS", unmeasured(summary.inputDurationSeconds))},
         {"Correlation", std::isfinite(summary.correlation) ? fixed(summary.correlation, 3, true)
                                                            : "none (a channel is silent)"},
         {"Side / mid", side},

@@ -46,9 +46,13 @@ struct MeterDeleter {
 };
 using LoudnessMeter = std::unique_ptr<ebur128_state, MeterDeleter>;
 
+// The histogram mode keeps the gating blocks' loudness in 0.1 dB bins rather than one by one, so
+// that the meter's memory does not grow with the file; the integrated loudness it gives is
+// within 0.05 LU of the exact one.
 LoudnessMeter makeMeter(unsigned channels, int sampleRate) {
-    LoudnessMeter meter(ebur128_init(channels, static_cast<unsigned long>(sampleRate),
-                                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
+    LoudnessMeter meter(
+        ebur128_init(channels, static_cast<unsigned long>(sampleRate),
+                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
     if (!meter) {
         throw std::invalid_argument("the loudness meter does not take a sample rate of " +
                                     std::to_string(sampleRate) + " Hz");
