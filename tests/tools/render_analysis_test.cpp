@@ -173,7 +173,9 @@ TEST(StereoAnalysis, FramingIsSeamlessAndBlockSizeDoesNotMatter) {
     }
     const StereoSummary pure = analyse(sine, sine, sine);
     for (std::size_t k = 0; k < pure.spectrumHz.size(); ++k) {
-        if (k + 1 < 290 || k + 1 > 310) ASSERT_LT(pure.inputSpectrumDb[k], -115.0) << k;
+        if (k + 1 < 290 || k + 1 > 310) {
+            ASSERT_LT(pure.inputSpectrumDb[k], -115.0) << k;
+        }
     }
 
     // The goniometer keeps a uniform sample of the whole file, not its beginning: on a ramp
