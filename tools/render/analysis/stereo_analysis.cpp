@@ -75,12 +75,14 @@ class WelchSpectra {
         : frameSize_(frameSize),
           channels_(channels),
           window_(frameSize),
-          frames_(channels, std::vector<double>(frameSize)),
+          frameBuffers_(channels, std::vector<double>(frameSize)),
           autoPower_(channels, std::vector<double>(frameSize / 2 + 1)),
           crossPower_(channels == 2 ? frameSize / 2 + 1 : 0),
           firstSpectrum_(frameSize / 2 + 1) {
         for (int n = 0; n < frameSize; ++n) {
             window_[n] = 0.5 - 0.5 * std::cos(2.0 * kPi * n / frameSize);  // periodic Hann
+            windowSum_ += window_[n];
+            windowSquareSum_ += window_[n] * window_[n];
         }
         fftIn_ = fftw_alloc_real(frameSize);
         fftOut_ = fftw_alloc_complex(frameSize / 2 + 1);
@@ -102,14 +104,14 @@ class WelchSpectra {
             const std::size_t take =
                 std::min(count - done, static_cast<std::size_t>(frameSize_ - filled_));
             for (int c = 0; c < channels_; ++c) {
-                std::copy_n(channels[c] + done, take, frames_[c].begin() + filled_);
+                std::copy_n(channels[c] + done, take, frameBuffers_[c].begin() + filled_);
             }
             filled_ += static_cast<int>(take);
             done += take;
             if (filled_ == frameSize_) {
                 transformFrame();
                 const int hop = frameSize_ / 2;
-                for (auto& frame : frames_) {
+                for (auto& frame : frameBuffers_) {
                     std::copy(frame.begin() + hop, frame.end(), frame.begin());
                 }
                 filled_ = frameSize_ - hop;
@@ -120,7 +122,7 @@ class WelchSpectra {
     // A signal shorter than one frame still gets a spectrum, from a zero-padded frame.
     void finish() {
         if (frameCount_ > 0 || filled_ == 0) return;
-        for (auto& frame : frames_) std::fill(frame.begin() + filled_, frame.end(), 0.0);
+        for (auto& frame : frameBuffers_) std::fill(frame.begin() + filled_, frame.end(), 0.0);
         transformFrame();
     }
 
@@ -130,12 +132,12 @@ class WelchSpectra {
     double crossPower(int bin) const { return crossPower_[bin] * scale(); }
     // The factor that turns a sum of bins of the above into the power of the signal in them:
     // a sine's energy spreads over the window's main lobe.
-    double bandFactor() const { return windowSum_ * windowSum_ / (frameSize_ * windowSquareSum()); }
+    double bandFactor() const { return windowSum_ * windowSum_ / (frameSize_ * windowSquareSum_); }
 
   private:
     void transformFrame() {
         for (int c = 0; c < channels_; ++c) {
-            for (int n = 0; n < frameSize_; ++n) fftIn_[n] = frames_[c][n] * window_[n];
+            for (int n = 0; n < frameSize_; ++n) fftIn_[n] = frameBuffers_[c][n] * window_[n];
             fftw_execute(plan_);
             for (int k = 0; k <= frameSize_ / 2; ++k) {
                 const std::complex<double> bin(fftOut_[k][0], fftOut_[k][1]);
@@ -147,29 +149,22 @@ class WelchSpectra {
             }
         }
         ++frameCount_;
-        if (windowSum_ == 0.0) {
-            for (double w : window_) windowSum_ += w;
-        }
     }
     double scale() const {
         return frameCount_ == 0 ? 0.0 : 4.0 / (windowSum_ * windowSum_ * frameCount_);
-    }
-    double windowSquareSum() const {
-        double sum = 0.0;
-        for (double w : window_) sum += w * w;
-        return sum;
     }
 
     int frameSize_;
     int channels_;
     std::vector<double> window_;
-    std::vector<std::vector<double>> frames_;
+    std::vector<std::vector<double>> frameBuffers_;
     int filled_ = 0;
     std::vector<std::vector<double>> autoPower_;
     std::vector<double> crossPower_;
     std::vector<std::complex<double>> firstSpectrum_;
     std::int64_t frameCount_ = 0;
     double windowSum_ = 0.0;
+    double windowSquareSum_ = 0.0;
     double* fftIn_ = nullptr;
     fftw_complex* fftOut_ = nullptr;
     fftw_plan plan_ = nullptr;
@@ -238,15 +233,18 @@ struct StereoAnalyser::State {
         // A mono input counts as if it were played on both loudspeakers.
         ebur128_set_channel(inputMeter.get(), 0, EBUR128_DUAL_MONO);
         interleaved.reserve(2 * kChunk);
+        inputSum.reserve(kChunk);
     }
 
     int sampleRate;
     LoudnessMeter outputMeter;
     LoudnessMeter inputMeter;
+    LoudnessMeter stereoInputMeter;  // made on the first stereo input block
     WelchSpectra outputSpectra;
     WelchSpectra inputSpectra;
     Reservoir goniometer;
     std::vector<float> interleaved;
+    std::vector<float> inputSum;
 
     std::int64_t outputFrames = 0;
     std::int64_t inputFrames = 0;
@@ -273,6 +271,7 @@ StereoAnalyser::~StereoAnalyser() = default;
 
 void StereoAnalyser::addInput(const float* mono, std::size_t frames) {
     State& s = *state_;
+    if (s.stereoInputMeter) throw std::logic_error("a stereo input cannot continue as mono");
     for (std::size_t done = 0; done < frames; done += kChunk) {
         const std::size_t count = std::min(kChunk, frames - done);
         const float* block = mono + done;
@@ -281,6 +280,30 @@ void StereoAnalyser::addInput(const float* mono, std::size_t frames) {
         for (std::size_t i = 0; i < count && !s.inputNonZero; ++i) {
             s.inputNonZero = block[i] != 0.0f;
         }
+    }
+    s.inputFrames += static_cast<std::int64_t>(frames);
+}
+
+void StereoAnalyser::addInput(const float* left, const float* right, std::size_t frames) {
+    State& s = *state_;
+    if (!s.stereoInputMeter) {
+        if (s.inputFrames > 0) throw std::logic_error("a mono input cannot continue as stereo");
+        s.stereoInputMeter = makeMeter(2, s.sampleRate);
+    }
+    std::vector<float>& sum = s.inputSum;
+    for (std::size_t done = 0; done < frames; done += kChunk) {
+        const std::size_t count = std::min(kChunk, frames - done);
+        s.interleaved.resize(2 * count);
+        sum.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            s.interleaved[2 * i] = left[done + i];
+            s.interleaved[2 * i + 1] = right[done + i];
+            sum[i] = 0.5f * (left[done + i] + right[done + i]);
+            s.inputNonZero = s.inputNonZero || left[done + i] != 0.0f || right[done + i] != 0.0f;
+        }
+        ebur128_add_frames_float(s.stereoInputMeter.get(), s.interleaved.data(), count);
+        const float* block = sum.data();
+        s.inputSpectra.add(&block, count);
     }
     s.inputFrames += static_cast<std::int64_t>(frames);
 }
@@ -337,7 +360,8 @@ StereoSummary StereoAnalyser::finish() {
     summary.peakDbfs = amplitudeDb(s.peak);
     summary.truePeakDbtp = amplitudeDb(truePeak);
     summary.outputLufs = integratedLoudness(s.outputMeter.get());
-    summary.inputLufs = integratedLoudness(s.inputMeter.get());
+    summary.inputLufs =
+        integratedLoudness(s.stereoInputMeter ? s.stereoInputMeter.get() : s.inputMeter.get());
 
     summary.correlation = correlationOf(s.crossPower, s.leftPower, s.rightPower);
     // (L-R)/2 and (L+R)/2, from the same three sums: a mono output's side is then exactly 0.

@@ -43,7 +43,7 @@ struct StereoSummary {
     // Levels in dB are -inf for silence; ratios of two silences are NaN.
     double peakDbfs = -std::numeric_limits<double>::infinity();      // largest output sample
     double truePeakDbtp = -std::numeric_limits<double>::infinity();  // 4x oversampled, BS.1770
-    // Integrated loudness; -inf when nothing rises above the absolute gate. The input is
+    // Integrated loudness; -inf when nothing rises above the absolute gate. A mono input is
     // measured as dual mono, so that a mono signal copied to both outputs measures the same.
     double outputLufs = -std::numeric_limits<double>::infinity();
     double inputLufs = -std::numeric_limits<double>::infinity();
@@ -59,7 +59,7 @@ struct StereoSummary {
     // from the first bin above DC to Nyquist.
     std::vector<double> spectrumHz;
     std::vector<double> monoSumSpectrumDb;  // of (L+R)/2
-    std::vector<double> inputSpectrumDb;
+    std::vector<double> inputSpectrumDb;    // of a stereo input, (L+R)/2
     // A uniform random sample of the output's frames, at most kGoniometerPoints of them.
     std::vector<GoniometerPoint> goniometer;
     double goniometerScale = 0.0;  // the largest |side| or |mid| over all frames
@@ -77,6 +77,10 @@ class StereoAnalyser {
 
     // The mono signal fed to the plug-in.
     void addInput(const float* mono, std::size_t frames);
+    // Or a stereo input fed as it is: its loudness is measured as stereo and its spectrum is
+    // that of (L+R)/2. A file's input comes in one form only: mixing them throws
+    // std::logic_error.
+    void addInput(const float* left, const float* right, std::size_t frames);
     // The output as written, latency-aligned.
     void addOutput(const float* left, const float* right, std::size_t frames);
     // Call once, after the last block.
