@@ -492,8 +492,14 @@ void draw(cairo_t* cr, const StereoSummary& summary, const std::string& title) {
     label(cr, kWidth - 24.0, 34.0, "stereo report", 13.0, Align::kRight);
 
     const double nyquist = summary.sampleRate / 2.0;
-    FrequencyPanel panel{kLeft, 88.0, kPlotWidth, 190.0, 16.0, std::clamp(nyquist, 1000.0, 24000.0),
-                         0.0,   1.0};
+    FrequencyPanel panel{.x = kLeft,
+                         .y = 88.0,
+                         .width = kPlotWidth,
+                         .height = 190.0,
+                         .lowestHz = 16.0,
+                         .highestHz = std::clamp(nyquist, 1000.0, 24000.0),
+                         .bottom = 0.0,
+                         .top = 1.0};  // each panel sets its own value range
     drawCorrelationPanel(cr, summary, panel);
     panel.y = 350.0;
     drawSidePanel(cr, summary, panel);

@@ -7,7 +7,6 @@
 #include <charconv>
 #include <cmath>
 #include <complex>
-#include <cstring>
 #include <random>
 #include <stdexcept>
 
@@ -48,7 +47,7 @@ using LoudnessMeter = std::unique_ptr<ebur128_state, MeterDeleter>;
 
 // The histogram mode keeps the gating blocks' loudness in 0.1 dB bins rather than one by one, so
 // that the meter's memory does not grow with the file; the integrated loudness it gives is
-// within 0.05 LU of the exact one.
+// within about 0.05 LU of the exact one.
 LoudnessMeter makeMeter(unsigned channels, int sampleRate) {
     LoudnessMeter meter(
         ebur128_init(channels, static_cast<unsigned long>(sampleRate),
@@ -251,7 +250,6 @@ struct StereoAnalyser::State {
     bool outputNonZero = false;
     bool inputNonZero = false;
     float peak = 0.0f;
-    double goniometerScale = 0.0;
     // Sums of products over the whole output. Each block is summed on its own first, which keeps
     // the rounding of an hour's sum close to that of a block's.
     double leftPower = 0.0;
@@ -324,11 +322,8 @@ void StereoAnalyser::addOutput(const float* left, const float* right, std::size_
             rightPower += r * r;
             crossPower += l * r;
             s.peak = std::max({s.peak, std::fabs(channels[0][i]), std::fabs(channels[1][i])});
-            const GoniometerPoint point{static_cast<float>((r - l) * kSqrtHalf),
-                                        static_cast<float>((l + r) * kSqrtHalf)};
-            s.goniometerScale = std::max(
-                {s.goniometerScale, std::fabs(double{point.side}), std::fabs(double{point.mid})});
-            s.goniometer.offer(point);
+            s.goniometer.offer(
+                {static_cast<float>((r - l) * kSqrtHalf), static_cast<float>((l + r) * kSqrtHalf)});
         }
         s.leftPower += leftPower;
         s.rightPower += rightPower;
@@ -406,7 +401,6 @@ StereoSummary StereoAnalyser::finish() {
     }
 
     summary.goniometer = s.goniometer.points();
-    summary.goniometerScale = s.goniometerScale;
     return summary;
 }
 

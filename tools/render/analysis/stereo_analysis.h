@@ -42,7 +42,7 @@ struct StereoSummary {
     int sampleRate = 0;
     // Levels in dB are -inf for silence; ratios of two silences are NaN.
     double peakDbfs = -std::numeric_limits<double>::infinity();      // largest output sample
-    double truePeakDbtp = -std::numeric_limits<double>::infinity();  // 4x oversampled, BS.1770
+    double truePeakDbtp = -std::numeric_limits<double>::infinity();  // oversampled, BS.1770
     // Integrated loudness; -inf when nothing rises above the absolute gate. A mono input is
     // measured as dual mono, so that a mono signal copied to both outputs measures the same.
     double outputLufs = -std::numeric_limits<double>::infinity();
@@ -62,7 +62,6 @@ struct StereoSummary {
     std::vector<double> inputSpectrumDb;    // of a stereo input, (L+R)/2
     // A uniform random sample of the output's frames, at most kGoniometerPoints of them.
     std::vector<GoniometerPoint> goniometer;
-    double goniometerScale = 0.0;  // the largest |side| or |mid| over all frames
 };
 
 class StereoAnalyser {
