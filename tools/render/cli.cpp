@@ -1,5 +1,6 @@
 #include "tools/render/cli.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -145,6 +146,19 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--tail") {
             options.tailSeconds =
                 parseSeconds(argument, value(), kLongestTailSeconds, true, "an hour");
+        } else if (argument == "--json") {
+            flag(options.json);
+        } else if (argument == "--report") {
+            options.report = value();
+            const auto dot = options.report.find_last_of('.');
+            std::string extension = dot == std::string::npos ? "" : options.report.substr(dot);
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (extension != ".png" && extension != ".svg") {
+                throw Failure(ExitStatus::kUsage,
+                              "--report writes a .png or an .svg picture, not " +
+                                  inQuotes(options.report) + ".");
+            }
         } else if (argument == "--stereo") {
             flag(options.stereo);
         } else if (argument == "--dither") {
@@ -196,6 +210,10 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
     if (options.dry && (options.stereo || options.tailSeconds > 0.0)) {
         throw Failure(ExitStatus::kUsage,
                       "--dry runs no plug-in, so it takes no --stereo or --tail.");
+    }
+    if (!options.report.empty() && options.inputs.size() > 1) {
+        throw Failure(ExitStatus::kUsage,
+                      "--report names one picture; for several inputs render them one by one.");
     }
     if (!options.output.empty() && options.inputs.size() > 1) {
         throw Failure(ExitStatus::kUsage,
@@ -260,6 +278,16 @@ std::string usageText() {
            "                          and clicks (default output demo-stereo.wav)\n"
            "      --demo-seconds S    make the programme S seconds long (it repeats)\n"
            "      --dry               write the programme itself, mono, without the plug-in\n"
+           "\n"
+           "Analysis:\n"
+           "      --json              instead of the summary line, one JSON object per file\n"
+           "                          on standard output: duration, rate, real-time factor,\n"
+           "                          peak, true peak (dBTP), loudness of output and input\n"
+           "                          (LUFS), L/R correlation and side-to-mid level (dB)\n"
+           "      --report FILE       a picture of the stereo result, .png or .svg: L/R\n"
+           "                          correlation and side/mid level per third-octave band,\n"
+           "                          the mono sum's spectrum against the input's, and a\n"
+           "                          goniometer (one input)\n"
            "\n"
            "  -q, --quiet             no progress bar and no summary lines\n"
            "  -h, --help              this text\n"

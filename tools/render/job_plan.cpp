@@ -209,6 +209,15 @@ Plan planJobs(const Options& options) {
         }
     }
 
+    if (!options.report.empty()) {
+        checkFolderWritable(options.report, false);
+        struct stat status {};
+        if (!options.force && stat(options.report.c_str(), &status) == 0) {
+            throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(options.report) +
+                                                          " already exists; --force replaces it.");
+        }
+    }
+
     std::set<std::string> targets;
     for (auto& job : plan.jobs) {
         job.target = examineOutputTarget(job.output, options.inputs, options.force);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/render/analysis/report_picture.h"
+#include "tools/render/analysis/stereo_analysis.h"
 #include "tools/render/audio_io.h"
 #include "tools/render/cli.h"
 #include "tools/render/demo_programme.h"
@@ -88,6 +90,36 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     }
 }
 
+// Hands the render's signals to the stereo analysis of --json and --report.
+class AnalysisTap : public RenderTap {
+  public:
+    explicit AnalysisTap(StereoAnalyser& analyser) : analyser_(analyser) {}
+    void input(const float* first, const float* second, int frames) override {
+        const auto count = static_cast<std::size_t>(frames);
+        if (second) {
+            analyser_.addInput(first, second, count);
+        } else {
+            analyser_.addInput(first, count);
+        }
+    }
+    void output(const float* left, const float* right, int frames) override {
+        analyser_.addOutput(left, right, static_cast<std::size_t>(frames));
+    }
+
+  private:
+    StereoAnalyser& analyser_;
+};
+
+std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate) {
+    if (!options.json && options.report.empty()) return nullptr;
+    try {
+        return std::make_unique<StereoAnalyser>(sampleRate);
+    } catch (const std::invalid_argument&) {
+        throw Failure(ExitStatus::kUsage, "--json and --report cannot measure audio at " +
+                                              std::to_string(sampleRate) + " Hz.");
+    }
+}
+
 // The Broadcast Wave time reference counts samples since midnight to the first one. Aligned
 // output starts where the input starts; raw output starts `latency` samples earlier.
 Metadata metadataFor(const Metadata& input, std::int64_t shift) {
@@ -147,6 +179,10 @@ int renderJob(Batch& batch, const Job& job) {
     }
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
     const Metadata metadata = file ? metadataFor(file->metadata(), shift) : Metadata{};
+    const auto analyser = analyserFor(options, job.sampleRate);
+    std::optional<AnalysisTap> analysisTap;
+    if (analyser) analysisTap.emplace(*analyser);
+    RenderTap* tap = analysisTap ? &*analysisTap : nullptr;
 
     OutputFile output(job.target, options.force);
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
@@ -154,12 +190,12 @@ int renderJob(Batch& batch, const Job& job) {
                            options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
     RenderSummary summary;
     if (options.dry) {
-        summary = copySource(*source, writer, options.blockSize, progress);
+        summary = copySource(*source, writer, options.blockSize, progress, tap);
     } else {
         RenderSettings settings;
         settings.compensateLatency = options.latencyCompensation;
         settings.tailFrames = tailFrames;
-        summary = renderThroughPlugin(*source, *plugin, writer, settings, progress);
+        summary = renderThroughPlugin(*source, *plugin, writer, settings, progress, tap);
     }
     writer.close();
     output.commit();
@@ -173,6 +209,28 @@ int renderJob(Batch& batch, const Job& job) {
                   << " frames its header promises; " << inQuotes(job.output)
                   << " holds what could be read." << std::endl;
         status = static_cast<int>(ExitStatus::kInputTruncated);
+    }
+    if (analyser) {
+        const StereoSummary stereo = analyser->finish();
+        if (!options.report.empty()) {
+            try {
+                writeReportPicture(stereo, options.report, baseNameOf(job.output));
+            } catch (const std::runtime_error& error) {
+                throw Failure(ExitStatus::kWriteFailed, error.what());
+            }
+        }
+        if (options.json) {
+            const double duration = summary.frames / summary.sampleRate;
+            batch.summaries << summaryJson(
+                                   stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
+                                   job.input.empty() ? std::string() : job.input, job.output)
+                            << std::endl;
+            // The warnings go beside the JSON, where they do not break it.
+            for (const auto& warning : warningsAbout(summary)) {
+                std::cerr << "zelko-render: warning: " << warning << std::endl;
+            }
+            return status;
+        }
     }
     if (!options.quiet) {
         char memory[48];

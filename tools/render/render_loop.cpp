@@ -58,7 +58,6 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
 
     const bool stereo = source.isStereo();
     float* second = stereo ? plugin.feedSecond() : nullptr;
-    std::vector<float> mix(stereo ? static_cast<std::size_t>(block) : 0);
 
     plugin.resume();
     // Read after resuming: a plug-in may settle its latency only once it is switched on.
@@ -79,15 +78,9 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
         if (second) std::fill(second + got, second + block, 0.0f);
         if (inputEnded && written >= inputFrames + settings.tailFrames) break;
 
-        const float* fed = input;
-        if (stereo) {
-            for (int i = 0; i < got; ++i)
-                mix[static_cast<std::size_t>(i)] = 0.5f * (input[i] + second[i]);
-            fed = mix.data();
-        }
         summary.inputPeak = peakOf(input, got, summary.inputPeak);
         if (second) summary.inputPeak = peakOf(second, got, summary.inputPeak);
-        if (tap && got > 0) tap->input(fed, got);
+        if (tap && got > 0) tap->input(input, second, got);
 
         // Every block has the announced size; after the end it carries silence.
         plugin.process(block);
@@ -115,7 +108,7 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
 }
 
 RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
-                         ProgressBar& progress) {
+                         ProgressBar& progress, RenderTap* tap) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<float> buffer(static_cast<std::size_t>(blockSize));
     RenderSummary summary;
@@ -125,6 +118,10 @@ RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockS
         const int got = source.read(buffer.data(), blockSize);
         if (got <= 0) break;
         writer.write(buffer.data(), buffer.data(), got);
+        if (tap) {
+            tap->input(buffer.data(), nullptr, got);
+            tap->output(buffer.data(), buffer.data(), got);
+        }
         summary.peak = peakOf(buffer.data(), got, summary.peak);
         summary.inputPeak = summary.peak;
         summary.frames += got;

@@ -20,12 +20,12 @@ struct RenderSettings {
     std::int64_t tailFrames = 0;
 };
 
-// Sees the signals of a render as they pass: the mono signal fed to the plug-in and the stereo
-// output as it is written.
+// Sees the signals of a render as they pass: what is fed to the plug-in (the mono signal, with
+// `second` null, or a stereo source's two channels) and the stereo output as it is written.
 class RenderTap {
   public:
     virtual ~RenderTap() = default;
-    virtual void input(const float* mono, int frames) = 0;
+    virtual void input(const float* first, const float* second, int frames) = 0;
     virtual void output(const float* left, const float* right, int frames) = 0;
 };
 
@@ -49,7 +49,7 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
 
 // Writes the source itself, for the demo's dry programme.
 RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
-                         ProgressBar& progress);
+                         ProgressBar& progress, RenderTap* tap = nullptr);
 
 // "12.000 s at 48000 Hz, real-time factor 0.0120 (83x), peak -3.1 dBFS"
 std::string describe(const RenderSummary& summary);
