@@ -204,6 +204,9 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
     if (!options.output.empty() && !options.outputDir.empty()) {
         throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
     }
+    if (options.stereo && options.demo) {
+        throw Failure(ExitStatus::kUsage, "The demo programme is mono, so it takes no --stereo.");
+    }
     if (options.stereo && options.channel > 0) {
         throw Failure(ExitStatus::kUsage, "Give either --stereo or --channel, not both.");
     }
