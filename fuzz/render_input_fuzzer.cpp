@@ -42,7 +42,7 @@ sf_count_t memoryLength(void* user) {
 
 sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
     auto& memory = *static_cast<Memory*>(user);
-    const sf_count_t base = whence == SEEK_CUR ? memory.position
+    const sf_count_t base = whence == SEEK_CUR   ? memory.position
                             : whence == SEEK_END ? memory.size
                                                  : 0;
     // Out of the file is an error to the caller, as it is for a real file's start.

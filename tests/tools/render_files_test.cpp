@@ -142,7 +142,8 @@ double jsonNumber(const std::string& json, const std::string& key) {
 
 TEST_F(RendererFilesTest, JsonAndReportDescribeTheStereoResult) {
     // The fixture at its defaults copies the mono input to both outputs: a mono result, with
-    // correlation 1, no side at all, and the loudness of its input.
+    // correlation 1, no side at all, and the loudness of its input. The tolerances are the
+    // last digit the JSON prints (four decimals for correlation, two for loudness).
     writeSound(path("a.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
                testSignal(48000, 440.0, 48000));
     writeSound(path("b.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
