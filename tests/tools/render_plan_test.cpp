@@ -42,6 +42,13 @@ TEST_F(RenderPlanTest, FormatComesFromTheOptionsTheNameOrTheInput) {
     options.subtype = "float";
     EXPECT_EQ(statusOf([&] { render::chooseFormat(options, "x.flac", wav16, 48000, 2); }),
               ExitStatus::kUsage);
+    // An MP3 input written as WAV becomes PCM: libsndfile writes MP3 only in MP3 files.
+    Options wav;
+    wav.output = "x.wav";
+    EXPECT_EQ(
+        render::chooseFormat(wav, "x.wav", {SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III}, 48000, 2)
+            .code(),
+        SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     // Opus by name runs only at its own rates.
     Options opus;
     opus.format = "opus";

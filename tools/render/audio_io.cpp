@@ -127,6 +127,10 @@ bool canWrite(FileFormat format, int sampleRate, int channels) {
     info.channels = channels;
     info.samplerate = sampleRate;
     if (!sf_format_check(&info)) return false;
+    // libsndfile accepts MP3 samples in a WAV header but can only write them in an MP3 file.
+    if (format.encoding == SF_FORMAT_MPEG_LAYER_III && format.container != SF_FORMAT_MPEG) {
+        return false;
+    }
     // Opus runs only at the rates of its own clock.
     if (format.encoding == SF_FORMAT_OPUS) {
         return sampleRate == 8000 || sampleRate == 12000 || sampleRate == 16000 ||
