@@ -99,8 +99,12 @@ OutputTarget examineOutputTarget(const std::string& target, const std::vector<st
                       S_ISSOCK(status.st_mode);
         return result;
     }
-    result.path = followLinks(target);
     struct stat targetStatus {};
+    // A stream is opened by its own name, which also serves /dev/stdout and the like, whose
+    // links lead to names such as "pipe:[1234]"; a file is replaced where its links lead.
+    const bool stream = stat(target.c_str(), &targetStatus) == 0 &&
+                        (S_ISCHR(targetStatus.st_mode) || S_ISFIFO(targetStatus.st_mode));
+    result.path = stream ? target : followLinks(target);
     if (stat(result.path.c_str(), &targetStatus) != 0) return result;
     result.exists = true;
     for (const auto& input : inputs) {
