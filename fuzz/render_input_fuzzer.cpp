@@ -68,11 +68,15 @@ sf_count_t memoryTell(void* user) {
     return static_cast<Memory*>(user)->position;
 }
 
+// A plain array, so that it outlives every destructor and the exit handler can still read it.
+char folderName[] = "/tmp/zelko-render-fuzz-XXXXXX";
+
 const std::string& outputFolder() {
     static const std::string folder = [] {
-        char pattern[] = "/tmp/zelko-render-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        return std::string(pattern);
+        if (!mkdtemp(folderName)) std::abort();
+        // Emptied after every input, so that the folder itself is all there is to remove.
+        std::atexit([] { rmdir(folderName); });
+        return std::string(folderName);
     }();
     return folder;
 }
