@@ -3,6 +3,12 @@
 # build/fuzz and runs it for a bounded time:
 #
 #   scripts/fuzz.sh [seconds] [further libFuzzer options]
+#   scripts/fuzz.sh --renderer-input [seconds] [further libFuzzer options]
+#
+# With --renderer-input it builds and runs zelko-render-input-fuzzer instead: mutated WAV, FLAC
+# and AIFF files through the renderer's reading and writing code and libsndfile, from the seeds
+# in fuzz/render_corpus with the chunk names of fuzz/render_input.dict; its crash files are
+# build/fuzz/render-crash-<hash>.
 #
 # The default of 120 seconds is the test command's share; `scripts/fuzz.sh 3600` is the long
 # run. The fuzzer starts from a copy of fuzz/corpus, so the repository's seeds never change; a
@@ -13,6 +19,17 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${ZELKO_JOBS:-2}
 FUZZ_DIR="$ROOT/build/fuzz"
+HARNESS=zelko-host-fuzzer
+CORPUS="$ROOT/fuzz/corpus"
+ARTIFACTS="$FUZZ_DIR/"
+EXTRA=()
+if [ "${1:-}" = "--renderer-input" ]; then
+    shift
+    HARNESS=zelko-render-input-fuzzer
+    CORPUS="$ROOT/fuzz/render_corpus"
+    ARTIFACTS="$FUZZ_DIR/render-"
+    EXTRA=(-dict="$ROOT/fuzz/render_input.dict" -max_len=4096)
+fi
 SECONDS_TO_RUN=${1:-120}
 shift || true
 
@@ -22,20 +39,23 @@ CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -G Ninja \
     -DZELKO_SANITIZE=ON \
     -DZELKO_BUILD_TESTS=OFF \
     -DZELKO_BUILD_TOOLS=OFF
-cmake --build "$FUZZ_DIR" -j "$JOBS" --target zelko-host-fuzzer
+cmake --build "$FUZZ_DIR" -j "$JOBS" --target "$HARNESS"
 
 WORK_CORPUS=$(mktemp -d)
 trap 'rm -rf "$WORK_CORPUS"' EXIT
-cp "$ROOT"/fuzz/corpus/* "$WORK_CORPUS"/
+cp "$CORPUS"/* "$WORK_CORPUS"/
 
 # The plug-in's own diagnostics (one line per MIDI controller message, one per rejected
-# program) would flood the log; everything else, libFuzzer's progress and any crash report, is
-# kept. The pipeline's status is the fuzzer's.
-"$FUZZ_DIR/fuzz/zelko-host-fuzzer" \
+# program) and libmpg123's complaints about mangled MPEG frames would flood the log; everything
+# else, libFuzzer's progress and any crash report, is kept. The pipeline's status is the
+# fuzzer's.
+"$FUZZ_DIR/fuzz/$HARNESS" \
     -max_total_time="$SECONDS_TO_RUN" \
     -timeout=60 \
     -print_final_stats=1 \
-    -artifact_prefix="$FUZZ_DIR/" \
+    -artifact_prefix="$ARTIFACTS" \
+    "${EXTRA[@]}" \
     "$@" \
     "$WORK_CORPUS" 2>&1 |
-    { grep -v -e '^=== Zelko vsti: ' -e '^\*\*\* Zelko vsti: setting program' || true; }
+    { grep -v -e '^=== Zelko vsti: ' -e '^\*\*\* Zelko vsti: setting program' \
+        -e '^\[src/libmpg123/' -e '^Note: ' || true; }

@@ -51,7 +51,14 @@ stage_fuzz() {
     "$ROOT/scripts/fuzz.sh" "${ZELKO_FUZZ_SECONDS:-120}" || FUZZ_FAILED=1
 }
 
-STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_test_run)
+# The renderer's input path under its own fuzzer: a minute of mutated WAV, FLAC and AIFF files
+# through its reading and writing code (scripts/fuzz.sh --renderer-input).
+stage_fuzz_renderer_input() {
+    "$ROOT/scripts/fuzz.sh" --renderer-input "${ZELKO_RENDER_FUZZ_SECONDS:-60}" || FUZZ_FAILED=1
+}
+
+STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_fuzz_renderer_input
+    stage_test_run)
 
 for stage in "${STAGES[@]}"; do
     echo "=== ${stage#stage_}"
@@ -59,6 +66,7 @@ for stage in "${STAGES[@]}"; do
 done
 
 if [ "$FUZZ_FAILED" -ne 0 ]; then
-    echo "*** the host-interface fuzzer found a fault; its input is in build/fuzz/crash-*" >&2
+    echo "*** a fuzzer found a fault; its input is in build/fuzz/crash-* (host interface) or" \
+        "build/fuzz/render-crash-* (renderer input)" >&2
     exit 1
 fi

@@ -21,8 +21,8 @@
 namespace {
 
 constexpr int kLatency = 37;
-constexpr int kParameterCount = 4;
-enum Parameter { kGain, kInvert, kRoute, kCutoff };
+constexpr int kParameterCount = 5;
+enum Parameter { kGain, kInvert, kRoute, kCutoff, kTrim };
 
 void logLine(const char* format, long value = 0) {
     const char* path = std::getenv("FIXTURE_LOG");
@@ -37,7 +37,7 @@ void logLine(const char* format, long value = 0) {
 struct Fixture {
     AEffect effect{};
     audioMasterCallback host = nullptr;
-    float values[kParameterCount] = {0.5f, 0.0f, 0.0f, 0.5f};
+    float values[kParameterCount] = {0.5f, 0.0f, 0.0f, 0.5f, 0.8f};
     float ring[kLatency] = {};
     int ringPosition = 0;
     bool resumed = false;
@@ -49,6 +49,9 @@ struct Fixture {
     // Cutoff: 20 Hz to 20 kHz on a logarithmic scale. It shapes nothing; it is here so that
     // values in units are found on a display that is not linear in the normalised value.
     float cutoffHz() const { return 20.0f * std::pow(1000.0f, values[kCutoff]); }
+    // Trim: -12 to +3 dB, added to the gain, shown as a whole number truncated toward zero the
+    // way a C cast does, so that -5.6 shows "-5"; 0.8 is 0 dB exactly.
+    float trimDb() const { return -12.0f + 15.0f * values[kTrim]; }
     int route() const {
         return values[kRoute] < 1.0f / 3.0f ? 0 : values[kRoute] < 2.0f / 3.0f ? 1 : 2;
     }
@@ -92,12 +95,12 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
             fixture->resumed = value != 0;
             return 0;
         case effGetParamName: {
-            static const char* const kNames[] = {"Gain", "Invert", "Route", "Cutoff"};
+            static const char* const kNames[] = {"Gain", "Invert", "Route", "Cutoff", "Trim"};
             copyText(ptr, validIndex ? kNames[index] : "");
             return 0;
         }
         case effGetParamLabel: {
-            static const char* const kLabels[] = {"dB", "", "", "Hz"};
+            static const char* const kLabels[] = {"dB", "", "", "Hz", "dB"};
             copyText(ptr, validIndex ? kLabels[index] : "");
             return 0;
         }
@@ -112,6 +115,8 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
                 std::snprintf(text, sizeof text, "%s", kRoutes[fixture->route()]);
             }
             if (index == kCutoff) std::snprintf(text, sizeof text, "%.0f", fixture->cutoffHz());
+            if (index == kTrim)
+                std::snprintf(text, sizeof text, "%d", static_cast<int>(fixture->trimDb()));
             copyText(ptr, text);
             return 0;
         }
@@ -143,12 +148,12 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
         logLine("process %ld", frames);
         fixture->lastFrames = frames;
     }
-    const float gain = std::pow(10.0f, fixture->gainDb() / 20.0f) *
+    const float gain = std::pow(10.0f, (fixture->gainDb() + fixture->trimDb()) / 20.0f) *
                        (fixture->values[kInvert] > 0.5f ? -1.0f : 1.0f);
     const int route = fixture->route();
     for (VstInt32 i = 0; i < frames; ++i) {
-        if (inputs[1][i] != 0.0f && !fixture->reportedLoudSecondInput) {
-            logLine("second input not silent");
+        if (inputs[1][i] != inputs[0][i] && !fixture->reportedLoudSecondInput) {
+            logLine("second input differs from the first");
             fixture->reportedLoudSecondInput = true;
         }
         const float delayed = fixture->ring[fixture->ringPosition];

@@ -46,6 +46,8 @@ TEST_F(RendererFailuresTest, UsageErrors) {
     expectFailure({"in.wav", "--param", "Lowpass Filter"}, 2, "has no '='");
     expectFailure({"duo.wav", "--channel", "3"}, 2, "has 2 channels, so it has no channel 3");
     expectFailure({"in.wav", "duo.wav", "-o", "x.wav"}, 2, "--output names one file");
+    expectFailure({"in.wav", "--format", "wav", "-o", "f.flac"}, 2,
+                  "--format wav disagrees with the name \"f.flac\"");
 }
 
 TEST_F(RendererFailuresTest, InputsThatCannotBeRead) {
@@ -68,8 +70,8 @@ TEST_F(RendererFailuresTest, ModulesThatAreNotVstEffects) {
 TEST_F(RendererFailuresTest, ParametersThatDoNotExist) {
     expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "Volume=3"}, 5,
                   "no parameter named \"Volume\"");
-    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "4=0.5n"}, 5,
-                  "numbered from 0 to 3");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "5=0.5n"}, 5,
+                  "numbered from 0 to 4");
     expectFailure({"in.wav", "--param", "Lowpass Filtre=15000"}, 5,
                   "no parameter named \"Lowpass Filtre\"");
 }
@@ -120,19 +122,45 @@ TEST_F(RendererFailuresTest, AnOutputThatCannotBeWritten) {
     expectFailure({"in.wav", "-o", "no/such/folder/out.wav"}, 8, "Cannot create");
 }
 
+TEST_F(RendererFailuresTest, AnUnwritableFolderStopsABatchBeforeItStarts) {
+    // Run as an unprivileged user, for whom a folder without write permission is one.
+    fs::permissions(root_, fs::perms::all);
+    fs::permissions(dir_, fs::perms::all);
+    fs::create_directory(path("a"));
+    fs::create_directory(path("ro"));
+    fs::permissions(path("a"), fs::perms::all);
+    fs::copy_file(path("in.wav"), path("a/x.wav"));
+    fs::copy_file(path("in.wav"), path("ro/y.wav"));
+    fs::permissions(path("ro"), fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    const auto result =
+        RendererProcess({"a/x.wav", "ro/y.wav", "-q"}, dir_, {}, "/dev/null", true).wait();
+    EXPECT_EQ(result.status, 8) << result.err;
+    EXPECT_NE(result.err.find("the folder \"ro\" may not be written"), std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(path("a/x-stereo.wav")));
+}
+
 TEST_F(RendererFailuresTest, AnInterruptedRenderLeavesNothingBehind) {
     // An hour of demo programme takes far longer than the moment the test waits.
-    RendererProcess process({"--demo", "--demo-seconds", "3600", "-o", "long.wav", "-q"}, dir_);
+    std::ofstream(path("long.wav")) << "an earlier rendering";
+    before_ = files();
+    RendererProcess process({"--demo", "--demo-seconds", "3600", "-o", "long.wav", "-q", "-f"},
+                            dir_);
     bool writing = false;
     for (int attempt = 0; attempt < 400 && !writing; ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
         for (const auto& name : files()) writing |= name.find(".partial-") != std::string::npos;
     }
     ASSERT_TRUE(writing) << "the renderer never started writing";
-    kill(process.pid(), SIGTERM);
+    kill(process.pid(), SIGINT);
     const auto result = process.wait();
-    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_EQ(result.status, 128 + SIGINT);
+    EXPECT_EQ(result.err,
+              "zelko-render: Interrupted while rendering the demo programme; the old "
+              "\"long.wav\" is untouched.\n");
     EXPECT_EQ(files(), before_);
+    EXPECT_EQ(readFile(path("long.wav")), "an earlier rendering");
 }
 
 }  // namespace

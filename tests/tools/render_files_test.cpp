@@ -130,5 +130,47 @@ TEST_F(RendererFilesTest, DemoWritesAStereoRenderingOfItsProgramme) {
     }
 }
 
+// A number of a one-line JSON object, or NaN where the key is missing or its value is null.
+double jsonNumber(const std::string& json, const std::string& key) {
+    const auto at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return NAN;
+    const char* start = json.c_str() + at + key.size() + 3;
+    char* end = nullptr;
+    const double value = std::strtod(start, &end);
+    return end == start ? NAN : value;
+}
+
+TEST_F(RendererFilesTest, JsonAndReportDescribeTheStereoResult) {
+    // The fixture at its defaults copies the mono input to both outputs: a mono result, with
+    // correlation 1, no side at all, and the loudness of its input. The tolerances are the
+    // last digit the JSON prints (four decimals for correlation, two for loudness).
+    writeSound(path("a.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+               testSignal(48000, 440.0, 48000));
+    writeSound(path("b.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+               testSignal(24000, 1000.0, 48000));
+    const auto result = run({"a.wav", "b.wav", "-d", "out", "--json", "--plugin", fixturePlugin()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::vector<std::string> objects;
+    for (std::string line; std::getline(lines, line);) objects.push_back(line);
+    ASSERT_EQ(objects.size(), 2u) << result.out;  // one object per file, and nothing else
+    EXPECT_EQ(objects[0].front(), '{');
+    EXPECT_NEAR(jsonNumber(objects[0], "correlation"), 1.0, 1e-4) << objects[0];
+    EXPECT_NE(objects[0].find("\"side_to_mid_db\":null"), std::string::npos) << objects[0];
+    EXPECT_NEAR(jsonNumber(objects[0], "output_lufs"), jsonNumber(objects[0], "input_lufs"), 0.01);
+    EXPECT_NEAR(jsonNumber(objects[1], "duration_seconds"), 0.5, 1e-6) << objects[1];
+
+    // Opposite channels fed as they are through 3 Band EQ, which passes each through: -1.
+    if (!fs::exists(dpfPlugin("3BandEQ"))) GTEST_SKIP() << "dpf-plugins-vst is not installed";
+    std::vector<float> opposite;
+    for (float x : testSignal(48000, 440.0, 48000)) opposite.insert(opposite.end(), {x, -x});
+    writeSound(path("opposite.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, opposite);
+    const auto inverted = run({"opposite.wav", "-o", "o.wav", "--stereo", "--json", "--report",
+                               "o.png", "--plugin", dpfPlugin("3BandEQ")});
+    ASSERT_EQ(inverted.status, 0) << inverted.err;
+    EXPECT_NEAR(jsonNumber(inverted.out, "correlation"), -1.0, 1e-4) << inverted.out;
+    EXPECT_EQ(readFile(path("o.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
 }  // namespace
 }  // namespace rendertest

@@ -30,6 +30,7 @@ TEST_F(RendererHostTest, DrivesTheEffectRecordInAHostsOrder) {
     ASSERT_EQ(result.status, 0) << result.err;
 
     // The first instance only resolves the parameter (it is never resumed); the second renders.
+    // Its second input gets the same signal as its first, or the fixture would log it.
     const std::string expected =
         "version 2400\nopen\nrate 44100\nblock 256\nclose\n"
         "version 2400\nopen\nrate 44100\nblock 256\n"
@@ -93,12 +94,19 @@ TEST_F(RendererHostTest, ParametersReachThePluginByNameIndexUnitsAndTexts) {
     };
     // -6 dB in units lands in the middle of the display step "-6.0" (+-0.05 dB), so within
     // 1e-4 dB of -6; 0.25n is -12 dB exactly. The fixture computes its gain in float.
+    // Trim's display truncates ("-5" for -5.6): its stretch is found by bisection and -5.6
+    // placed within it in proportion, so the fixture's linear Trim lands on -5.6 itself.
     const float minus6 = std::pow(10.0f, -6.0f / 20.0f);
+    const float minus5point6 = std::pow(10.0f, -5.6f / 20.0f);
     const float minus12 = std::pow(10.0f, -12.0f / 20.0f);
     const Case cases[] = {
-        {{"Gain=-6"}, minus6, minus6},          {{"gain=-6 dB"}, minus6, minus6},
-        {{"0=0.25n"}, minus12, minus12},        {{"Invert=on"}, -1.0f, -1.0f},
-        {{"Route=Left", "1=yes"}, -1.0f, 0.0f}, {{"Route=right"}, 0.0f, 1.0f},
+        {{"Gain=-6"}, minus6, minus6},
+        {{"gain=-6 dB"}, minus6, minus6},
+        {{"0=0.25n"}, minus12, minus12},
+        {{"Invert=on"}, -1.0f, -1.0f},
+        {{"Route=Left", "1=yes"}, -1.0f, 0.0f},
+        {{"Route=right"}, 0.0f, 1.0f},
+        {{"Trim=-5.6"}, minus5point6, minus5point6},
     };
     int n = 0;
     for (const auto& c : cases) {

@@ -50,15 +50,21 @@ inline std::string readFile(const std::string& path) {
 // A process running the renderer; its standard output and error go to files in `workDir`.
 class RendererProcess {
   public:
+    // `input` is the file standard input reads; `unprivileged` runs the renderer as the user
+    // nobody when the test runs as root, for whom every folder is writable.
     RendererProcess(const std::vector<std::string>& arguments, const std::string& workDir,
-                    const std::map<std::string, std::string>& environment = {})
+                    const std::map<std::string, std::string>& environment = {},
+                    const std::string& input = "/dev/null", bool unprivileged = false)
         : outPath_(workDir + "/../stdout.txt"), errPath_(workDir + "/../stderr.txt") {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(workDir.c_str()) != 0) _exit(126);
-            const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            const int in = open(input.c_str(), O_RDONLY);
+            if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+                _exit(125);
+            }
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
             dup2(in, STDIN_FILENO);
@@ -199,8 +205,9 @@ class RendererTest : public ::testing::Test {
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
     RunResult run(const std::vector<std::string>& arguments,
-                  const std::map<std::string, std::string>& environment = {}) {
-        return RendererProcess(arguments, dir_, environment).wait();
+                  const std::map<std::string, std::string>& environment = {},
+                  const std::string& input = "/dev/null") {
+        return RendererProcess(arguments, dir_, environment, input).wait();
     }
 
     // The names in the work folder, hidden ones included, sorted.

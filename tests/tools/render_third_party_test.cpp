@@ -46,11 +46,11 @@ TEST_F(RendererThirdPartyTest, ThreeBandEqPassesAudioUnchangedAtItsDefaults) {
     const Sound sound = render("3BandEQ", {});
     // Its bands are split by subtraction and added back, so float rounding of a few parts in
     // 1e7 of full scale is all that may differ.
+    // Its second input gets the mono signal too, so its right output carries it as well.
     for (long i = 0; i < kFrames; ++i) {
         ASSERT_NEAR(sound.at(i, 0), input_[static_cast<std::size_t>(i)], 1e-6f) << i;
+        ASSERT_NEAR(sound.at(i, 1), input_[static_cast<std::size_t>(i)], 1e-6f) << i;
     }
-    // Its second input is fed silence, and so its right output stays silent.
-    EXPECT_EQ(rms(sound.channel(1)), 0.0);
 }
 
 TEST_F(RendererThirdPartyTest, ThreeBandEqMasterAtItsMinimumLowersTheLevelBy24Decibels) {
@@ -76,6 +76,32 @@ TEST_F(RendererThirdPartyTest, PingPongPanWithWidthZeroLeavesTheLevelUnchanged) 
     // At its default width of 75 % it pans the level away, so the setting above did reach it.
     const Sound wide = render("PingPongPan", {});
     EXPECT_LT(rms(wide.channel(0)) / rms(input_), 0.9);
+}
+
+TEST_F(RendererThirdPartyTest, StereoFeedsBothChannelsAndASilentResultIsReported) {
+    REQUIRE_DPF("3BandEQ");
+    // A stereo file whose right channel is silent: 3 Band EQ passes each channel through.
+    std::vector<float> stereo;
+    for (float x : input_) stereo.insert(stereo.end(), {x, 0.0f});
+    writeSound(path("duo.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2, stereo);
+    const auto fed = run({"duo.wav", "-o", "eq.wav", "--stereo", "--plugin", dpfPlugin("3BandEQ")});
+    ASSERT_EQ(fed.status, 0) << fed.err;
+    const Sound eq = readSound(path("eq.wav"));
+    EXPECT_NEAR(rms(eq.channel(0)), rms(input_), 1e-6);
+    EXPECT_EQ(rms(eq.channel(1)), 0.0);
+    EXPECT_EQ(fed.out.find("warning"), std::string::npos) << fed.out;
+
+    // Amplitude Imposer gives its first input the level of its second: mono fed to both
+    // inputs comes out, a silent second channel silences it all, and the summary says so.
+    REQUIRE_DPF("AmplitudeImposer");
+    const Sound mono = render("AmplitudeImposer", {});
+    EXPECT_GT(rms(mono.channel(0)), 0.01);
+    const auto silenced =
+        run({"duo.wav", "-o", "ai.wav", "--stereo", "--plugin", dpfPlugin("AmplitudeImposer")});
+    ASSERT_EQ(silenced.status, 0) << silenced.err;
+    EXPECT_NE(silenced.out.find("warning: The output is silent although the input is not"),
+              std::string::npos)
+        << silenced.out;
 }
 
 }  // namespace

@@ -70,6 +70,43 @@ TEST_F(RendererZelkoTest, ParametersSetByNameAndIndexShowInTheListing) {
     EXPECT_EQ(listingRow(result.out, 3)[4], "0.4000") << result.out;
 }
 
+TEST_F(RendererZelkoTest, FractionsUnitSuffixesAndSwitchNumbersLandOnTheValueAsked) {
+    // The sliders' displays truncate toward zero, so -5.6 shows "-5"; the announced linear
+    // range places it exactly, and the listing shows it with its fraction.
+    const auto result = run({"--list-params", "--param", "Output AGC Threshold=-5.6", "--param",
+                             "Auto-EQ Threshold=-40.6dB", "--param", "Noisegate Gain dB=30.6",
+                             "--param", "Lowpass Filter=8 kHz", "--param", "DNR LPF Disable=1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(listingRow(result.out, 3)[2], "-5.6") << result.out;
+    EXPECT_EQ(listingRow(result.out, 3)[4], "0.4267") << result.out;  // (12 - 5.6) / 15
+    EXPECT_EQ(listingRow(result.out, 1)[2], "-40.6") << result.out;
+    EXPECT_EQ(listingRow(result.out, 2)[2], "30.6") << result.out;
+    EXPECT_EQ(listingRow(result.out, 0)[2], "8000") << result.out;
+    EXPECT_EQ(listingRow(result.out, 4)[2], "ON") << result.out;
+    const auto spaced = run({"--list-params", "--param", "Lowpass Filter=8000 Hz", "--param",
+                             "Output AGC Threshold=-1.5 DB", "--param", "DNR LPF Disable=0"});
+    ASSERT_EQ(spaced.status, 0) << spaced.err;
+    EXPECT_EQ(listingRow(spaced.out, 0)[2], "8000") << spaced.out;
+    EXPECT_EQ(listingRow(spaced.out, 3)[2], "-1.5") << spaced.out;
+    EXPECT_EQ(listingRow(spaced.out, 4)[2], "OFF") << spaced.out;
+}
+
+TEST_F(RendererZelkoTest, AnInputFarAboveFullScaleIsNamedAsTheReasonTheOutputDucks) {
+    auto input = std::vector<float>(kRate, 0.0f);
+    for (long i = 0; i < kRate; ++i)
+        input[static_cast<std::size_t>(i)] = 0.1f * std::sin(0.05f * i);
+    input[1000] = 1e5f;
+    writeSound(path("spike.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, input);
+    const auto result = run({"spike.wav", "-o", "out.wav"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("warning: The input peaks at +100.0 dBFS"), std::string::npos)
+        << result.out;
+    // Ordinary input draws no warning.
+    input[1000] = 0.0f;
+    writeSound(path("calm.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, input);
+    EXPECT_EQ(run({"calm.wav", "-o", "calm-out.wav"}).out.find("warning"), std::string::npos);
+}
+
 TEST_F(RendererZelkoTest, LowpassFilterSetByNameReachesTheSound) {
     // A low and a high tone together; the lowpass at 1000 Hz must take the high one away while
     // the low one stays. Levels are compared as a ratio of the two tones in the same output,

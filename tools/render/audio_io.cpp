@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "tools/render/failure.h"
 
@@ -124,6 +127,10 @@ bool canWrite(FileFormat format, int sampleRate, int channels) {
     info.channels = channels;
     info.samplerate = sampleRate;
     if (!sf_format_check(&info)) return false;
+    // libsndfile accepts MP3 samples in a WAV header but can only write them in an MP3 file.
+    if (format.encoding == SF_FORMAT_MPEG_LAYER_III && format.container != SF_FORMAT_MPEG) {
+        return false;
+    }
     // Opus runs only at the rates of its own clock.
     if (format.encoding == SF_FORMAT_OPUS) {
         return sampleRate == 8000 || sampleRate == 12000 || sampleRate == 16000 ||
@@ -160,8 +167,59 @@ std::string encodingNames() {
     return names;
 }
 
-SoundFileReader::SoundFileReader(const std::string& path, int channel, int blockSize)
-    : path_(path), channel_(channel) {
+bool canStream(int container) {
+    return container == SF_FORMAT_FLAC || container == SF_FORMAT_AU || container == SF_FORMAT_OGG ||
+           container == SF_FORMAT_MPEG;
+}
+
+int MonoSource::readPair(float* left, float* right, int frames) {
+    const int got = read(left, frames);
+    std::copy(left, left + got, right);
+    return got;
+}
+
+namespace {
+
+std::string withoutFinalStop(std::string reason) {
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+    return reason;
+}
+
+// libsndfile trims a WAV or AIFF data chunk that is longer than the file to what the file holds
+// and notes it in its log as "data : 384000 (should be 199956)": the length the header promised
+// and the length that is there, in bytes. The promise in frames is in proportion.
+std::int64_t promisedByHeader(SNDFILE* file, std::int64_t frames) {
+    char log[16384] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("data", 0) != 0 && line.rfind("SSND", 0) != 0) continue;
+        long long promised = 0;
+        long long present = 0;
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        if (std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) ==
+                2 &&
+            present > 0 && promised > present) {
+            return static_cast<std::int64_t>(
+                std::llround(static_cast<double>(frames) * promised / present));
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+SoundFileReader::SoundFileReader(const std::string& path, int channel, int blockSize, bool stereo)
+    : path_(path), channel_(channel), stereo_(stereo) {
+    if (path == "-") {
+        path_ = "standard input";
+        struct stat status {};
+        streamed_ = fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode);
+        open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
+        return;
+    }
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " does not exist.");
@@ -173,30 +231,68 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
                                               std::strerror(errno) + ").");
     }
-    file_ = sf_open(path.c_str(), SFM_READ, &info_);
+    streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode);
+    open(sf_open(path.c_str(), SFM_READ, &info_), blockSize);
+}
+
+SoundFileReader::SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::string& name,
+                                 int channel, int blockSize, bool stereo)
+    : path_(name), channel_(channel), stereo_(stereo) {
+    open(sf_open_virtual(&io, SFM_READ, &info_, user), blockSize);
+}
+
+void SoundFileReader::open(SNDFILE* file, int blockSize) {
+    file_ = file;
+    const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
     if (!file_) {
-        std::string reason = sf_strerror(nullptr);
-        while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) {
-            reason.pop_back();
-        }
-        throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) +
-                                              " is not an audio file that can be read (" + reason +
-                                              ").");
+        throw Failure(ExitStatus::kInput, "The input " + name +
+                                              " is not an audio file that can be read (" +
+                                              withoutFinalStop(sf_strerror(nullptr)) + ").");
     }
-    if (info_.channels < 1 || info_.samplerate < 1) {
+    auto refuse = [&](ExitStatus status, const std::string& sentence) {
         sf_close(file_);
         file_ = nullptr;
-        throw Failure(ExitStatus::kInput,
-                      "The input " + inQuotes(path) + " has no channels or no sample rate.");
+        throw Failure(status, sentence);
+    };
+    if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0) {
+        refuse(ExitStatus::kInput,
+               "The input " + name + " has no channels, no sample rate or no length.");
     }
     if (channel_ > info_.channels) {
-        sf_close(file_);
-        file_ = nullptr;
-        throw Failure(ExitStatus::kUsage,
-                      "The input " + inQuotes(path) + " has " + std::to_string(info_.channels) +
-                          (info_.channels == 1 ? " channel" : " channels") +
-                          ", so it has no channel " + std::to_string(channel_) + ".");
+        refuse(ExitStatus::kUsage, "The input " + name + " has " + std::to_string(info_.channels) +
+                                       (info_.channels == 1 ? " channel" : " channels") +
+                                       ", so it has no channel " + std::to_string(channel_) + ".");
     }
+    if (stereo_ && info_.channels != 2) {
+        refuse(ExitStatus::kUsage, "--stereo feeds the two channels of a stereo file, but " + name +
+                                       " has " + std::to_string(info_.channels) +
+                                       (info_.channels == 1 ? " channel." : " channels."));
+    }
+    const int container = info_.format & SF_FORMAT_TYPEMASK;
+    // Through a pipe only the headers of these formats give a length that can be trusted.
+    if (streamed_ && container != SF_FORMAT_WAV && container != SF_FORMAT_AIFF &&
+        container != SF_FORMAT_AU) {
+        info_.frames = -1;
+    }
+    if (!streamed_) headerFrames_ = promisedByHeader(file_, info_.frames);
+
+    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
+        if (const char* text = sf_get_string(file_, type); text && *text) {
+            metadata_.strings.emplace_back(type, text);
+        }
+    }
+    metadata_.hasBroadcast = sf_command(file_, SFC_GET_BROADCAST_INFO, &metadata_.broadcast,
+                                        sizeof metadata_.broadcast) == SF_TRUE;
+    std::uint32_t cueCount = 0;
+    if (sf_command(file_, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE &&
+        cueCount > 0) {
+        SF_CUES cues{};
+        if (sf_command(file_, SFC_GET_CUE, &cues, sizeof cues) == SF_TRUE) {
+            const auto count = std::min<std::uint32_t>(cues.cue_count, 100);
+            metadata_.cues.assign(cues.cue_points, cues.cue_points + count);
+        }
+    }
+
     interleaved_.resize(static_cast<std::size_t>(blockSize) *
                         static_cast<std::size_t>(info_.channels));
 }
@@ -209,75 +305,169 @@ FileFormat SoundFileReader::format() const {
     return {info_.format & SF_FORMAT_TYPEMASK, info_.format & SF_FORMAT_SUBMASK};
 }
 
+std::int64_t SoundFileReader::promisedFrames() const {
+    if (!ended_) return -1;
+    if (headerFrames_ > framesRead_) return headerFrames_;
+    if (info_.frames > framesRead_) return info_.frames;
+    return -1;
+}
+
 int SoundFileReader::read(float* destination, int frames) {
+    return readFrames(destination, nullptr, frames);
+}
+
+int SoundFileReader::readPair(float* left, float* right, int frames) {
+    if (!stereo_) return MonoSource::readPair(left, right, frames);
+    return readFrames(left, right, frames);
+}
+
+// Into `first` goes the mono mix, the chosen channel, or with `second` the left channel.
+int SoundFileReader::readFrames(float* first, float* second, int frames) {
     const int channels = info_.channels;
     const int capacity = static_cast<int>(interleaved_.size()) / channels;
     int done = 0;
-    while (done < frames) {
+    while (done < frames && !ended_) {
         const int wanted = std::min(frames - done, capacity);
         const auto got = static_cast<int>(sf_readf_float(file_, interleaved_.data(), wanted));
-        if (got <= 0) break;
+        if (got <= 0) {
+            ended_ = true;
+            break;
+        }
         const float* frame = interleaved_.data();
         for (int i = 0; i < got; ++i, frame += channels) {
-            if (channel_ > 0) {
-                destination[done + i] = frame[channel_ - 1];
+            if (second) {
+                first[done + i] = frame[0];
+                second[done + i] = frame[1];
+            } else if (channel_ > 0) {
+                first[done + i] = frame[channel_ - 1];
             } else {
                 float sum = 0.0f;
                 for (int c = 0; c < channels; ++c) sum += frame[c];
-                destination[done + i] = sum / static_cast<float>(channels);
+                first[done + i] = sum / static_cast<float>(channels);
             }
         }
         done += got;
+        framesRead_ += got;
     }
     if (sf_error(file_) != SF_ERR_NO_ERROR) {
         throw Failure(ExitStatus::kInput, "Reading the input " + inQuotes(path_) + " failed (" +
-                                              sf_strerror(file_) + ").");
+                                              withoutFinalStop(sf_strerror(file_)) + ").");
     }
+    if (done < frames) ended_ = true;
     return done;
 }
 
-SoundFileWriter::SoundFileWriter(const std::string& path, FileFormat format, int sampleRate,
-                                 int channels, int blockSize)
-    : path_(path),
+int SoundFileWriter::integerBits(int encoding) {
+    switch (encoding) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            return 8;
+        case SF_FORMAT_PCM_16:
+            return 16;
+        case SF_FORMAT_PCM_24:
+            return 24;
+        case SF_FORMAT_PCM_32:
+            return 32;
+        default:
+            return 0;
+    }
+}
+
+SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFormat format,
+                                 int sampleRate, int channels, int blockSize, Dither dither,
+                                 const Metadata* metadata)
+    : path_(name),
       channels_(channels),
+      bits_(integerBits(format.encoding)),
+      dither_(dither == Dither::kTriangular && bits_ > 0 && bits_ <= 16),
       interleaved_(static_cast<std::size_t>(blockSize) * static_cast<std::size_t>(channels)) {
+    if (bits_ > 0) integers_.resize(interleaved_.size());
     SF_INFO info{};
     info.format = format.code();
     info.channels = channels;
     info.samplerate = sampleRate;
-    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
-        throw Failure(ExitStatus::kWriteFailed,
-                      "Cannot create " + inQuotes(path) + " (" + sf_strerror(nullptr) + ").");
+        throw Failure(ExitStatus::kWriteFailed, "Cannot create " + inQuotes(path_) + " (" +
+                                                    withoutFinalStop(sf_strerror(nullptr)) + ").");
     }
-    // Integer encodings must clip samples above full scale; without this they wrap around.
+    // Encodings libsndfile converts (mu-law, A-law) must clip samples above full scale; without
+    // this they wrap around.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (metadata) {
+        // Everything goes in before the first sample, while the header is still being built.
+        // A format without a place for an item refuses it, and it is left out.
+        for (const auto& [type, text] : metadata->strings) sf_set_string(file_, type, text.c_str());
+        if (metadata->hasBroadcast) {
+            SF_BROADCAST_INFO broadcast = metadata->broadcast;
+            sf_command(file_, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
+        }
+        if (!metadata->cues.empty()) {
+            SF_CUES cues{};
+            cues.cue_count = static_cast<std::uint32_t>(metadata->cues.size());
+            std::copy(metadata->cues.begin(), metadata->cues.end(), cues.cue_points);
+            sf_command(file_, SFC_SET_CUE, &cues, sizeof cues);
+        }
+    }
 }
 
 SoundFileWriter::~SoundFileWriter() {
     if (file_) sf_close(file_);
 }
 
-void SoundFileWriter::write(const float* left, const float* right, int frames) {
-    if (channels_ == 1) {
-        if (sf_writef_float(file_, left, frames) != frames) {
-            throw Failure(ExitStatus::kWriteFailed,
-                          "Writing " + inQuotes(path_) + " failed (" + sf_strerror(file_) + ").");
-        }
-        return;
+// Rounds to the nearest step of a `bits_`-bit integer, with dither when it is on, clips to the
+// encoding's range, and places the result in the top bits of an int, which is how libsndfile
+// takes integers of every width.
+int SoundFileWriter::toInteger(float sample) {
+    const double steps = std::ldexp(1.0, bits_ - 1);
+    double scaled = static_cast<double>(sample) * steps;
+    if (dither_) {
+        // Two uniform values in [0, 1) from a xorshift generator; their difference has a
+        // triangular distribution over (-1, 1) step.
+        auto uniform = [this] {
+            noiseState_ ^= noiseState_ << 13;
+            noiseState_ ^= noiseState_ >> 17;
+            noiseState_ ^= noiseState_ << 5;
+            return static_cast<double>(noiseState_) / 4294967296.0;
+        };
+        const double first = uniform();
+        scaled += first - uniform();
     }
-    const int capacity = static_cast<int>(interleaved_.size()) / 2;
+    double rounded = std::floor(scaled + 0.5);
+    if (!(rounded >= -steps)) rounded = -steps;  // NaN too
+    if (rounded > steps - 1.0) rounded = steps - 1.0;
+    return static_cast<int>(static_cast<std::int64_t>(rounded) * (std::int64_t{1} << (32 - bits_)));
+}
+
+void SoundFileWriter::writeInterleaved(int frames) {
+    sf_count_t written = 0;
+    if (bits_ > 0) {
+        const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
+        for (std::size_t i = 0; i < count; ++i) integers_[i] = toInteger(interleaved_[i]);
+        written = sf_writef_int(file_, integers_.data(), frames);
+    } else {
+        written = sf_writef_float(file_, interleaved_.data(), frames);
+    }
+    if (written != frames) {
+        throw Failure(ExitStatus::kWriteFailed, "Writing " + inQuotes(path_) + " failed (" +
+                                                    withoutFinalStop(sf_strerror(file_)) + ").");
+    }
+}
+
+void SoundFileWriter::write(const float* left, const float* right, int frames) {
+    const int capacity = static_cast<int>(interleaved_.size()) / channels_;
     int done = 0;
     while (done < frames) {
         const int count = std::min(frames - done, capacity);
-        for (int i = 0; i < count; ++i) {
-            interleaved_[2 * static_cast<std::size_t>(i)] = left[done + i];
-            interleaved_[2 * static_cast<std::size_t>(i) + 1] = right[done + i];
+        if (channels_ == 1) {
+            std::copy(left + done, left + done + count, interleaved_.begin());
+        } else {
+            for (int i = 0; i < count; ++i) {
+                interleaved_[2 * static_cast<std::size_t>(i)] = left[done + i];
+                interleaved_[2 * static_cast<std::size_t>(i) + 1] = right[done + i];
+            }
         }
-        if (sf_writef_float(file_, interleaved_.data(), count) != count) {
-            throw Failure(ExitStatus::kWriteFailed,
-                          "Writing " + inQuotes(path_) + " failed (" + sf_strerror(file_) + ").");
-        }
+        writeInterleaved(count);
         done += count;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace render {
@@ -19,7 +20,28 @@ class MonoSource {
     virtual std::int64_t frameCount() const = 0;
     // Fills up to `frames` samples; fewer than asked only at the end of the source.
     virtual int read(float* destination, int frames) = 0;
+    // Whether the source has two channels to feed to two inputs as they are (--stereo).
+    virtual bool isStereo() const { return false; }
+    // Fills two channels: a stereo source's own, or the mono signal in both.
+    virtual int readPair(float* left, float* right, int frames);
+    // After the end: the number of frames the source promised when it held fewer, else -1.
+    virtual std::int64_t promisedFrames() const { return -1; }
 };
+
+// What a file says about itself besides its samples: its text tags (title, artist, comment,
+// date ...), its Broadcast Wave description and its cue points, kept so that they can be copied
+// into the output where its format holds them.
+struct Metadata {
+    std::vector<std::pair<int, std::string>> strings;  // SF_STR_* and the text
+    bool hasBroadcast = false;
+    SF_BROADCAST_INFO broadcast{};
+    std::vector<SF_CUE_POINT> cues;
+};
+
+// How floats become integer samples in 8- to 16-bit outputs: with triangular (TPDF) dither of
+// one step either way, which makes the rounding error noise independent of the signal, or
+// rounded to the nearest step.
+enum class Dither { kTriangular, kNone };
 
 // A container and a sample encoding, as libsndfile's SF_FORMAT_* major and subtype codes.
 struct FileFormat {
@@ -48,9 +70,14 @@ std::string encodingNames();
 // An audio file read as the plug-in's mono input: its mono mix, or one channel of it.
 class SoundFileReader : public MonoSource {
   public:
-    // `channel` counts from 1; 0 asks for the mono mix. Fails with ExitStatus::kInput, or
-    // kUsage when the file has no such channel.
-    SoundFileReader(const std::string& path, int channel, int blockSize);
+    // `channel` counts from 1; 0 asks for the mono mix; `stereo` asks for both channels of a
+    // two-channel file. The path "-" reads standard input. Fails with ExitStatus::kInput, or
+    // kUsage when the file has no such channel, or is not stereo when `stereo` is asked.
+    SoundFileReader(const std::string& path, int channel, int blockSize, bool stereo = false);
+    // Reads through libsndfile's virtual input (a file held in memory, for the fuzzer); `name`
+    // is the file's name for messages.
+    SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::string& name, int channel,
+                    int blockSize, bool stereo = false);
     ~SoundFileReader() override;
     SoundFileReader(const SoundFileReader&) = delete;
     SoundFileReader& operator=(const SoundFileReader&) = delete;
@@ -58,24 +85,40 @@ class SoundFileReader : public MonoSource {
     double sampleRate() const override { return info_.samplerate; }
     std::int64_t frameCount() const override { return info_.frames; }
     int read(float* destination, int frames) override;
+    bool isStereo() const override { return stereo_; }
+    int readPair(float* left, float* right, int frames) override;
+    std::int64_t promisedFrames() const override;
 
     int channels() const { return info_.channels; }
     FileFormat format() const;
+    const Metadata& metadata() const { return metadata_; }
 
   private:
+    void open(SNDFILE* file, int blockSize);
+    int readFrames(float* first, float* second, int frames);
+
     std::string path_;
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
     int channel_;
+    bool stereo_;
+    bool streamed_ = false;           // read from a pipe: the length is what the header says
+    std::int64_t headerFrames_ = -1;  // what a header promised that the file does not hold
+    std::int64_t framesRead_ = 0;
+    bool ended_ = false;
+    Metadata metadata_;
     std::vector<float> interleaved_;
 };
 
 // An audio file being written: stereo, or mono for the demo's dry programme.
 class SoundFileWriter {
   public:
-    // Fails with ExitStatus::kWriteFailed.
-    SoundFileWriter(const std::string& path, FileFormat format, int sampleRate, int channels,
-                    int blockSize);
+    // Writes to `descriptor`, which stays open; `name` is the output's name for messages.
+    // `metadata` is copied into the file where its format holds it. Fails with
+    // ExitStatus::kWriteFailed.
+    SoundFileWriter(int descriptor, const std::string& name, FileFormat format, int sampleRate,
+                    int channels, int blockSize, Dither dither = Dither::kTriangular,
+                    const Metadata* metadata = nullptr);
     ~SoundFileWriter();
     SoundFileWriter(const SoundFileWriter&) = delete;
     SoundFileWriter& operator=(const SoundFileWriter&) = delete;
@@ -85,11 +128,24 @@ class SoundFileWriter {
     // Finishes the file; a failure to do so is a write failure.
     void close();
 
+    // The bits of an integer encoding the renderer converts to itself, or 0.
+    static int integerBits(int encoding);
+
   private:
+    void writeInterleaved(int frames);
+    int toInteger(float sample);
+
     std::string path_;
     int channels_;
+    int bits_;  // 0: libsndfile converts the floats
+    bool dither_;
+    std::uint32_t noiseState_ = 0x9E3779B9u;
     SNDFILE* file_ = nullptr;
     std::vector<float> interleaved_;
+    std::vector<int> integers_;
 };
+
+// Whether libsndfile can write the container to a pipe, which cannot seek back to its header.
+bool canStream(int container);
 
 }  // namespace render

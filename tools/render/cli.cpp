@@ -1,10 +1,12 @@
 #include "tools/render/cli.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
 #include "tools/render/audio_io.h"
 #include "tools/render/failure.h"
+#include "tools/render/job_plan.h"
 
 namespace render {
 
@@ -12,6 +14,20 @@ namespace {
 
 constexpr int kLargestBlock = 65536;
 constexpr double kLongestDemoSeconds = 24.0 * 3600.0;
+constexpr double kLongestTailSeconds = 3600.0;
+
+// A length in seconds from above 0 (or from 0 when `zeroAllowed`) up to `longest`.
+double parseSeconds(const std::string& option, const std::string& text, double longest,
+                    bool zeroAllowed, const std::string& limit) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
+        (value == 0.0 && !zeroAllowed) || value > longest) {
+        throw Failure(ExitStatus::kUsage, option + " needs a length in seconds, up to " + limit +
+                                              ", not " + inQuotes(text) + ".");
+    }
+    return value;
+}
 
 long parseInteger(const std::string& option, const std::string& text, long low, long high) {
     char* end = nullptr;
@@ -125,15 +141,33 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--demo") {
             flag(options.demo);
         } else if (argument == "--demo-seconds") {
-            const std::string text = value();
-            char* end = nullptr;
-            options.demoSeconds = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(options.demoSeconds) ||
-                options.demoSeconds <= 0.0 || options.demoSeconds > kLongestDemoSeconds) {
+            options.demoSeconds =
+                parseSeconds(argument, value(), kLongestDemoSeconds, false, "a day");
+        } else if (argument == "--tail") {
+            options.tailSeconds =
+                parseSeconds(argument, value(), kLongestTailSeconds, true, "an hour");
+        } else if (argument == "--json") {
+            flag(options.json);
+        } else if (argument == "--report") {
+            options.report = value();
+            const auto dot = options.report.find_last_of('.');
+            std::string extension = dot == std::string::npos ? "" : options.report.substr(dot);
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (extension != ".png" && extension != ".svg") {
                 throw Failure(ExitStatus::kUsage,
-                              "--demo-seconds needs a length in seconds, up to a day, not " +
-                                  inQuotes(text) + ".");
+                              "--report writes a .png or an .svg picture, not " +
+                                  inQuotes(options.report) + ".");
             }
+        } else if (argument == "--stereo") {
+            flag(options.stereo);
+        } else if (argument == "--dither") {
+            const std::string kind = value();
+            if (kind != "tpdf" && kind != "none") {
+                throw Failure(ExitStatus::kUsage,
+                              "--dither is tpdf or none, not " + inQuotes(kind) + ".");
+            }
+            options.dither = kind == "tpdf";
         } else if (argument == "--dry") {
             flag(options.dry);
         } else if (argument == "-f" || argument == "--force") {
@@ -170,6 +204,20 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
     if (!options.output.empty() && !options.outputDir.empty()) {
         throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
     }
+    if (options.stereo && options.demo) {
+        throw Failure(ExitStatus::kUsage, "The demo programme is mono, so it takes no --stereo.");
+    }
+    if (options.stereo && options.channel > 0) {
+        throw Failure(ExitStatus::kUsage, "Give either --stereo or --channel, not both.");
+    }
+    if (options.dry && (options.stereo || options.tailSeconds > 0.0)) {
+        throw Failure(ExitStatus::kUsage,
+                      "--dry runs no plug-in, so it takes no --stereo or --tail.");
+    }
+    if (!options.report.empty() && options.inputs.size() > 1) {
+        throw Failure(ExitStatus::kUsage,
+                      "--report names one picture; for several inputs render them one by one.");
+    }
     if (!options.output.empty() && options.inputs.size() > 1) {
         throw Failure(ExitStatus::kUsage,
                       "--output names one file; for several inputs give --output-dir.");
@@ -184,12 +232,20 @@ std::string usageText() {
            "\n"
            "Turns mono recordings into stereo with a VST 2.4 plug-in: the Zelko Comb Stereo\n"
            "Processor unless --plugin names another. A mono input is fed as it is, an input\n"
-           "with more channels as its mono mix. The output is stereo at the input's rate, in\n"
-           "the input's format, with the input's length, lined up with it sample for sample.\n"
+           "with more channels as its mono mix, to every input of the plug-in. The output is\n"
+           "stereo at the input's rate, in the input's format, with the input's length, lined\n"
+           "up with it sample for sample. An INPUT of - reads standard input, in a format\n"
+           "that streams: " +
+           streamedInputNames() +
+           ".\n"
            "\n"
            "Outputs:\n"
            "  -o, --output FILE       the output file (one input, or --demo); its extension\n"
-           "                          picks the format when it names one\n"
+           "                          picks the format when it names one. - is standard\n"
+           "                          output, in the --format given, which must be one\n"
+           "                          that streams: " +
+           streamedOutputNames() +
+           "\n"
            "  -d, --output-dir DIR    a folder for the outputs; each keeps its input's name\n"
            "                          (without either, INPUT-stereo.EXT beside each input)\n"
            "      --format NAME       output format: " +
@@ -198,17 +254,23 @@ std::string usageText() {
            "      --subtype NAME      sample format: " +
            wrapList(encodingNames(), 15) +
            "\n"
+           "      --dither KIND       tpdf (default) or none: the dither of outputs of 16\n"
+           "                          bits or fewer\n"
            "  -f, --force             replace outputs that already exist\n"
            "\n"
            "Processing:\n"
            "      --plugin PATH       the VST 2.4 module to run\n"
            "  -p, --param NAME=VALUE  set a parameter, by name or by index (repeatable).\n"
-           "                          VALUE is a number in the plug-in's units (15000, -6,\n"
-           "                          -6dB), on/off (also true/false, yes/no), a text the\n"
-           "                          parameter shows, or a normalised value with an n\n"
-           "                          suffix (0.4n)\n"
+           "                          VALUE is a number in the plug-in's units (15000, -5.6,\n"
+           "                          -6dB, 8 kHz), on/off (also true/false, yes/no, and 1/0\n"
+           "                          for a switch), a text the parameter shows, or a\n"
+           "                          normalised value with an n suffix (0.4n)\n"
            "      --list-params       print the parameters, after any --param, and exit\n"
            "      --channel N         feed channel N (counted from 1) instead of the mix\n"
+           "      --stereo            feed a stereo input's two channels, as they are, to\n"
+           "                          the plug-in's first two inputs\n"
+           "      --tail SECONDS      go on rendering the plug-in's decay for SECONDS after\n"
+           "                          the input's end\n"
            "      --block N           frames per processing block (default 512)\n"
            "      --no-latency-compensation\n"
            "                          write the plug-in's output as it comes, delayed by\n"
@@ -220,14 +282,25 @@ std::string usageText() {
            "      --demo-seconds S    make the programme S seconds long (it repeats)\n"
            "      --dry               write the programme itself, mono, without the plug-in\n"
            "\n"
+           "Analysis:\n"
+           "      --json              instead of the summary line, one JSON object per file\n"
+           "                          on standard output: duration, rate, real-time factor,\n"
+           "                          peak, true peak (dBTP), loudness of output and input\n"
+           "                          (LUFS), L/R correlation and side-to-mid level (dB)\n"
+           "      --report FILE       a picture of the stereo result, .png or .svg: L/R\n"
+           "                          correlation and side/mid level per third-octave band,\n"
+           "                          the mono sum's spectrum against the input's, and a\n"
+           "                          goniometer (one input)\n"
+           "\n"
            "  -q, --quiet             no progress bar and no summary lines\n"
            "  -h, --help              this text\n"
            "      --version           the renderer's version\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 input missing or unreadable, 4 plug-in not\n"
            "loadable or not a VST 2.4 effect, 5 unknown parameter, 6 parameter value not a\n"
-           "number or out of range, 7 output exists (without --force) or would replace an\n"
-           "input, 8 output could not be written, 130 interrupted.\n";
+           "number or out of range, 7 output exists (without --force), would replace an input\n"
+           "or is not a file, 8 output could not be written, 9 an input held less than its\n"
+           "header promised (what it held was written), 130 interrupted.\n";
 }
 
 }  // namespace render

@@ -15,6 +15,11 @@ struct Options {
     int channel = 0;                      // from 1; 0 takes the mono mix
     std::string format;                   // output container, empty to keep the input's
     std::string subtype;                  // output encoding, empty to keep the input's
+    bool stereo = false;                  // feed a stereo file's two channels as they are
+    bool dither = true;                   // TPDF dither on outputs of 16 bits or fewer
+    double tailSeconds = 0.0;             // rendered after the input's end
+    bool json = false;                    // one JSON object per file instead of the summary
+    std::string report;                   // a picture of the stereo result (.png or .svg)
     int blockSize = 512;
     bool latencyCompensation = true;
     bool listParameters = false;

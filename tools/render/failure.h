@@ -16,6 +16,13 @@ enum class ExitStatus : int {
     kBadValue = 6,          // a parameter value is not a number or lies out of range
     kOutputRefused = 7,     // the output exists (without --force) or would replace an input
     kWriteFailed = 8,       // the output could not be written
+    kInputTruncated = 9,    // an input held less than its header promised; the rest was written
+};
+
+// Thrown by the render when a signal asked it to stop; see installInterruptHandling().
+class Interrupted : public std::exception {
+  public:
+    const char* what() const noexcept override { return "interrupted"; }
 };
 
 class Failure : public std::runtime_error {

@@ -5,21 +5,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "tools/render/analysis/report_picture.h"
+#include "tools/render/analysis/stereo_analysis.h"
 #include "tools/render/audio_io.h"
 #include "tools/render/cli.h"
 #include "tools/render/demo_programme.h"
 #include "tools/render/failure.h"
+#include "tools/render/job_plan.h"
 #include "tools/render/output_file.h"
 #include "tools/render/parameters.h"
 #include "tools/render/plugin_module.h"
@@ -41,36 +44,9 @@ constexpr const char* kDefaultPluginName = "zelko.so";
 // ranges depend on it.
 constexpr double kListingSampleRate = 48000.0;
 
-// One file to produce.
-struct Job {
-    std::string input;  // empty for the demo
-    std::string output;
-    FileFormat format;
-    int sampleRate = 0;
-    int channels = 2;
-};
-
 bool exists(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0;
-}
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return "";
-    return path.substr(0, slash + 1);
-}
-
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The name without its extension, and the extension with its dot.
-std::pair<std::string, std::string> splitExtension(const std::string& name) {
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) return {name, ""};
-    return {name.substr(0, dot), name.substr(dot)};
 }
 
 // The plug-in built with the renderer: copied beside it by the build, or where the build left it.
@@ -96,112 +72,6 @@ double peakMemoryMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
 
-FileFormat chooseFormat(const Options& options, const std::string& outputPath, FileFormat input,
-                        int sampleRate, int channels) {
-    FileFormat format = input;
-    if (!options.format.empty()) {
-        format.container = containerFromName(options.format);
-    } else if (!options.output.empty() && containerFromExtension(outputPath)) {
-        format.container = containerFromExtension(outputPath);
-    }
-    // Opus lives in Ogg; asking for the container by its own name asks for its encoding too.
-    const bool opusByName =
-        options.format == "opus" ||
-        (options.format.empty() && splitExtension(outputPath).second == ".opus");
-    if (!options.subtype.empty()) {
-        format.encoding = encodingFromName(options.subtype, format.container);
-        if (!canWrite(format, sampleRate, channels)) {
-            throw Failure(ExitStatus::kUsage, "The " + containerName(format.container) +
-                                                  " format cannot hold " + options.subtype +
-                                                  " samples at " + std::to_string(sampleRate) +
-                                                  " Hz; choose another --subtype or --format.");
-        }
-        return format;
-    }
-    if (opusByName) {
-        format.encoding = SF_FORMAT_OPUS;
-        if (!canWrite(format, sampleRate, channels)) {
-            throw Failure(ExitStatus::kUsage,
-                          "Opus runs only at 8000, 12000, 16000, 24000 or 48000 Hz, not at " +
-                              std::to_string(sampleRate) + " Hz; choose another --format.");
-        }
-    }
-    if (format.container == SF_FORMAT_WAV && format.encoding == SF_FORMAT_PCM_S8) {
-        format.encoding = SF_FORMAT_PCM_U8;
-    }
-    if (!canWrite(format, sampleRate, channels)) {
-        format.encoding = fallbackEncoding(format.container, format.encoding, sampleRate);
-        if (!format.encoding) {
-            throw Failure(ExitStatus::kUsage, "Nothing can be written in the " +
-                                                  containerName(format.container) + " format at " +
-                                                  std::to_string(sampleRate) + " Hz.");
-        }
-    }
-    return format;
-}
-
-std::string outputPathFor(const Options& options, const std::string& input, int inputContainer) {
-    if (!options.output.empty()) return options.output;
-    auto [stem, extension] = splitExtension(baseNameOf(input));
-    if (!options.format.empty()) {
-        const int container = containerFromName(options.format);
-        if (container != inputContainer || extension.empty()) {
-            extension = options.format == "opus" ? ".opus" : containerExtension(container);
-        }
-    }
-    if (!options.outputDir.empty()) {
-        std::string folder = options.outputDir;
-        if (folder.back() != '/') folder += '/';
-        return folder + stem + extension;
-    }
-    return directoryOf(input) + stem + "-stereo" + extension;
-}
-
-std::vector<Job> planJobs(const Options& options) {
-    std::vector<Job> jobs;
-    if (options.demo) {
-        Job job;
-        const std::string fallbackName = options.dry ? "demo-mono.wav" : "demo-stereo.wav";
-        job.output =
-            !options.output.empty() ? options.output
-            : !options.outputDir.empty()
-                ? options.outputDir + (options.outputDir.back() == '/' ? "" : "/") + fallbackName
-                : fallbackName;
-        job.sampleRate = DemoProgramme::kSampleRate;
-        job.channels = options.dry ? 1 : 2;
-        job.format = chooseFormat(options, job.output, {SF_FORMAT_WAV, SF_FORMAT_PCM_24},
-                                  job.sampleRate, job.channels);
-        jobs.push_back(job);
-    } else {
-        for (const auto& input : options.inputs) {
-            SoundFileReader reader(input, options.channel, 1);
-            Job job;
-            job.input = input;
-            job.sampleRate = static_cast<int>(reader.sampleRate());
-            job.output = outputPathFor(options, input, reader.format().container);
-            job.format = chooseFormat(options, job.output, reader.format(), job.sampleRate, 2);
-            jobs.push_back(job);
-        }
-    }
-
-    std::set<std::string> targets;
-    for (const auto& job : jobs) {
-        checkOutputTarget(job.output, options.inputs, options.force);
-        char resolved[PATH_MAX];
-        const std::string key =
-            realpath(directoryOf(job.output).empty() ? "." : directoryOf(job.output).c_str(),
-                     resolved)
-                ? std::string(resolved) + "/" + baseNameOf(job.output)
-                : job.output;
-        if (!targets.insert(key).second) {
-            throw Failure(ExitStatus::kOutputRefused, "Two inputs would both be written to " +
-                                                          inQuotes(job.output) +
-                                                          "; render them into different folders.");
-        }
-    }
-    return jobs;
-}
-
 void ensureFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -216,6 +86,179 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     for (const auto& parameter : parameters) {
         plugin.setParameter(parameter.index, parameter.normalised);
     }
+}
+
+// Hands the render's signals to the stereo analysis of --json and --report.
+class AnalysisTap : public RenderTap {
+  public:
+    explicit AnalysisTap(StereoAnalyser& analyser) : analyser_(analyser) {}
+    void input(const float* first, const float* second, int frames) override {
+        const auto count = static_cast<std::size_t>(frames);
+        if (second) {
+            analyser_.addInput(first, second, count);
+        } else {
+            analyser_.addInput(first, count);
+        }
+    }
+    void output(const float* left, const float* right, int frames) override {
+        analyser_.addOutput(left, right, static_cast<std::size_t>(frames));
+    }
+
+  private:
+    StereoAnalyser& analyser_;
+};
+
+std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate) {
+    if (!options.json && options.report.empty()) return nullptr;
+    try {
+        return std::make_unique<StereoAnalyser>(sampleRate);
+    } catch (const std::invalid_argument&) {
+        throw Failure(ExitStatus::kUsage, "--json and --report cannot measure audio at " +
+                                              std::to_string(sampleRate) + " Hz.");
+    }
+}
+
+// The Broadcast Wave time reference counts samples since midnight to the first one. Aligned
+// output starts where the input starts; raw output starts `latency` samples earlier.
+Metadata metadataFor(const Metadata& input, std::int64_t shift) {
+    Metadata metadata = input;
+    if (metadata.hasBroadcast && shift != 0) {
+        auto& info = metadata.broadcast;
+        std::int64_t reference =
+            (static_cast<std::int64_t>(info.time_reference_high) << 32) | info.time_reference_low;
+        reference = std::max<std::int64_t>(0, reference - shift);
+        info.time_reference_low = static_cast<std::uint32_t>(reference & 0xffffffff);
+        info.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
+    }
+    return metadata;
+}
+
+struct Batch {
+    const Options& options;
+    Plan& plan;
+    const PluginModule* module;
+    const std::vector<ResolvedParameter>& parameters;
+    std::ostream& summaries;
+};
+
+// Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
+// it promised, after writing what it held).
+int renderJob(Batch& batch, const Job& job) {
+    const Options& options = batch.options;
+    std::unique_ptr<MonoSource> owned;
+    MonoSource* source = nullptr;
+    const SoundFileReader* file = nullptr;
+    if (job.input.empty()) {
+        owned = std::make_unique<DemoProgramme>(
+            options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
+        source = owned.get();
+    } else if (job.input == kStandardStream) {
+        source = batch.plan.standardInput.get();
+        file = batch.plan.standardInput.get();
+    } else {
+        auto reader = std::make_unique<SoundFileReader>(job.input, options.channel,
+                                                        options.blockSize, options.stereo);
+        source = reader.get();
+        file = reader.get();
+        owned = std::move(reader);
+    }
+    const std::string label = job.input.empty()              ? "demo programme"
+                              : job.input == kStandardStream ? "standard input"
+                                                             : job.input;
+    const auto tailFrames =
+        static_cast<std::int64_t>(std::llround(options.tailSeconds * job.sampleRate));
+    const std::int64_t total = source->frameCount() < 0 ? -1 : source->frameCount() + tailFrames;
+    ProgressBar progress(!options.quiet, label, total, source->sampleRate());
+
+    std::optional<PluginInstance> plugin;
+    if (!options.dry) {
+        plugin.emplace(*batch.module, job.sampleRate, options.blockSize);
+        applyParameters(*plugin, batch.parameters);
+    }
+    const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
+    const Metadata metadata = file ? metadataFor(file->metadata(), shift) : Metadata{};
+    const auto analyser = analyserFor(options, job.sampleRate);
+    std::optional<AnalysisTap> analysisTap;
+    if (analyser) analysisTap.emplace(*analyser);
+    RenderTap* tap = analysisTap ? &*analysisTap : nullptr;
+
+    OutputFile output(job.target, options.force);
+    SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
+                           job.channels, options.blockSize,
+                           options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
+    RenderSummary summary;
+    if (options.dry) {
+        summary = copySource(*source, writer, options.blockSize, progress, tap);
+    } else {
+        RenderSettings settings;
+        settings.compensateLatency = options.latencyCompensation;
+        settings.tailFrames = tailFrames;
+        summary = renderThroughPlugin(*source, *plugin, writer, settings, progress, tap);
+    }
+    writer.close();
+    output.commit();
+    progress.finish();
+
+    int status = 0;
+    if (const std::int64_t promised = source->promisedFrames(); promised > 0) {
+        std::cout.flush();
+        std::cerr << "zelko-render: The input " << inQuotes(label) << " ends after "
+                  << summary.frames - (summary.ranPlugin ? tailFrames : 0) << " of the " << promised
+                  << " frames its header promises; " << inQuotes(job.output)
+                  << " holds what could be read." << std::endl;
+        status = static_cast<int>(ExitStatus::kInputTruncated);
+    }
+    if (analyser) {
+        const StereoSummary stereo = analyser->finish();
+        if (!options.report.empty()) {
+            try {
+                writeReportPicture(stereo, options.report, baseNameOf(job.output));
+            } catch (const std::runtime_error& error) {
+                throw Failure(ExitStatus::kWriteFailed, error.what());
+            }
+        }
+        if (options.json) {
+            const double duration = summary.frames / summary.sampleRate;
+            batch.summaries << summaryJson(
+                                   stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
+                                   job.input.empty() ? std::string() : job.input, job.output)
+                            << std::endl;
+            // The warnings go beside the JSON, where they do not break it.
+            for (const auto& warning : warningsAbout(summary)) {
+                std::cerr << "zelko-render: warning: " << warning << std::endl;
+            }
+            return status;
+        }
+    }
+    if (!options.quiet) {
+        char memory[48];
+        std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
+        batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
+                        << '\n';
+        for (const auto& warning : warningsAbout(summary)) {
+            batch.summaries << "  warning: " << warning << '\n';
+        }
+        batch.summaries.flush();
+    }
+    return status;
+}
+
+// The one sentence that says what an interruption stopped and what became of its output.
+std::string interruptedSentence(const Job& job) {
+    const std::string what = "Interrupted while rendering " +
+                             (job.input.empty()              ? std::string("the demo programme")
+                              : job.input == kStandardStream ? std::string("standard input")
+                                                             : inQuotes(job.input));
+    switch (job.target.kind) {
+        case OutputTarget::Kind::kStandardOutput:
+            return what + "; standard output got the part rendered so far.";
+        case OutputTarget::Kind::kStream:
+            return what + "; " + inQuotes(job.output) + " got the part rendered so far.";
+        case OutputTarget::Kind::kFile:
+            break;
+    }
+    return what + (job.target.exists ? "; the old " + inQuotes(job.output) + " is untouched."
+                                     : "; nothing was written to " + inQuotes(job.output) + ".");
 }
 
 int run(const Options& options) {
@@ -234,17 +277,20 @@ int run(const Options& options) {
     if (options.listParameters) {
         PluginModule module(options.plugin.empty() ? defaultPluginPath() : options.plugin);
         PluginInstance plugin(module, kListingSampleRate, options.blockSize);
-        for (const auto& assignment : assignments) resolveParameter(plugin, assignment);
+        std::vector<ResolvedParameter> set;
+        for (const auto& assignment : assignments) {
+            set.push_back(resolveParameter(plugin, assignment));
+        }
         std::cout << "plug-in: " << module.path() << '\n'
                   << "name: " << plugin.effectName() << '\n'
                   << "vendor: " << plugin.vendorName() << '\n'
                   << "inputs: " << plugin.inputCount() << ", outputs: " << plugin.outputCount()
                   << ", latency: " << plugin.latency() << " samples\n\n";
-        listParameters(plugin, std::cout);
+        listParameters(plugin, std::cout, set);
         return 0;
     }
 
-    const std::vector<Job> jobs = planJobs(options);
+    Plan plan = planJobs(options);
     if (!options.outputDir.empty()) ensureFolder(options.outputDir);
 
     std::optional<PluginModule> module;
@@ -253,51 +299,47 @@ int run(const Options& options) {
         module.emplace(options.plugin.empty() ? defaultPluginPath() : options.plugin);
         // Parameters are resolved once, before anything is written, so that a bad one stops the
         // whole batch rather than leaving it half done.
-        PluginInstance probe(*module, jobs.front().sampleRate, options.blockSize);
+        PluginInstance probe(*module, plan.jobs.front().sampleRate, options.blockSize);
         for (const auto& assignment : assignments) {
             parameters.push_back(resolveParameter(probe, assignment));
+        }
+        if (options.stereo && probe.inputCount() < 2) {
+            throw Failure(ExitStatus::kUsage, "The plug-in " + inQuotes(module->path()) +
+                                                  " has one input, so --stereo cannot feed it "
+                                                  "two channels.");
         }
     } else if (!assignments.empty()) {
         throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --param.");
     }
 
-    installInterruptCleanup();
-    for (const auto& job : jobs) {
-        std::unique_ptr<MonoSource> source;
-        if (job.input.empty()) {
-            source = std::make_unique<DemoProgramme>(
-                options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
-        } else {
-            source =
-                std::make_unique<SoundFileReader>(job.input, options.channel, options.blockSize);
-        }
-        const std::string label = job.input.empty() ? "demo programme" : job.input;
-        ProgressBar progress(!options.quiet, label, source->frameCount(), source->sampleRate());
+    // Audio on standard output leaves only standard error for the summaries.
+    const bool audioOnStandardOutput = std::any_of(
+        plan.jobs.begin(), plan.jobs.end(),
+        [](const Job& job) { return job.target.kind == OutputTarget::Kind::kStandardOutput; });
+    Batch batch{options, plan, module ? &*module : nullptr, parameters,
+                audioOnStandardOutput ? std::cerr : std::cout};
 
-        OutputFile output(job.output, options.force);
-        SoundFileWriter writer(output.temporaryPath(), job.format, job.sampleRate, job.channels,
-                               options.blockSize);
-        RenderSummary summary;
-        if (options.dry) {
-            summary = copySource(*source, writer, options.blockSize, progress);
-        } else {
-            PluginInstance plugin(*module, job.sampleRate, options.blockSize);
-            applyParameters(plugin, parameters);
-            summary =
-                renderThroughPlugin(*source, plugin, writer, options.latencyCompensation, progress);
+    installInterruptHandling();
+    int status = 0;
+    for (const auto& job : plan.jobs) {
+        std::string stopped;
+        try {
+            status = std::max(status, renderJob(batch, job));
+        } catch (const Interrupted&) {
+            stopped = interruptedSentence(job);
+        } catch (const Failure&) {
+            // A write blocked on a pipe returns with an error when the signal arrives.
+            if (!interruptRequested()) throw;
+            stopped = interruptedSentence(job);
         }
-        writer.close();
-        output.commit();
-        progress.finish();
-
-        if (!options.quiet) {
-            char memory[48];
-            std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
-            std::cout << (job.input.empty() ? std::string("demo programme") : job.input) << " -> "
-                      << job.output << ": " << describe(summary) << memory << std::endl;
+        // By now the progress line is cleared and the temporary file removed.
+        if (!stopped.empty()) {
+            std::cout.flush();
+            std::cerr << "zelko-render: " << stopped << std::endl;
+            endByInterrupt();
         }
     }
-    return 0;
+    return status;
 }
 
 }  // namespace

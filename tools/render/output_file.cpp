@@ -1,5 +1,6 @@
 #include "tools/render/output_file.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,11 +19,24 @@ namespace {
 // The temporary file being written, for the signal handler; the handler may only use what is
 // safe in a signal, so the path is kept in a fixed buffer rather than a string.
 char pendingTemporary[4096];
+volatile sig_atomic_t requestedSignal = 0;
+// Whether a render loop is running that checks requestedSignal between blocks.
+volatile sig_atomic_t renderChecks = 0;
 
 void removePendingAndDie(int signalNumber) {
     if (pendingTemporary[0] != '\0') unlink(pendingTemporary);
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
+}
+
+void onSignal(int signalNumber) {
+    // The first signal during a render is answered by the render loop, which can clear the
+    // progress line and say what was stopped; anything else ends the process here.
+    if (requestedSignal == 0 && renderChecks) {
+        requestedSignal = signalNumber;
+        return;
+    }
+    removePendingAndDie(signalNumber);
 }
 
 void setPending(const std::string& path) {
@@ -34,10 +48,11 @@ void setPending(const std::string& path) {
     sigaddset(&signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &signals, &previous);
     std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
+    renderChecks = path.empty() ? 0 : 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-std::string directoryOf(const std::string& path) {
+std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
@@ -49,12 +64,49 @@ std::string baseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Follows symbolic links, relative ones from the folder of the link, to the path they end at,
+// which need not exist yet.
+std::string followLinks(std::string path) {
+    constexpr int kMostLinks = 40;  // the kernel's own limit on a chain of links
+    for (int hop = 0; hop < kMostLinks; ++hop) {
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+        char buffer[4096];
+        const ssize_t length = readlink(path.c_str(), buffer, sizeof buffer - 1);
+        if (length <= 0) return path;
+        const std::string link(buffer, static_cast<std::size_t>(length));
+        path = link[0] == '/' ? link : folderOf(path) + "/" + link;
+    }
+    throw Failure(ExitStatus::kOutputRefused,
+                  "The output " + inQuotes(path) + " is a chain of symbolic links without end.");
+}
+
+[[noreturn]] void writeFailed(const std::string& what, const std::string& path) {
+    throw Failure(ExitStatus::kWriteFailed,
+                  what + " " + inQuotes(path) + " (" + std::strerror(errno) + ").");
+}
+
 }  // namespace
 
-void checkOutputTarget(const std::string& target, const std::vector<std::string>& inputs,
-                       bool force) {
+OutputTarget examineOutputTarget(const std::string& target, const std::vector<std::string>& inputs,
+                                 bool force) {
+    OutputTarget result;
+    if (target == "-") {
+        result.kind = OutputTarget::Kind::kStandardOutput;
+        result.path = target;
+        struct stat status {};
+        result.pipe = fstat(STDOUT_FILENO, &status) != 0 || S_ISFIFO(status.st_mode) ||
+                      S_ISSOCK(status.st_mode);
+        return result;
+    }
     struct stat targetStatus {};
-    if (stat(target.c_str(), &targetStatus) != 0) return;
+    // A stream is opened by its own name, which also serves /dev/stdout and the like, whose
+    // links lead to names such as "pipe:[1234]"; a file is replaced where its links lead.
+    const bool stream = stat(target.c_str(), &targetStatus) == 0 &&
+                        (S_ISCHR(targetStatus.st_mode) || S_ISFIFO(targetStatus.st_mode));
+    result.path = stream ? target : followLinks(target);
+    if (stat(result.path.c_str(), &targetStatus) != 0) return result;
+    result.exists = true;
     for (const auto& input : inputs) {
         struct stat inputStatus {};
         if (stat(input.c_str(), &inputStatus) == 0 && inputStatus.st_dev == targetStatus.st_dev &&
@@ -64,44 +116,109 @@ void checkOutputTarget(const std::string& target, const std::vector<std::string>
                               "; the renderer never replaces its input.");
         }
     }
-    if (S_ISDIR(targetStatus.st_mode)) {
+    const mode_t type = targetStatus.st_mode & S_IFMT;
+    if (type == S_IFCHR || type == S_IFIFO) {
+        // Written in place: nothing is replaced, so --force is not needed.
+        result.kind = OutputTarget::Kind::kStream;
+        result.pipe = type == S_IFIFO;
+        return result;
+    }
+    if (type == S_IFDIR) {
         throw Failure(ExitStatus::kOutputRefused,
                       "The output " + inQuotes(target) + " is a folder.");
+    }
+    if (type != S_IFREG) {
+        throw Failure(ExitStatus::kOutputRefused,
+                      "The output " + inQuotes(target) + " is a " +
+                          (type == S_IFSOCK ? "socket" : "block device") +
+                          ", which the renderer neither writes nor replaces.");
     }
     if (!force) {
         throw Failure(ExitStatus::kOutputRefused,
                       "The output " + inQuotes(target) + " already exists; --force replaces it.");
     }
+    return result;
 }
 
-void installInterruptCleanup() {
+void installInterruptHandling() {
     struct sigaction action {};
-    action.sa_handler = removePendingAndDie;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a write blocked on a pipe nobody reads returns, and the render ends.
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
 }
 
-OutputFile::OutputFile(std::string target, bool force) : target_(std::move(target)), force_(force) {
-    temporary_ = directoryOf(target_) + "/." + baseNameOf(target_) + ".partial-" +
+int interruptRequested() {
+    return requestedSignal;
+}
+
+void endByInterrupt() {
+    const int signalNumber = requestedSignal ? requestedSignal : SIGINT;
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+    _exit(128 + signalNumber);
+}
+
+OutputFile::OutputFile(const OutputTarget& target, bool force) : target_(target), force_(force) {
+    switch (target_.kind) {
+        case OutputTarget::Kind::kStandardOutput:
+            descriptor_ = dup(STDOUT_FILENO);
+            if (descriptor_ < 0) writeFailed("Cannot write to", "standard output");
+            setPending("");
+            renderChecks = 1;
+            return;
+        case OutputTarget::Kind::kStream:
+            // Opening a FIFO waits for its reader, as any writer into a pipe does.
+            descriptor_ = open(target_.path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (descriptor_ < 0) writeFailed("Cannot write to", target_.path);
+            setPending("");
+            renderChecks = 1;
+            return;
+        case OutputTarget::Kind::kFile:
+            break;
+    }
+    temporary_ = folderOf(target_.path) + "/." + baseNameOf(target_.path) + ".partial-" +
                  std::to_string(static_cast<long>(getpid()));
+    // O_EXCL: the file renamed onto the target is one this process created, never something
+    // that was lying at the temporary name.
+    descriptor_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor_ < 0) {
+        const std::string name = temporary_;
+        temporary_.clear();
+        writeFailed("Cannot create", name);
+    }
     setPending(temporary_);
 }
 
 OutputFile::~OutputFile() {
-    if (!committed_) unlink(temporary_.c_str());
+    if (descriptor_ >= 0) close(descriptor_);
+    if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
     setPending("");
 }
 
 void OutputFile::commit() {
-    if (!force_ && access(target_.c_str(), F_OK) == 0) {
-        throw Failure(ExitStatus::kOutputRefused, "The output " + inQuotes(target_) +
-                                                      " appeared while it was being rendered; "
-                                                      "--force replaces it.");
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    if (close(descriptor) != 0) writeFailed("Cannot finish", target_.path);
+    if (temporary_.empty()) {
+        committed_ = true;
+        return;
     }
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        throw Failure(ExitStatus::kWriteFailed, "Cannot move the finished output to " +
-                                                    inQuotes(target_) + " (" +
-                                                    std::strerror(errno) + ").");
+    struct stat status {};
+    if (lstat(target_.path.c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode)) {
+            throw Failure(ExitStatus::kOutputRefused,
+                          "Something other than a file appeared at " + inQuotes(target_.path) +
+                              " while it was being rendered; it was left alone.");
+        }
+        if (!force_) {
+            throw Failure(ExitStatus::kOutputRefused, "The output " + inQuotes(target_.path) +
+                                                          " appeared while it was being "
+                                                          "rendered; --force replaces it.");
+        }
+    }
+    if (std::rename(temporary_.c_str(), target_.path.c_str()) != 0) {
+        writeFailed("Cannot move the finished output to", target_.path);
     }
     committed_ = true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iomanip>
 #include <ostream>
@@ -93,57 +94,125 @@ std::string describeValue(double value) {
     return text.str();
 }
 
-// Where the display shows `target` on a parameter whose display rises (direction +1) or falls
-// (-1) over the normalised range. Returns the middle of the stretch that shows it, or the point
-// where the display steps past it when no stretch shows it exactly.
-std::optional<double> searchDisplay(Knob& knob, double target, int direction) {
-    // Signed distance of the display from the target, 0 when it shows it; nullopt when the
-    // display stops being a number somewhere inside the range.
-    auto side = [&](double x) -> std::optional<int> {
-        const auto shown = knob.shownAt(x);
-        if (!shown) return std::nullopt;
-        if (shows(shown, target)) return 0;
-        return direction * (shown->value - target) < 0 ? -1 : 1;
-    };
+// A parameter's value in units moves with the knob in one direction; `Scale` reads it in that
+// direction, u from 0 at the lowest value to 1 at the highest, whichever end of the normalised
+// range that is.
+class Scale {
+  public:
+    Scale(Knob& knob, int direction) : knob_(knob), direction_(direction) {}
 
-    // First point that is not below the target.
-    double below = 0.0;
-    double notBelow = 1.0;
-    const auto atZero = side(0.0);
-    if (!atZero) return std::nullopt;
-    if (*atZero >= 0) {
-        notBelow = 0.0;
-    } else {
+    double normalised(double u) const { return direction_ > 0 ? u : 1.0 - u; }
+    std::optional<ShownNumber> shownAt(double u) { return knob_.shownAt(normalised(u)); }
+
+    // The first u at which the display shows `threshold` or more; nullopt when the display
+    // stops being a number on the way.
+    std::optional<double> firstShowing(double threshold) {
+        double below = 0.0;
+        double notBelow = 1.0;
         for (int step = 0; step < kBisectionSteps; ++step) {
-            const double mid = 0.5 * (below + notBelow);
-            const auto s = side(mid);
-            if (!s) return std::nullopt;
-            (*s < 0 ? below : notBelow) = mid;
+            const double middle = 0.5 * (below + notBelow);
+            const auto shown = shownAt(middle);
+            if (!shown) return std::nullopt;
+            (shown->value >= threshold ? notBelow : below) = middle;
         }
-    }
-    // Last point that is not above the target.
-    double notAbove = 0.0;
-    double above = 1.0;
-    const auto atOne = side(1.0);
-    if (!atOne) return std::nullopt;
-    if (*atOne <= 0) {
-        notAbove = 1.0;
-    } else {
-        for (int step = 0; step < kBisectionSteps; ++step) {
-            const double mid = 0.5 * (notAbove + above);
-            const auto s = side(mid);
-            if (!s) return std::nullopt;
-            (*s > 0 ? above : notAbove) = mid;
-        }
+        return notBelow;
     }
 
-    const auto first = side(notBelow);
-    if (first && *first == 0) {
-        const double middle = 0.5 * (notBelow + std::max(notBelow, notAbove));
-        const auto atMiddle = side(middle);
-        return atMiddle && *atMiddle == 0 ? middle : notBelow;
+  private:
+    Knob& knob_;
+    int direction_;
+};
+
+// Where, within the stretch of values that shows a number S, the number lies: the stretch runs
+// from S + lower * step to S + (lower + 1) * step. A display that rounds to nearest has lower
+// = -0.5; one that truncates has 0 above zero and -1 below it, so that "0" covers two steps.
+struct DisplayRounding {
+    double belowZero = -0.5;
+    double aboveZero = -0.5;
+
+    double lowerEnd(double shown, double step) const {
+        return shown + step * (shown > 0.0 ? aboveZero : belowZero);
     }
-    return first ? std::optional<double>(notBelow) : std::nullopt;
+    double upperEnd(double shown, double step) const {
+        return shown + step * ((shown < 0.0 ? belowZero : aboveZero) + 1.0);
+    }
+};
+
+// The nearest of the three ways a display rounds (-1, -0.5 or 0, as above).
+double nearestRounding(double lower) {
+    if (lower < -0.75) return -1.0;
+    if (lower > -0.25) return 0.0;
+    return -0.5;
+}
+
+// Learns how the display rounds from the ends of the range, where the value is the number shown
+// exactly: the stretch that shows the lowest number is a whole step wide when the display
+// truncates upward from it, half a step when it rounds, and nothing when it truncates toward
+// zero from below; the highest number's stretch mirrors that. Each is measured against its
+// neighbour's width, so that a scale that is not linear in the knob barely matters.
+DisplayRounding learnRounding(Scale& scale, const ShownNumber& low, const ShownNumber& high) {
+    DisplayRounding rounding;
+    const double step = 2.0 * low.halfStep;
+    const auto lowEnd = scale.firstShowing(low.value + 0.5 * step);
+    const auto lowNext = lowEnd ? scale.firstShowing(low.value + 1.5 * step) : std::nullopt;
+    if (lowEnd && lowNext && *lowNext < 1.0 && *lowNext > *lowEnd) {
+        rounding.belowZero = nearestRounding(*lowEnd / (*lowNext - *lowEnd) - 1.0);
+    }
+    const double highStep = 2.0 * high.halfStep;
+    const auto highEnd = scale.firstShowing(high.value - 0.5 * highStep);
+    const auto highPrevious =
+        highEnd ? scale.firstShowing(high.value - 1.5 * highStep) : std::nullopt;
+    if (highEnd && highPrevious && *highPrevious > 0.0 && *highEnd > *highPrevious) {
+        rounding.aboveZero = nearestRounding(-(1.0 - *highEnd) / (*highEnd - *highPrevious));
+    }
+    // Ends on one side of zero say the same thing twice; the one measured is taken for both.
+    if (low.value >= 0.0) rounding.belowZero = rounding.aboveZero;
+    if (high.value <= 0.0) rounding.aboveZero = rounding.belowZero;
+    return rounding;
+}
+
+// The normalised value at which the parameter has the value `target`: the stretch of the knob
+// whose display shows what `target` shows is found by bisection, and `target` is placed within
+// it in proportion, between the values at its two ends.
+std::optional<double> searchDisplay(Knob& knob, double target, const ShownNumber& low,
+                                    const ShownNumber& high, int direction) {
+    Scale scale(knob, direction);
+    const double step = 2.0 * std::min(low.halfStep, high.halfStep);
+    const DisplayRounding rounding = learnRounding(scale, low, high);
+
+    // The number the display shows for `target`; at a stretch's end, the nearer of the two.
+    std::optional<double> shown;
+    const double nearest = std::round(target / step);
+    for (double k : {nearest - 1.0, nearest, nearest + 1.0}) {
+        const double candidate = k * step;
+        const double tolerance = 1e-9 * std::max(1.0, std::fabs(target));
+        if (target < rounding.lowerEnd(candidate, step) - tolerance ||
+            target > rounding.upperEnd(candidate, step) + tolerance) {
+            continue;
+        }
+        if (!shown || std::fabs(candidate - target) < std::fabs(*shown - target)) {
+            shown = candidate;
+        }
+    }
+    if (!shown) return std::nullopt;
+    const bool atLowEnd = std::fabs(*shown - low.value) < 0.5 * step;
+    const bool atHighEnd = std::fabs(*shown - high.value) < 0.5 * step;
+    const auto begin =
+        atLowEnd ? std::optional<double>(0.0) : scale.firstShowing(*shown - 0.5 * step);
+    const auto end =
+        atHighEnd ? std::optional<double>(1.0) : scale.firstShowing(*shown + 0.5 * step);
+    if (!begin || !end || *end < *begin) return std::nullopt;
+    const double from = atLowEnd ? low.value : std::max(low.value, rounding.lowerEnd(*shown, step));
+    const double to =
+        atHighEnd ? high.value : std::min(high.value, rounding.upperEnd(*shown, step));
+    double u = 0.5 * (*begin + *end);
+    if (to > from)
+        u = *begin + (*end - *begin) * std::clamp((target - from) / (to - from), 0.0, 1.0);
+    // A display that does not follow the model lands elsewhere; the middle of the stretch is
+    // then the best guess there is.
+    if (!shows(scale.shownAt(u), *shown)) u = 0.5 * (*begin + *end);
+    if (!shows(scale.shownAt(u), *shown)) return std::nullopt;
+    return scale.normalised(u);
 }
 
 // The normalised value at which the parameter shows one of its texts, matched ignoring case.
@@ -164,29 +233,69 @@ std::optional<double> findShownText(Knob& knob, const std::string& text) {
     return 0.5 * (runStart + runEnd) / (kScanPoints - 1);
 }
 
-float resolveUnits(PluginInstance& plugin, int index, const std::string& name, double target,
-                   const std::string& typed) {
+// The linear range a plug-in announces for a parameter in effGetParameterProperties, when the
+// ends of its display agree with it (or the display shows no numbers and the flag says the
+// range is meant): its normalised value then maps onto the range in a straight line.
+std::optional<std::pair<double, double>> announcedRange(PluginInstance& plugin, int index,
+                                                        const std::optional<ShownNumber>& low,
+                                                        const std::optional<ShownNumber>& high) {
+    VstParameterProperties properties;
+    if (!plugin.parameterProperties(index, properties)) return std::nullopt;
+    if (properties.maxInteger <= properties.minInteger) return std::nullopt;
+    const double min = properties.minInteger;
+    const double max = properties.maxInteger;
+    if (low && high) {
+        if (low->value == min && high->value == max) return std::pair{min, max};
+        return std::nullopt;
+    }
+    if (properties.flags & kVstParameterUsesIntegerMinMax) return std::pair{min, max};
+    return std::nullopt;
+}
+
+// Whether a parameter is a switch: it says so, or it shows no more than two texts.
+bool isSwitch(PluginInstance& plugin, int index, Knob& knob) {
+    VstParameterProperties properties;
+    if (plugin.parameterProperties(index, properties) &&
+        (properties.flags & kVstParameterIsSwitch)) {
+        return true;
+    }
+    std::vector<std::string> texts;
+    for (int point = 0; point < kScanPoints; ++point) {
+        const std::string text =
+            trim(knob.displayAt(static_cast<double>(point) / (kScanPoints - 1)));
+        if (std::find(texts.begin(), texts.end(), text) == texts.end()) texts.push_back(text);
+        if (texts.size() > 2) return false;
+    }
+    return true;
+}
+
+struct UnitValue {
+    float normalised;
+    std::optional<double> value;  // in units, as set; none for a switch that shows words
+};
+
+UnitValue resolveUnits(PluginInstance& plugin, int index, const std::string& name, double target,
+                       const std::string& typed) {
     Knob knob(plugin, index);
     const std::string lowText = knob.displayAt(0.0);
     const std::string highText = knob.displayAt(1.0);
     const auto low = parseShownNumber(lowText);
     const auto high = parseShownNumber(highText);
+    const auto range = announcedRange(plugin, index, low, high);
 
-    VstParameterProperties properties;
-    const bool hasProperties = plugin.parameterProperties(index, properties);
-    const bool hasIntegerRange = hasProperties && properties.maxInteger > properties.minInteger;
-
+    if (range) {
+        const auto [min, max] = *range;
+        if (target < min || target > max) {
+            throw Failure(ExitStatus::kBadValue, "The value " + typed + " is out of range for " +
+                                                     inQuotes(name) + " (" + describeValue(min) +
+                                                     " to " + describeValue(max) + ").");
+        }
+        return {knob.keep((target - min) / (max - min)), target};
+    }
     if (!low || !high) {
-        // Without numbers on the display only an announced integer range can map the units.
-        if (hasIntegerRange && (properties.flags & kVstParameterUsesIntegerMinMax)) {
-            const double min = properties.minInteger;
-            const double max = properties.maxInteger;
-            if (target < min || target > max) {
-                throw Failure(ExitStatus::kBadValue,
-                              "The value " + typed + " is out of range for " + inQuotes(name) +
-                                  " (" + describeValue(min) + " to " + describeValue(max) + ").");
-            }
-            return knob.keep((target - min) / (max - min));
+        // A switch that shows words takes 1 and 0 as on and off.
+        if ((target == 0.0 || target == 1.0) && isSwitch(plugin, index, knob)) {
+            return {knob.keep(target), std::nullopt};
         }
         throw Failure(ExitStatus::kBadValue,
                       "The parameter " + inQuotes(name) + " shows " + inQuotes(trim(lowText)) +
@@ -197,31 +306,35 @@ float resolveUnits(PluginInstance& plugin, int index, const std::string& name, d
 
     const double min = std::min(low->value, high->value);
     const double max = std::max(low->value, high->value);
-    const double slack = std::max(low->halfStep, high->halfStep);
-    if (target < min - slack || target > max + slack) {
+    const double tolerance = 1e-9 * std::max(1.0, std::max(std::fabs(min), std::fabs(max)));
+    if (target < min - tolerance || target > max + tolerance) {
         throw Failure(ExitStatus::kBadValue, "The value " + typed + " is out of range for " +
                                                  inQuotes(name) + " (" + trim(lowText) + " to " +
                                                  trim(highText) + ").");
     }
-    if (low->value == high->value) return knob.keep(0.0);
-
-    // A plug-in that announces an integer range matching its display ends is taken to be linear
-    // over it, which gives the exact value rather than the middle of a display step.
-    if (hasIntegerRange && properties.minInteger == low->value &&
-        properties.maxInteger == high->value) {
-        const double linear = (target - low->value) / (high->value - low->value);
-        const auto shown = knob.shownAt(linear);
-        if (shows(shown, target)) return knob.keep(linear);
-    }
+    if (low->value == high->value) return {knob.keep(0.0), target};
 
     const int direction = high->value > low->value ? 1 : -1;
-    const auto found = searchDisplay(knob, target, direction);
+    const auto found = direction > 0 ? searchDisplay(knob, target, *low, *high, 1)
+                                     : searchDisplay(knob, target, *high, *low, -1);
     if (!found) {
         throw Failure(ExitStatus::kBadValue,
                       "No setting of " + inQuotes(name) + " shows " + typed +
                           "; give it as a normalised value such as 0.5n instead.");
     }
-    return knob.keep(*found);
+    return {knob.keep(*found), target};
+}
+
+// The factor that turns a number with the unit `unit` into the parameter's units: 1 for its own
+// label (and, when it has none, for dB and Hz), 1000 for kHz where Hz is meant; 0 when the unit
+// does not fit.
+double unitFactor(const std::string& unit, const std::string& label) {
+    const std::string typed = lowercase(trim(unit));
+    const std::string own = lowercase(trim(label));
+    if (typed.empty() || typed == own) return 1.0;
+    if (own.empty() && (typed == "db" || typed == "hz")) return 1.0;
+    if ((own.empty() || own == "hz") && typed == "khz") return 1000.0;
+    return 0.0;
 }
 
 }  // namespace
@@ -315,12 +428,12 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
         return {index, name, 0.0f};
     }
 
-    // In the plug-in's units: a number, optionally followed by the parameter's unit label.
+    // In the plug-in's units: a number, optionally followed by a unit.
     std::string unit;
     if (const auto number = parseLeadingNumber(value, unit)) {
-        const std::string label = lowercase(trim(plugin.parameterLabel(index)));
-        if (unit.empty() || lowercase(unit) == label) {
-            return {index, name, resolveUnits(plugin, index, name, *number, typed)};
+        if (const double factor = unitFactor(unit, plugin.parameterLabel(index)); factor > 0.0) {
+            const auto set = resolveUnits(plugin, index, name, *number * factor, typed);
+            return {index, name, set.normalised, set.value};
         }
     }
 
@@ -337,7 +450,8 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
                       "normalised value such as 0.5n.");
 }
 
-void listParameters(PluginInstance& plugin, std::ostream& out) {
+void listParameters(PluginInstance& plugin, std::ostream& out,
+                    const std::vector<ResolvedParameter>& set) {
     struct Row {
         std::string index, name, value, unit, range, normalised;
     };
@@ -351,13 +465,33 @@ void listParameters(PluginInstance& plugin, std::ostream& out) {
         row.value = trim(plugin.parameterDisplay(index));
         row.unit = trim(plugin.parameterLabel(index));
         const float normalised = plugin.parameter(index);
+        std::optional<ShownNumber> low, high;
         {
             Knob knob(plugin, index);
-            row.range = trim(knob.displayAt(0.0)) + " .. " + trim(knob.displayAt(1.0));
+            const std::string lowText = knob.displayAt(0.0);
+            const std::string highText = knob.displayAt(1.0);
+            row.range = trim(lowText) + " .. " + trim(highText);
+            low = parseShownNumber(lowText);
+            high = parseShownNumber(highText);
         }
-        std::ostringstream value;
-        value << std::fixed << std::setprecision(4) << normalised;
-        row.normalised = value.str();
+        std::optional<double> value;
+        for (const auto& parameter : set) {
+            if (parameter.index == index && parameter.value) value = parameter.value;
+        }
+        if (const auto range = announcedRange(plugin, index, low, high); range && !value && low) {
+            // As a linear slider computes it, in float.
+            const auto min = static_cast<float>(range->first);
+            const auto max = static_cast<float>(range->second);
+            value = normalised * (max - min) + min;
+        }
+        if (value) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.6g", *value);
+            row.value = text;
+        }
+        std::ostringstream normalisedText;
+        normalisedText << std::fixed << std::setprecision(4) << normalised;
+        row.normalised = normalisedText.str();
         rows.push_back(row);
     }
 

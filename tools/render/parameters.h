@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace render {
 
@@ -28,6 +29,7 @@ struct ResolvedParameter {
     int index;
     std::string name;
     float normalised;
+    std::optional<double> value = std::nullopt;  // in the plug-in's units, when given in them
 };
 
 // Finds the parameter and the normalised value that gives it the asked value, and leaves the
@@ -47,8 +49,11 @@ struct ShownNumber {
 };
 std::optional<ShownNumber> parseShownNumber(std::string_view text);
 
-// Prints one line per parameter: index, name, current display, unit label, the displays at the
-// two ends of its range, and the normalised value.
-void listParameters(PluginInstance& plugin, std::ostream& out);
+// Prints one line per parameter: index, name, value, unit label, the displays at the two ends of
+// its range, and the normalised value. The value is the one set in units where `set` holds it,
+// or read off the linear range the plug-in announces, with the digits a fraction needs; else
+// what the plug-in's display shows.
+void listParameters(PluginInstance& plugin, std::ostream& out,
+                    const std::vector<ResolvedParameter>& set = {});
 
 }  // namespace render

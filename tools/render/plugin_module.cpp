@@ -191,11 +191,20 @@ void PluginInstance::suspend() {
     resumed_ = false;
 }
 
+float* PluginInstance::feedSecond() {
+    secondFed_ = true;
+    return inputs_.at(1).data();
+}
+
 void PluginInstance::process(int frames) {
-    // Some plug-ins work in place and leave their inputs changed; the unused inputs must stay
-    // silent from block to block.
-    for (std::size_t channel = 1; channel < inputs_.size(); ++channel) {
-        std::fill(inputs_[channel].begin(), inputs_[channel].end(), 0.0f);
+    // Refilled on every block: some plug-ins work in place and leave their inputs changed.
+    const auto count = static_cast<std::size_t>(frames);
+    for (std::size_t channel = secondFed_ ? 2 : 1; channel < inputs_.size(); ++channel) {
+        if (secondFed_) {
+            std::fill(inputs_[channel].begin(), inputs_[channel].end(), 0.0f);
+        } else {
+            std::copy(inputs_[0].begin(), inputs_[0].begin() + count, inputs_[channel].begin());
+        }
     }
     if (effect_->processReplacing) {
         effect_->processReplacing(effect_, inputPointers_.data(), outputPointers_.data(), frames);

@@ -63,9 +63,14 @@ class PluginInstance {
     void resume();
     void suspend();
 
-    // The buffer for the plug-in's first input; its other inputs stay silent.
+    // The buffer for the plug-in's first input. Unless the second is fed too (feedSecond), every
+    // other input gets a copy of the first: a plug-in made for stereo sources then hears the
+    // mono signal on both sides rather than silence on one.
     float* input() { return inputs_[0].data(); }
-    // Runs one block of up to blockSize() frames from input() into left() and right().
+    // The buffer for the second input, which is fed as it is from now on; any further inputs
+    // get silence. Only for a plug-in with two inputs or more.
+    float* feedSecond();
+    // Runs one block of up to blockSize() frames from the inputs into left() and right().
     void process(int frames);
     const float* left() const { return outputs_[0].data(); }
     const float* right() const { return outputs_.size() > 1 ? outputs_[1].data() : left(); }
@@ -81,6 +86,7 @@ class PluginInstance {
     double sampleRate_;
     int blockSize_;
     bool resumed_ = false;
+    bool secondFed_ = false;
     std::vector<std::vector<float>> inputs_;
     std::vector<std::vector<float>> outputs_;
     std::vector<float*> inputPointers_;

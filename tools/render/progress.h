@@ -7,6 +7,12 @@
 
 namespace render {
 
+// One state of the bar: "[#########---------------------]  30%  41x  0:07 left  in.wav", where
+// 41x is the speed in audio seconds per second so far and 0:07 the time left at that speed;
+// without a total, "12.5 s  41x  in.wav". Until a speed can be told, "--" stands in for it.
+std::string progressLine(std::int64_t done, std::int64_t total, double sampleRate,
+                         double elapsedSeconds, const std::string& label);
+
 class ProgressBar {
   public:
     // `total` frames, or -1 when the length is unknown (the bar then counts seconds done).
@@ -27,6 +33,7 @@ class ProgressBar {
     std::string label_;
     std::int64_t total_;
     double sampleRate_;
+    std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
 };
 

@@ -8,12 +8,18 @@
 #include <vector>
 
 #include "tools/render/audio_io.h"
+#include "tools/render/failure.h"
+#include "tools/render/output_file.h"
 #include "tools/render/plugin_module.h"
 #include "tools/render/progress.h"
 
 namespace render {
 
 namespace {
+
+// Above this input peak (+12 dBFS) a plug-in that keeps its output level steady, as ours does,
+// turns its gain down so far for the peak that the output stays near silence for seconds.
+constexpr float kDuckingInputPeak = 3.98107f;
 
 float peakOf(const float* samples, int frames, float peak) {
     for (int i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i]));
@@ -42,40 +48,51 @@ std::string formatDuration(double seconds) {
 }  // namespace
 
 RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
-                                  SoundFileWriter& writer, bool compensateLatency,
-                                  ProgressBar& progress) {
+                                  SoundFileWriter& writer, const RenderSettings& settings,
+                                  ProgressBar& progress, RenderTap* tap) {
     const auto start = std::chrono::steady_clock::now();
     const int block = plugin.blockSize();
     RenderSummary summary;
     summary.sampleRate = source.sampleRate();
+    summary.ranPlugin = true;
+
+    const bool stereo = source.isStereo();
+    float* second = stereo ? plugin.feedSecond() : nullptr;
 
     plugin.resume();
     // Read after resuming: a plug-in may settle its latency only once it is switched on.
-    std::int64_t toDiscard = compensateLatency ? plugin.latency() : 0;
+    std::int64_t toDiscard = settings.compensateLatency ? plugin.latency() : 0;
     std::int64_t inputFrames = 0;
     bool inputEnded = false;
     std::int64_t written = 0;
     while (true) {
+        if (interruptRequested()) throw Interrupted();
         float* input = plugin.input();
         int got = 0;
         if (!inputEnded) {
-            got = source.read(input, block);
+            got = stereo ? source.readPair(input, second, block) : source.read(input, block);
             inputFrames += got;
             inputEnded = got < block;
         }
         std::fill(input + got, input + block, 0.0f);
-        if (inputEnded && written >= inputFrames) break;
+        if (second) std::fill(second + got, second + block, 0.0f);
+        if (inputEnded && written >= inputFrames + settings.tailFrames) break;
+
+        summary.inputPeak = peakOf(input, got, summary.inputPeak);
+        if (second) summary.inputPeak = peakOf(second, got, summary.inputPeak);
+        if (tap && got > 0) tap->input(input, second, got);
 
         // Every block has the announced size; after the end it carries silence.
         plugin.process(block);
 
         const int skip = static_cast<int>(std::min<std::int64_t>(toDiscard, block));
         toDiscard -= skip;
-        const std::int64_t stillWanted =
-            inputEnded ? inputFrames - written : std::numeric_limits<std::int64_t>::max();
+        const std::int64_t stillWanted = inputEnded ? inputFrames + settings.tailFrames - written
+                                                    : std::numeric_limits<std::int64_t>::max();
         const int count = static_cast<int>(std::min<std::int64_t>(block - skip, stillWanted));
         if (count > 0) {
             writer.write(plugin.left() + skip, plugin.right() + skip, count);
+            if (tap) tap->output(plugin.left() + skip, plugin.right() + skip, count);
             summary.peak = peakOf(plugin.left() + skip, count, summary.peak);
             summary.peak = peakOf(plugin.right() + skip, count, summary.peak);
             written += count;
@@ -91,16 +108,22 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
 }
 
 RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
-                         ProgressBar& progress) {
+                         ProgressBar& progress, RenderTap* tap) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<float> buffer(static_cast<std::size_t>(blockSize));
     RenderSummary summary;
     summary.sampleRate = source.sampleRate();
     while (true) {
+        if (interruptRequested()) throw Interrupted();
         const int got = source.read(buffer.data(), blockSize);
         if (got <= 0) break;
         writer.write(buffer.data(), buffer.data(), got);
+        if (tap) {
+            tap->input(buffer.data(), nullptr, got);
+            tap->output(buffer.data(), buffer.data(), got);
+        }
         summary.peak = peakOf(buffer.data(), got, summary.peak);
+        summary.inputPeak = summary.peak;
         summary.frames += got;
         progress.update(summary.frames);
         if (got < blockSize) break;
@@ -124,6 +147,25 @@ std::string describe(const RenderSummary& summary) {
     std::snprintf(text, sizeof text, "%s at %.0f Hz, real-time factor %.4f (%.0fx), peak %s",
                   formatDuration(duration).c_str(), summary.sampleRate, factor, speed, peak);
     return text;
+}
+
+std::vector<std::string> warningsAbout(const RenderSummary& summary) {
+    std::vector<std::string> warnings;
+    if (summary.ranPlugin && summary.peak == 0.0f && summary.inputPeak > 0.0f) {
+        warnings.push_back(
+            "The output is silent although the input is not: the plug-in gave nothing back for "
+            "what it was fed.");
+    }
+    if (summary.inputPeak > kDuckingInputPeak) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "The input peaks at %+.1f dBFS, far above full scale, so a plug-in that "
+                      "keeps its output level steady turns its gain down for that peak and the "
+                      "output ducks after it.",
+                      20.0 * std::log10(summary.inputPeak));
+        warnings.push_back(text);
+    }
+    return warnings;
 }
 
 }  // namespace render

@@ -1,0 +1,241 @@
+#include "tools/render/job_plan.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "tools/render/demo_programme.h"
+#include "tools/render/failure.h"
+
+namespace render {
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return "";
+    return path.substr(0, slash + 1);
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::pair<std::string, std::string> splitExtension(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return {name, ""};
+    return {name.substr(0, dot), name.substr(dot)};
+}
+
+std::string streamedOutputNames() {
+    return "flac, au, ogg, opus, mp3";
+}
+
+std::string streamedInputNames() {
+    return "wav, aiff, au, ogg, opus, mp3, w64";
+}
+
+FileFormat chooseFormat(const Options& options, const std::string& outputPath, FileFormat input,
+                        int sampleRate, int channels) {
+    FileFormat format = input;
+    if (!options.format.empty()) {
+        format.container = containerFromName(options.format);
+    } else if (!options.output.empty() && containerFromExtension(outputPath)) {
+        format.container = containerFromExtension(outputPath);
+    }
+    // Opus lives in Ogg; asking for the container by its own name asks for its encoding too.
+    const bool opusByName =
+        options.format == "opus" ||
+        (options.format.empty() && splitExtension(outputPath).second == ".opus");
+    if (!options.subtype.empty()) {
+        format.encoding = encodingFromName(options.subtype, format.container);
+        if (!canWrite(format, sampleRate, channels)) {
+            throw Failure(ExitStatus::kUsage, "The " + containerName(format.container) +
+                                                  " format cannot hold " + options.subtype +
+                                                  " samples at " + std::to_string(sampleRate) +
+                                                  " Hz; choose another --subtype or --format.");
+        }
+        return format;
+    }
+    if (opusByName) {
+        format.encoding = SF_FORMAT_OPUS;
+        if (!canWrite(format, sampleRate, channels)) {
+            throw Failure(ExitStatus::kUsage,
+                          "Opus runs only at 8000, 12000, 16000, 24000 or 48000 Hz, not at " +
+                              std::to_string(sampleRate) + " Hz; choose another --format.");
+        }
+    }
+    if (format.container == SF_FORMAT_WAV && format.encoding == SF_FORMAT_PCM_S8) {
+        format.encoding = SF_FORMAT_PCM_U8;
+    }
+    if (!canWrite(format, sampleRate, channels)) {
+        format.encoding = fallbackEncoding(format.container, format.encoding, sampleRate);
+        if (!format.encoding) {
+            throw Failure(ExitStatus::kUsage, "Nothing can be written in the " +
+                                                  containerName(format.container) + " format at " +
+                                                  std::to_string(sampleRate) + " Hz.");
+        }
+    }
+    return format;
+}
+
+std::string outputPathFor(const Options& options, const std::string& input, int inputContainer) {
+    if (!options.output.empty()) return options.output;
+    auto [stem, extension] = splitExtension(baseNameOf(input));
+    if (!options.format.empty()) {
+        const int container = containerFromName(options.format);
+        if (container != inputContainer || extension.empty()) {
+            extension = options.format == "opus" ? ".opus" : containerExtension(container);
+        }
+    }
+    if (!options.outputDir.empty()) {
+        std::string folder = options.outputDir;
+        if (folder.back() != '/') folder += '/';
+        return folder + stem + extension;
+    }
+    return directoryOf(input) + stem + "-stereo" + extension;
+}
+
+void checkFormatAgreesWithName(const Options& options) {
+    if (options.format.empty() || options.output.empty() || options.output == kStandardStream) {
+        return;
+    }
+    const int named = containerFromExtension(options.output);
+    if (named && named != containerFromName(options.format)) {
+        throw Failure(ExitStatus::kUsage, "--format " + options.format +
+                                              " disagrees with the name " +
+                                              inQuotes(options.output) + ", which says " +
+                                              containerName(named) + "; change one of them.");
+    }
+}
+
+void checkFolderWritable(const std::string& file, bool creatable) {
+    std::string folder = directoryOf(file);
+    if (folder.empty()) folder = ".";
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // A folder that --output-dir will create is as writable as its nearest existing parent.
+    struct stat status {};
+    while (creatable && stat(folder.c_str(), &status) != 0 && errno == ENOENT) {
+        const std::string parent = directoryOf(folder);
+        folder = parent.empty()      ? "."
+                 : parent.size() > 1 ? parent.substr(0, parent.size() - 1)
+                                     : parent;
+    }
+    const std::string why = "Cannot create " + inQuotes(file) + ": ";
+    if (stat(folder.c_str(), &status) != 0) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      why + "the folder " + inQuotes(folder) + " does not exist.");
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        throw Failure(ExitStatus::kWriteFailed, why + inQuotes(folder) + " is not a folder.");
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        throw Failure(ExitStatus::kWriteFailed, why + "the folder " + inQuotes(folder) +
+                                                    " may not be written (" + std::strerror(errno) +
+                                                    ").");
+    }
+}
+
+namespace {
+
+void checkStreamable(const Job& job) {
+    if (!job.target.pipe || canStream(job.format.container)) return;
+    throw Failure(ExitStatus::kUsage,
+                  "The " + containerName(job.format.container) +
+                      " format needs to go back to its header, which a pipe cannot; choose "
+                      "--format " +
+                      streamedOutputNames() + " for " +
+                      (job.output == kStandardStream ? std::string("standard output")
+                                                     : inQuotes(job.output)) +
+                      ".");
+}
+
+}  // namespace
+
+Plan planJobs(const Options& options) {
+    checkFormatAgreesWithName(options);
+    Plan plan;
+    if (options.output == kStandardStream && options.format.empty()) {
+        throw Failure(ExitStatus::kUsage,
+                      "Standard output has no name to take a format from; give --format.");
+    }
+    if (options.demo) {
+        Job job;
+        const std::string fallbackName = options.dry ? "demo-mono.wav" : "demo-stereo.wav";
+        job.output =
+            !options.output.empty() ? options.output
+            : !options.outputDir.empty()
+                ? options.outputDir + (options.outputDir.back() == '/' ? "" : "/") + fallbackName
+                : fallbackName;
+        job.sampleRate = DemoProgramme::kSampleRate;
+        job.channels = options.dry ? 1 : 2;
+        job.format = chooseFormat(options, job.output, {SF_FORMAT_WAV, SF_FORMAT_PCM_24},
+                                  job.sampleRate, job.channels);
+        plan.jobs.push_back(job);
+    } else {
+        const auto standardInputs =
+            std::count(options.inputs.begin(), options.inputs.end(), std::string(kStandardStream));
+        if (standardInputs > 1) {
+            throw Failure(ExitStatus::kUsage, "Standard input (-) can be read only once.");
+        }
+        if (standardInputs == 1 && options.output.empty()) {
+            throw Failure(ExitStatus::kUsage,
+                          "Standard input (-) has no name to derive an output from; give -o "
+                          "FILE, or -o - for standard output.");
+        }
+        for (const auto& input : options.inputs) {
+            std::unique_ptr<SoundFileReader> opened;
+            SoundFileReader* reader = nullptr;
+            if (input == kStandardStream) {
+                plan.standardInput = std::make_unique<SoundFileReader>(
+                    input, options.channel, options.blockSize, options.stereo);
+                reader = plan.standardInput.get();
+            } else {
+                opened =
+                    std::make_unique<SoundFileReader>(input, options.channel, 1, options.stereo);
+                reader = opened.get();
+            }
+            Job job;
+            job.input = input;
+            job.sampleRate = static_cast<int>(reader->sampleRate());
+            job.output = outputPathFor(options, input, reader->format().container);
+            job.format = chooseFormat(options, job.output, reader->format(), job.sampleRate, 2);
+            plan.jobs.push_back(job);
+        }
+    }
+
+    if (!options.report.empty()) {
+        checkFolderWritable(options.report, false);
+        struct stat status {};
+        if (!options.force && stat(options.report.c_str(), &status) == 0) {
+            throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(options.report) +
+                                                          " already exists; --force replaces it.");
+        }
+    }
+
+    std::set<std::string> targets;
+    for (auto& job : plan.jobs) {
+        job.target = examineOutputTarget(job.output, options.inputs, options.force);
+        checkStreamable(job);
+        if (job.target.kind != OutputTarget::Kind::kFile) continue;
+        checkFolderWritable(job.target.path, !options.outputDir.empty());
+        const std::string folder = directoryOf(job.target.path);
+        char resolved[PATH_MAX];
+        const std::string key = realpath(folder.empty() ? "." : folder.c_str(), resolved)
+                                    ? std::string(resolved) + "/" + baseNameOf(job.target.path)
+                                    : job.target.path;
+        if (!targets.insert(key).second) {
+            throw Failure(ExitStatus::kOutputRefused, "Two inputs would both be written to " +
+                                                          inQuotes(job.output) +
+                                                          "; render them into different folders.");
+        }
+    }
+    return plan;
+}
+
+}  // namespace render
