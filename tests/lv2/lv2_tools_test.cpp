@@ -51,6 +51,11 @@ std::string asListed(const std::string& display) {
     return text;
 }
 
+TEST(Lv2Module, ExportsOnlyTheDescriptor) {
+    EXPECT_EQ(run("nm -D --defined-only --format=just-symbols " ZELKO_LV2_BUNDLE_DIR "/zelko.so"),
+              "lv2_descriptor\n");
+}
+
 TEST(Lv2Listing, ControlsAreTheVstParametersWithTheirRangesAndDefaults) {
     int status = 0;
     EXPECT_EQ(run("lv2ls", &status), kUri + "\n");
