@@ -155,6 +155,7 @@ TEST(Lv2Host, MetersMoveWhenTheSignalWidens) {
     const std::vector<float> afterTone = host.values;
     host.render(testsignal::noise(48000, 3u, 0.5f));
     EXPECT_GT(host.port("dnr_bandwidth"), afterTone[18] + 1000.0f);
+    EXPECT_GT(host.port("dnr2_bandwidth"), afterTone[19] + 1000.0f);
     for (std::uint32_t p = 8; p < 20; ++p) {
         EXPECT_GE(host.values[p], 0.0f) << p;
         EXPECT_LE(host.values[p], p < 18 ? 1.5f : 22000.0f) << p;
