@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/allocation_counter.h"
@@ -131,16 +132,14 @@ TEST(Lv2Host, ActivationReturnsToExactSilence) {
 
 TEST(Lv2Host, ControlsOutsideTheirRangesAndOddRatesAreHeldToTheirLimits) {
     Host wild(std::nan("")), limits(44100.0);
-    wild.port("lowpass_filter") = 1e9f;
-    limits.port("lowpass_filter") = 22000.0f;
-    wild.port("auto_eq_threshold") = -1e9f;
-    limits.port("auto_eq_threshold") = -90.0f;
-    wild.port("noisegate_gain_db") = std::nanf("");
-    limits.port("noisegate_gain_db") = 0.0f;
-    wild.port("output_agc_threshold") = 40.0f;
-    limits.port("output_agc_threshold") = 3.0f;
-    wild.port("dnr_lpf_disable") = 7.0f;
-    limits.port("dnr_lpf_disable") = 1.0f;
+    for (const auto& [symbol, outside, limit] : {std::tuple{"lowpass_filter", 1e9f, 22000.0f},
+                                                 {"auto_eq_threshold", -1e9f, -90.0f},
+                                                 {"noisegate_gain_db", std::nanf(""), 0.0f},
+                                                 {"output_agc_threshold", 40.0f, 3.0f},
+                                                 {"dnr_lpf_disable", 7.0f, 1.0f}}) {
+        wild.port(symbol) = outside;
+        limits.port(symbol) = limit;
+    }
     EXPECT_EQ(wild.render(kNoise), limits.render(kNoise));
     EXPECT_EQ(Host(1e12).render(kNoise), Host(192000.0).render(kNoise));
 }
