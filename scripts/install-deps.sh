@@ -11,7 +11,7 @@ ZELKO_PACKAGES=(
     wine wine64
     libsndfile1-dev libebur128-dev libcairo2-dev libfftw3-dev
     libmpfr-dev
-    lv2-dev liblilv-dev lilv-utils
+    lv2-dev liblilv-dev lilv-utils pkgconf
     clang libclang-rt-14-dev
     dpf-plugins-vst
 )

@@ -3,59 +3,16 @@
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "dsp/mydsp.h"
+#include "support/allocation_counter.h"
 #include "support/plugin_host.h"
 #include "test_processors.h"
-
-// Counts every allocation of the process while a test asks for it: the plug-in module resolves
-// operator new to this definition as well.
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocationCount{0};
-
-void* countedAllocation(std::size_t size) {
-    if (countingAllocations.load(std::memory_order_relaxed)) ++allocationCount;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return countedAllocation(size);
-}
-void* operator new[](std::size_t size) {
-    return countedAllocation(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return countedAllocation(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -206,15 +163,15 @@ TEST(EffectMode, NoteEventsAreDroppedWithoutAllocating) {
     float* inputs[2] = {in.data(), silent.data()};
     float* outputs[2] = {left.data(), right.data()};
 
-    allocationCount = 0;
-    countingAllocations = true;
-    for (int round = 0; round < 100; ++round) {
-        zelko->processEvents(list);
-        zelko->processReplacing(inputs, outputs, 256);
-    }
-    countingAllocations = false;
+    ASSERT_TRUE(allocation_counter::hooksInstalled);
+    const long allocations = allocation_counter::allocationsDuring([&] {
+        for (int round = 0; round < 100; ++round) {
+            zelko->processEvents(list);
+            zelko->processReplacing(inputs, outputs, 256);
+        }
+    });
 
-    EXPECT_EQ(allocationCount.load(), 0);
+    EXPECT_EQ(allocations, 0);
     EXPECT_EQ(zelko->pendingEventCount(), 0u);
     EXPECT_EQ(zelko->eventQueueCapacity(), 0u);
     EXPECT_TRUE(zelko->playing().empty());

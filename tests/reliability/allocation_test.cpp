@@ -2,135 +2,16 @@
 // processEvents allocates, from the very first block on, whatever the block size, the events or
 // the parameter writes between blocks.
 //
-// Allocations are counted by an interposer that is armed only around the plug-in's calls. Under
-// AddressSanitizer, which owns malloc and operator new, its allocation hook sees every heap
-// allocation; elsewhere malloc, calloc, realloc and the global operator new are replaced here.
+// Allocations are counted by the shared interposer, armed only around the plug-in's calls.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "reliability/reliability_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZELKO_COUNT_THROUGH_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZELKO_COUNT_THROUGH_ASAN 1
-#endif
-#endif
+#include "support/allocation_counter.h"
 
 namespace {
 
-std::atomic<bool> armed{false};
-std::atomic<long> allocations{0};
-
-void noteAllocation() {
-    if (armed.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-}
-
-}  // namespace
-
-#if defined(ZELKO_COUNT_THROUGH_ASAN)
-
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*,
-                                                                  std::size_t),
-                                                         void (*)(const volatile void*));
-
-namespace {
-
-void mallocHook(const volatile void*, std::size_t) {
-    noteAllocation();
-}
-void freeHook(const volatile void*) {}
-
-const bool hooksInstalled = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook) != 0;
-
-}  // namespace
-
-#else
-
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* __libc_memalign(std::size_t, std::size_t);
-
-void* malloc(std::size_t size) {
-    noteAllocation();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-    noteAllocation();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, std::size_t size) {
-    noteAllocation();
-    return __libc_realloc(pointer, size);
-}
-}
-
-// operator new is counted through malloc; the aligned forms go to memalign, counted here.
-void* operator new(std::size_t size) {
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    noteAllocation();
-    if (void* p = __libc_memalign(static_cast<std::size_t>(alignment), size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return operator new(size, alignment);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-
-namespace {
-const bool hooksInstalled = true;
-}  // namespace
-
-#endif
-
-namespace {
-
-// Counts the allocations made while `work` runs.
-template <typename Work>
-long allocationsDuring(Work work) {
-    allocations = 0;
-    armed = true;
-    work();
-    armed = false;
-    return allocations.load();
-}
+using allocation_counter::allocationsDuring;
+using allocation_counter::hooksInstalled;
 
 // One event list of everything a host sends: notes, all notes off, a plain controller, pitch
 // bend and a system-exclusive event.

@@ -1,0 +1,119 @@
+#include "lv2/port_table.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace lv2glue {
+
+namespace {
+
+struct LabelUnit {
+    const char* label;
+    const char* unit;
+};
+
+constexpr LabelUnit kKnownUnits[] = {
+    {"Lowpass Filter", "Hz"},       {"Auto-EQ Threshold", "dB"}, {"Noisegate Gain dB", "dB"},
+    {"Output AGC Threshold", "dB"}, {"DNR Bandwidth", "Hz"},     {"DNR2 Bandwidth", "Hz"},
+};
+
+}  // namespace
+
+int processorRate(double hostRate) {
+    if (!std::isfinite(hostRate)) return 44100;
+    if (hostRate >= 2147483648.0) return std::numeric_limits<int>::max();
+    if (hostRate <= -2147483648.0) return std::numeric_limits<int>::min();
+    return static_cast<int>(hostRate);
+}
+
+std::string symbolFromLabel(const std::string& label) {
+    std::string symbol;
+    bool separate = false;
+    for (char c : label) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) && u < 0x80) {
+            if (separate && !symbol.empty()) symbol += '_';
+            symbol += static_cast<char>(std::tolower(u));
+            separate = false;
+        } else {
+            separate = true;
+        }
+    }
+    if (symbol.empty() || std::isdigit(static_cast<unsigned char>(symbol[0]))) {
+        symbol.insert(symbol.begin(), '_');
+    }
+    return symbol;
+}
+
+const char* knownUnit(const std::string& label) {
+    for (const LabelUnit& known : kKnownUnits) {
+        if (label == known.label) return known.unit;
+    }
+    return nullptr;
+}
+
+const std::vector<const char*>& labelsWithKnownUnits() {
+    static const std::vector<const char*> labels = [] {
+        std::vector<const char*> list;
+        for (const LabelUnit& known : kKnownUnits) list.push_back(known.label);
+        return list;
+    }();
+    return labels;
+}
+
+void PortCollector::declareProperty(float* value, const char* key, const char* text) {
+    if (key != nullptr && text != nullptr && std::strcmp(key, "unit") == 0) {
+        unitZone = value;
+        unitText = text;
+    }
+}
+
+void PortCollector::add(std::vector<ControlPort>& list, PortKind kind, const char* label,
+                        float* value, float initial, float minimum, float maximum) {
+    ControlPort port{kind, label ? label : "", {}, value, initial, minimum, maximum, nullptr};
+    port.symbol = symbolFromLabel(port.name);
+    port.unit = (unitZone == value && unitText != nullptr) ? unitText : knownUnit(port.name);
+    unitZone = nullptr;
+    unitText = nullptr;
+    list.push_back(std::move(port));
+}
+
+// Both kinds of button are switches between 0 and 1 that start off, as the VST shell has them.
+void PortCollector::addButtonControl(const char* label, float* value) {
+    add(controls, PortKind::toggle, label, value, 0.0f, 0.0f, 1.0f);
+}
+
+void PortCollector::addCheckButtonControl(const char* label, float* value) {
+    add(controls, PortKind::toggle, label, value, 0.0f, 0.0f, 1.0f);
+}
+
+void PortCollector::addVerticalSliderControl(const char* label, float* value, float initial,
+                                             float minimum, float maximum, float) {
+    add(controls, PortKind::slider, label, value, initial, minimum, maximum);
+}
+
+void PortCollector::addHorizontalSliderControl(const char* label, float* value, float initial,
+                                               float minimum, float maximum, float) {
+    add(controls, PortKind::slider, label, value, initial, minimum, maximum);
+}
+
+void PortCollector::addNumberEntryControl(const char* label, float* value, float initial,
+                                          float minimum, float maximum, float) {
+    add(controls, PortKind::slider, label, value, initial, minimum, maximum);
+}
+
+// A meter has no default of its own; it reads its minimum until the first block has run.
+void PortCollector::addHorizontalMeter(const char* label, float* value, float minimum,
+                                       float maximum) {
+    add(meters, PortKind::meter, label, value, minimum, minimum, maximum);
+}
+
+void PortCollector::addVerticalMeter(const char* label, float* value, float minimum,
+                                     float maximum) {
+    add(meters, PortKind::meter, label, value, minimum, minimum, maximum);
+}
+
+}  // namespace lv2glue
