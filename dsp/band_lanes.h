@@ -228,9 +228,9 @@ struct AnalyticMagnitudeLanes {
 
     Lanes<Q> step(const Lanes<Q>& x) {
         Lanes<Q> a = x;
-        for (int s = 0; s < 4; ++s) a = chainA[s].step(a, AnalyticMagnitude::chainACoefficients[s]);
+        for (int s = 0; s < 4; ++s) a = chainA[s].step(a, phaseNetworkChainA[s]);
         Lanes<Q> b = x;
-        for (int s = 0; s < 4; ++s) b = chainB[s].step(b, AnalyticMagnitude::chainBCoefficients[s]);
+        for (int s = 0; s < 4; ++s) b = chainB[s].step(b, phaseNetworkChainB[s]);
         Lanes<Q> magnitude;
         for (std::size_t q = 0; q < Q; ++q) {
             const Quad power = chainADelayed[q] * chainADelayed[q] + b[q] * b[q];

@@ -11,11 +11,9 @@
 #include <cstdint>
 
 #include "dsp/delay_ring.h"
+#include "dsp/level_floor.h"
+#include "dsp/phase_network.h"
 #include "dsp/sample_rate.h"
-
-// The level floor of the whole chain, -90 dB: no divisor and no square-root argument goes
-// below it.
-inline constexpr float floorMinus90dB = 3.1622778e-5f;
 
 // A one-pole coefficient p = exp(-k / fs) stored with its complement, so that every smoother
 // multiplies by the same two rounded values.
@@ -59,11 +57,6 @@ struct AllpassSection {
 // -90 dB before the root, so the magnitude never falls below 0.0056234 (-45 dB) and the
 // normalisers that divide by it stay bounded.
 struct AnalyticMagnitude {
-    static constexpr float chainACoefficients[4] = {0.6923878f, 0.93606544f, 0.9882295f,
-                                                    0.99874884f};
-    static constexpr float chainBCoefficients[4] = {0.40219212f, 0.8561711f, 0.97229093f,
-                                                    0.9952885f};
-
     AllpassSection chainA[4];
     AllpassSection chainB[4];
     float chainADelayed = 0.0f;  // A[n-1]
@@ -72,9 +65,9 @@ struct AnalyticMagnitude {
 
     float step(float x) {
         float a = x;
-        for (int i = 0; i < 4; ++i) a = chainA[i].step(a, chainACoefficients[i]);
+        for (int i = 0; i < 4; ++i) a = chainA[i].step(a, phaseNetworkChainA[i]);
         float b = x;
-        for (int i = 0; i < 4; ++i) b = chainB[i].step(b, chainBCoefficients[i]);
+        for (int i = 0; i < 4; ++i) b = chainB[i].step(b, phaseNetworkChainB[i]);
         const float power = chainADelayed * chainADelayed + b * b;
         chainADelayed = a;
         return std::sqrt(power > floorMinus90dB ? power : floorMinus90dB);

@@ -12,6 +12,13 @@
 #include "dsp/output_stage.h"
 #include "dsp/sample_rate.h"
 
+// Samples by which the outputs trail the input: the look-aheads of the stages in signal order.
+// Each stage delays the signal by as much as its detector runs ahead of it.
+inline constexpr std::uint32_t chainLatency = inputLookAhead + noiseReductionLookAhead +
+                                              bandLevelLookAhead + bandWidthLookAhead +
+                                              OutputStage::lookAhead;
+static_assert(chainLatency == 2658);
+
 // Everything derived from the sample rate alone, recomputed by `computeConstants`.
 struct RateConstants {
     InputStageConstants input;
