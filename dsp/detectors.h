@@ -1,47 +1,50 @@
 // Small per-sample building blocks of the band detectors.
 //
-// Each primitive is a value type: plain float state that value-initialises to silence, a
-// `reset()`, and one `step()` that takes the next input and returns the next output. Poles and
-// tunings live in separate constant structs computed once per sample rate. Everything is inline
-// float arithmetic in the written order, since the bands run these several hundred times per
-// sample and their results must be reproducible bit for bit.
+// Each primitive is a value type written once over its lane type T (dsp/lanes.h): plain state
+// that value-initialises to silence, a `reset()`, and one `step()` that takes the next input and
+// returns the next output. T = float runs one band; a vector lane type runs several bands with
+// the same per-lane arithmetic. Poles and tunings live in separate constant structs computed once
+// per sample rate; a float constant stands for the same value in every lane. Everything is inline
+// arithmetic in the written order, since the bands run these several hundred times per sample and
+// their results must be reproducible bit for bit.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "dsp/delay_ring.h"
+#include "dsp/lanes.h"
 #include "dsp/level_floor.h"
 #include "dsp/phase_network.h"
 #include "dsp/sample_rate.h"
 
 // A one-pole coefficient p = exp(-k / fs) stored with its complement, so that every smoother
 // multiplies by the same two rounded values.
+template <class T = float>
 struct Pole {
-    float p = 0.0f;
-    float complement = 1.0f;  // 1 - p
+    T p = 0.0f;
+    T complement = 1.0f;  // 1 - p
 
     static Pole at(const SampleRate& rate, float k) {
-        Pole pole;
-        pole.p = rate.pole(k);
-        pole.complement = 1.0f - pole.p;
-        return pole;
+        const float p = rate.pole(k);
+        return {p, 1.0f - p};
     }
 };
 
 // Second-order allpass in z^-2: H(z) = (a - z^-2) / (1 - a z^-2).
 //   y[n] = a (x[n] + y[n-2]) - x[n-2]
 // Its state is the last two inputs and outputs.
+template <class T = float>
 struct AllpassSection {
-    float x1 = 0.0f;
-    float x2 = 0.0f;
-    float y1 = 0.0f;
-    float y2 = 0.0f;
+    T x1{};
+    T x2{};
+    T y1{};
+    T y2{};
 
     void reset() { *this = {}; }
 
-    float step(float x, float a) {
-        const float y = a * (x + y2) - x2;
+    T step(T x, float a) {
+        const T y = a * (x + y2) - x2;
         x2 = x1;
         x1 = x;
         y2 = y1;
@@ -50,27 +53,27 @@ struct AllpassSection {
     }
 };
 
-// Envelope of a real signal through a 90-degree phase-difference network: two allpass chains
-// whose outputs stay in quadrature (90 +- 13.3 degrees) from 20 Hz to 22030 Hz at 44100 Hz, so
-// that A^2 + B^2 tracks the squared amplitude with little ripple. Chain A's output is taken one
+// Envelope of a real signal through the 90-degree phase-difference network (dsp/phase_network.h),
+// so that A^2 + B^2 tracks the squared amplitude with little ripple. Chain A's output is taken one
 // sample late; that sample is part of the network's phase design. The squared sum is floored at
 // -90 dB before the root, so the magnitude never falls below 0.0056234 (-45 dB) and the
 // normalisers that divide by it stay bounded.
+template <class T = float>
 struct AnalyticMagnitude {
-    AllpassSection chainA[4];
-    AllpassSection chainB[4];
-    float chainADelayed = 0.0f;  // A[n-1]
+    AllpassSection<T> chainA[4];
+    AllpassSection<T> chainB[4];
+    T chainADelayed{};  // A[n-1]
 
     void reset() { *this = {}; }
 
-    float step(float x) {
-        float a = x;
+    T step(T x) {
+        T a = x;
         for (int i = 0; i < 4; ++i) a = chainA[i].step(a, phaseNetworkChainA[i]);
-        float b = x;
+        T b = x;
         for (int i = 0; i < 4; ++i) b = chainB[i].step(b, phaseNetworkChainB[i]);
-        const float power = chainADelayed * chainADelayed + b * b;
+        const T power = chainADelayed * chainADelayed + b * b;
         chainADelayed = a;
-        return std::sqrt(power > floorMinus90dB ? power : floorMinus90dB);
+        return squareRoot(larger(power, T(floorMinus90dB)));
     }
 };
 
@@ -81,28 +84,27 @@ struct AnalyticMagnitude {
 // The scan runs as four interleaved maxima, so that it is not one chain of 44 dependent
 // comparisons; the values are levels (never negative), whose maximum does not depend on the
 // order in which they are compared.
+template <class T = float>
 struct SlidingWindowMaximum {
     static constexpr std::uint32_t window = 44;
-    static constexpr std::uint32_t lanes = 4;
-    static_assert(window % lanes == 0);
+    static constexpr std::uint32_t interleave = 4;
+    static_assert(window % interleave == 0);
 
-    DelayRing<64> ring;
+    DelayRing<64, T> ring;
 
     void reset() { ring.clear(); }
 
-    float step(float v, std::uint32_t ringIndex) {
+    T step(T v, std::uint32_t ringIndex) {
         ring.write(ringIndex, v);
-        float lane[lanes];
-        for (std::uint32_t k = 0; k < lanes; ++k) lane[k] = ring.read(ringIndex, k);
-        for (std::uint32_t j = lanes; j < window; j += lanes) {
-            for (std::uint32_t k = 0; k < lanes; ++k) {
-                const float slot = ring.read(ringIndex, j + k);
-                lane[k] = slot > lane[k] ? slot : lane[k];
-            }
+        T partial[interleave];
+        for (std::uint32_t k = 0; k < interleave; ++k) partial[k] = ring.read(ringIndex, k);
+        for (std::uint32_t j = interleave; j < window; j += interleave) {
+            for (std::uint32_t k = 0; k < interleave; ++k)
+                partial[k] = larger(ring.read(ringIndex, j + k), partial[k]);
         }
-        const float low = lane[1] > lane[0] ? lane[1] : lane[0];
-        const float high = lane[3] > lane[2] ? lane[3] : lane[2];
-        return high > low ? high : low;
+        const T low = larger(partial[1], partial[0]);
+        const T high = larger(partial[3], partial[2]);
+        return larger(high, low);
     }
 };
 
@@ -110,8 +112,8 @@ struct SlidingWindowMaximum {
 // activity measure and the pole of its output smoother.
 struct AdaptiveFollowerConstants {
     float tau0 = 1.0f;
-    Pole activity;
-    Pole smoothing;
+    Pole<> activity;
+    Pole<> smoothing;
 };
 
 // Peak follower whose release time lengthens while the input keeps rising above its own output.
@@ -121,48 +123,62 @@ struct AdaptiveFollowerConstants {
 //   p      = exp(-T / tau)
 //   e      = max(v, p e + (1 - p) v)             instant attack, release with tau
 //   y      = p_s y + (1 - p_s) e                 output
-// The release pole is recomputed every sample because tau moves with the activity.
+// tau moves with the activity, but most of the time it rests at tau0 (activity at or below one
+// half) or at tau0 + 1 (activity 1, a rising input): the release pole is computed again only when
+// its exponent differs from the last one in some lane. The exponential is a function of the
+// exponent alone, so reusing it gives the same bits.
+template <class T = float>
 struct AdaptiveFollower {
-    float activity = 0.0f;  // h
-    float envelope = 0.0f;  // e
-    float output = 0.0f;    // y
+    T activity{};                                              // h
+    T envelope{};                                              // e
+    T output{};                                                // y
+    T lastExponent = std::numeric_limits<float>::quiet_NaN();  // equal to no exponent
+    T releasePole{};                                           // exp(lastExponent)
 
     void reset() { *this = {}; }
 
-    float step(float v, const AdaptiveFollowerConstants& c, float periodT) {
-        const float rising = (v - output) > 0.0f ? 1.0f : 0.0f;
-        const float decayed = c.activity.p * activity + c.activity.complement * rising;
-        activity = rising > decayed ? rising : decayed;
-        const float lengthening = 2.0f * (activity - 0.5f);
-        const float tau = c.tau0 + (lengthening > 0.0f ? lengthening : 0.0f);
-        const float p = std::exp(-periodT / tau);
-        const float released = p * envelope + (1.0f - p) * v;
-        envelope = v > released ? v : released;
+    T step(T v, const AdaptiveFollowerConstants& c, float periodT) {
+        const T rising = oneWherePositive(v - output);
+        const T decayed = c.activity.p * activity + c.activity.complement * rising;
+        activity = larger(rising, decayed);
+        const T lengthening = 2.0f * (activity - 0.5f);
+        const T tau = c.tau0 + larger(lengthening, T(0.0f));
+        const T exponent = -periodT / tau;
+        if (!allEqual(exponent, lastExponent)) {
+            lastExponent = exponent;
+            releasePole = exponential(exponent);
+        }
+        const T released = releasePole * envelope + (1.0f - releasePole) * v;
+        envelope = larger(v, released);
         output = c.smoothing.p * output + c.smoothing.complement * envelope;
         return output;
     }
 };
 
-// Instant attack, one-pole release: y = max(v, p y + (1 - p) v).
+// Instant attack, one-pole release: y = max(v, p y + (1 - p) v). The pole is one per lane
+// (C = T) or shared by every lane (C = float).
+template <class T = float>
 struct PeakHold {
-    float output = 0.0f;
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const Pole& release) {
-        const float released = release.p * output + release.complement * v;
-        output = v > released ? v : released;
+    template <class C>
+    T step(T v, const Pole<C>& release) {
+        const T released = release.p * output + release.complement * v;
+        output = larger(v, released);
         return output;
     }
 };
 
 // y = p y + (1 - p) v.
+template <class T = float>
 struct OnePoleSmoother {
-    float output = 0.0f;
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const Pole& pole) {
+    T step(T v, const Pole<>& pole) {
         output = pole.p * output + pole.complement * v;
         return output;
     }
@@ -180,14 +196,15 @@ struct FirstOrderLowpassConstants {
     }
 };
 
+template <class T = float>
 struct FirstOrderLowpass {
-    float previousInput = 0.0f;
-    float output = 0.0f;
+    T previousInput{};
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const FirstOrderLowpassConstants& c) {
-        output = (v + previousInput - c.oneMinusO * output) / c.onePlusO;
+    T step(T v, const FirstOrderLowpassConstants& c) {
+        output = ((v + previousInput) - c.oneMinusO * output) / c.onePlusO;
         previousInput = v;
         return output;
     }

@@ -69,8 +69,8 @@ struct InputStageConstants {
 };
 
 struct InputStage {
-    EllipticSection highpass[6];
-    EllipticSection lowpass[6];
+    EllipticSection<> highpass[6];
+    EllipticSection<> lowpass[6];
     DelayRing<256> lookAheadRing;  // the filtered input e
     float envelope = 0.0f;
     DelayRing<128> normalisedRing;  // u, read by the noise reduction

@@ -13,7 +13,7 @@ void mydsp::computeConstants(int sampleRate) {
     rate = SampleRate::fromHz(sampleRate);
     constants.input = InputStageConstants::at(rate);
     constants.noiseReduction = NoiseReductionConstants::at(rate);
-    bands.computeConstants(rate);
+    bands->computeConstants(rate);
     outputStage.computeConstants(rate);
 }
 
@@ -21,7 +21,7 @@ void mydsp::clearState() {
     input.reset();
     noiseReduction.reset();
     decorrelator.reset();
-    bands.clear();
+    bands->clear();
     outputStage.clear();
     ringIndex = 0;
 }
@@ -39,6 +39,7 @@ void mydsp::process(int count, float** inputs, float** outputs) {
     block = ControlBlock::compute(
         {dnrLpfDisable, lowpassCutoff, autoEqThreshold, noisegateGain, outputAgcThreshold}, rate);
     if (count < 1) return;
+    bands->setBlockControls(block.autoEqFloor, block.gateScale);
     // Only the first input is read; the second declared input is never touched.
     if (constants.noiseReduction.preciseDetector) {
         runSamples<true>(count, inputs[0], outputs[0], outputs[1]);
@@ -70,8 +71,7 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
         const float d = decorrelator.step(x, ringIndex);
 
         float separation[separatedBandCount];
-        const StereoSum sums =
-            bands.step(x, d, ringIndex, block.autoEqFloor, block.gateScale, separation);
+        const StereoSum sums = bands->step(x + d, x - d, ringIndex, separation);
         for (std::size_t b = 0; b < separatedBandCount; ++b) {
             this->*separationMeters[b] = separation[b];
         }

@@ -8,8 +8,8 @@ NoiseReductionConstants NoiseReductionConstants::at(const SampleRate& rate) {
     c.highpassInvOnePlusK = 1.0f / (1.0f + k);
     c.highpassGain = -k / (1.0f + k);
 
-    c.detectorSlow = ButterworthCoefficients::at(rate.prewarp(detectorSlowHz));
-    c.detectorFast = ButterworthCoefficients::at(rate.prewarp(detectorFastHz));
+    c.detectorSlow = ButterworthCoefficients<>::at(rate.prewarp(detectorSlowHz));
+    c.detectorFast = ButterworthCoefficients<>::at(rate.prewarp(detectorFastHz));
     c.dnr2Scale = 50000.0f / c.detectorFast.a0;
     c.dnrScale = 65000.0f / c.detectorFast.a0;
 
@@ -19,8 +19,8 @@ NoiseReductionConstants NoiseReductionConstants::at(const SampleRate& rate) {
         const auto prewarp = [&](float hz) {
             return 1.0 / std::tan(piOverFs * static_cast<double>(rate.tunable(hz)));
         };
-        c.preciseDetectorSlow = PreciseButterworthCoefficients::at(prewarp(detectorSlowHz));
-        c.preciseDetectorFast = PreciseButterworthCoefficients::at(prewarp(detectorFastHz));
+        c.preciseDetectorSlow = ButterworthCoefficients<double>::at(prewarp(detectorSlowHz));
+        c.preciseDetectorFast = ButterworthCoefficients<double>::at(prewarp(detectorFastHz));
         c.preciseDnr2Scale = 50000.0 / c.preciseDetectorFast.a0;
         c.preciseDnrScale = 65000.0 / c.preciseDetectorFast.a0;
     }
