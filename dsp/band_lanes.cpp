@@ -161,15 +161,15 @@ BandLanes::SeparatedOutput BandLanes::separate(const Levelled& levelled, std::ui
 
     // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1) without range
     // reduction: it rises from 0 at q = 1 without bound towards q = 1 + pi/2, and a ratio beyond
-    // that gives a negative tangent, taken as 0, which collapses the band to mono. tanf is called
-    // per band, and only where q > 1, as a band calls it.
+    // that gives a negative tangent, taken as 0, which collapses the band to mono. The tangent is
+    // taken per band, and only where q > 1, as a band calls it.
     BandLanesOf ratio;
     for (std::size_t q = 0; q < quads; ++q) ratio[q] = (activity[q] * highLevel[q]) / lowLevel[q];
     const LaneFloats<quads> ratios(ratio);
     LaneFloats<quads> spread;
     for (std::size_t i = 0; i < separatedBandCount; ++i) {
         if (ratios[i] > 1.0f) {
-            const float tangent = std::tan(ratios[i] - 1.0f);
+            const float tangent = crmath::tan(ratios[i] - 1.0f);
             spread[i] = tangent < 0.0f ? 0.0f : tangent;
         }
     }

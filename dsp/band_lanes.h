@@ -294,7 +294,7 @@ struct AdaptiveFollowerLanes {
         }
         const LaneFloats<Q> exponents(exponent);
         LaneFloats<Q> poles;
-        for (std::size_t i = 0; i < bands; ++i) poles[i] = std::exp(exponents[i]);
+        for (std::size_t i = 0; i < bands; ++i) poles[i] = crmath::exp(exponents[i]);
         const Lanes<Q> p = poles.quads();
         for (std::size_t q = 0; q < Q; ++q) {
             const Quad released = p[q] * envelope[q] + (1.0f - p[q]) * v[q];

@@ -142,7 +142,7 @@ struct AdaptiveFollower {
         activity = rising > decayed ? rising : decayed;
         const float lengthening = 2.0f * (activity - 0.5f);
         const float tau = c.tau0 + (lengthening > 0.0f ? lengthening : 0.0f);
-        const float p = std::exp(-periodT / tau);
+        const float p = crmath::exp(-periodT / tau);
         const float released = p * envelope + (1.0f - p) * v;
         envelope = v > released ? v : released;
         output = c.smoothing.p * output + c.smoothing.complement * envelope;

@@ -182,7 +182,7 @@ class SeparatedBand {
         const float ratio = (activity * highLevel) / lowLevel;
         float spread = 0.0f;
         if (ratio > 1.0f) {
-            spread = std::tan(ratio - 1.0f);
+            spread = crmath::tan(ratio - 1.0f);
             if (spread < 0.0f) spread = 0.0f;
         }
         const float separationRaw = separationLowpass.step(spread, shared.lowpass10Hz);
