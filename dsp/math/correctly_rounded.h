@@ -70,20 +70,29 @@ struct ExpConstants {
     double units, stepHigh, stepLow, c1, c2, c3, c4, c5, lowest, highest;
 };
 
-inline constexpr ExpConstants kExp = {0x1.71547652b82fep+6, 0x1.62e42fefa0000p-7,
-                                      0x1.cf79abc9e3b3ap-46, 1.0,
-                                      0x1.0000000000000p-1, 0x1.5555555555555p-3,
-                                      0x1.5555555555555p-5, 0x1.1111111111111p-7,
-                                      -104.0, 89.0};
-inline constexpr ExpConstants kExp10 = {0x1.a934f0979a371p+7, 0x1.3441350a00000p-8,
-                                        -0x1.0c0219dc1da99p-45, 0x1.26bb1bbb55516p+1,
-                                        0x1.53524c73cea69p+1, 0x1.0470591de2ca4p+1,
-                                        0x1.2bd7609fd98c4p+0, 0x1.1429ffd1d4d76p-1,
-                                        -46.0, 39.0};
-inline constexpr ExpConstants kExp2 = {64.0, 0x1p-6, 0.0, 0x1.62e42fefa39efp-1,
-                                       0x1.ebfbdff82c58fp-3, 0x1.c6b08d704a0c0p-5,
-                                       0x1.3b2ab6fba4e77p-7, 0x1.5d87fe78a6731p-10,
-                                       -151.0, 129.0};
+inline constexpr ExpConstants kExp = {
+    0x1.71547652b82fep+6, 0x1.62e42fefa0000p-7, 0x1.cf79abc9e3b3ap-46, 1.0,    0x1.0000000000000p-1,
+    0x1.5555555555555p-3, 0x1.5555555555555p-5, 0x1.1111111111111p-7,  -104.0, 89.0};
+inline constexpr ExpConstants kExp10 = {0x1.a934f0979a371p+7,
+                                        0x1.3441350a00000p-8,
+                                        -0x1.0c0219dc1da99p-45,
+                                        0x1.26bb1bbb55516p+1,
+                                        0x1.53524c73cea69p+1,
+                                        0x1.0470591de2ca4p+1,
+                                        0x1.2bd7609fd98c4p+0,
+                                        0x1.1429ffd1d4d76p-1,
+                                        -46.0,
+                                        39.0};
+inline constexpr ExpConstants kExp2 = {64.0,
+                                       0x1p-6,
+                                       0.0,
+                                       0x1.62e42fefa39efp-1,
+                                       0x1.ebfbdff82c58fp-3,
+                                       0x1.c6b08d704a0c0p-5,
+                                       0x1.3b2ab6fba4e77p-7,
+                                       0x1.5d87fe78a6731p-10,
+                                       -151.0,
+                                       129.0};
 
 // base^x for x already held to [lowest, highest]: x = (64 e + j) / units + r,
 // base^x = 2^e 2^(j/64) (1 + q(r)).
@@ -160,7 +169,8 @@ inline float tan(float x) {
     const double shifted = d * detail::kTanUnits + detail::kRoundShift;
     const double k = shifted - detail::kRoundShift;
     const double b = ((d - k * detail::kPi64High) - k * detail::kPi64Mid) - k * detail::kPi64Low;
-    const double y = detail::tanCombine(std::bit_cast<std::uint64_t>(shifted), detail::tanSeries(b));
+    const double y =
+        detail::tanCombine(std::bit_cast<std::uint64_t>(shifted), detail::tanSeries(b));
     if (detail::nearMidpoint(y)) return detail::resolveTan(x, y);
     return static_cast<float>(y);
 }

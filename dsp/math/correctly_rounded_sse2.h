@@ -83,10 +83,10 @@ inline __m128 expFamily4(__m128 x, const ExpConstants& c, Scalar scalar) {
     const __m128d y1 = expKernel2(_mm_cvtps_pd(_mm_movehl_ps(held, held)), c);
     const __m128 result = _mm_movelh_ps(_mm_cvtpd_ps(y0), _mm_cvtpd_ps(y1));
     const __m128d normal = _mm_set1_pd(0x1p-126);
-    const __m128 tiny = _mm_castsi128_ps(
-        lowWords(_mm_cmplt_pd(y0, normal), _mm_cmplt_pd(y1, normal)));
-    const __m128 redo = _mm_or_ps(_mm_or_ps(_mm_castsi128_ps(nearMidpoint4(y0, y1)), tiny),
-                                  _mm_cmpunord_ps(x, x));
+    const __m128 tiny =
+        _mm_castsi128_ps(lowWords(_mm_cmplt_pd(y0, normal), _mm_cmplt_pd(y1, normal)));
+    const __m128 redo =
+        _mm_or_ps(_mm_or_ps(_mm_castsi128_ps(nearMidpoint4(y0, y1)), tiny), _mm_cmpunord_ps(x, x));
     return redoLanes(x, result, redo, scalar);
 }
 
@@ -94,10 +94,9 @@ inline __m128d tanKernel2(__m128d d) {
     const __m128d shift = _mm_set1_pd(kRoundShift);
     const __m128d shifted = _mm_add_pd(_mm_mul_pd(d, _mm_set1_pd(kTanUnits)), shift);
     const __m128d k = _mm_sub_pd(shifted, shift);
-    const __m128d b = _mm_sub_pd(
-        _mm_sub_pd(_mm_sub_pd(d, _mm_mul_pd(k, _mm_set1_pd(kPi64High))),
-                   _mm_mul_pd(k, _mm_set1_pd(kPi64Mid))),
-        _mm_mul_pd(k, _mm_set1_pd(kPi64Low)));
+    const __m128d b = _mm_sub_pd(_mm_sub_pd(_mm_sub_pd(d, _mm_mul_pd(k, _mm_set1_pd(kPi64High))),
+                                            _mm_mul_pd(k, _mm_set1_pd(kPi64Mid))),
+                                 _mm_mul_pd(k, _mm_set1_pd(kPi64Low)));
     const __m128d b2 = _mm_mul_pd(b, b);
     const __m128d series = _mm_add_pd(
         _mm_set1_pd(kTan3),
@@ -110,9 +109,9 @@ inline __m128d tanKernel2(__m128d d) {
     const int m0 = _mm_cvtsi128_si32(m) & 63;
     const int m1 = _mm_cvtsi128_si32(_mm_srli_si128(m, 8)) & 63;
     const __m128d ta = _mm_loadh_pd(_mm_load_sd(&kTanTable[m0].ta), &kTanTable[m1].ta);
-    const __m128d cot = _mm_castsi128_pd(
-        _mm_set_epi64x(static_cast<long long>(kTanTable[m1].cotangent),
-                       static_cast<long long>(kTanTable[m0].cotangent)));
+    const __m128d cot =
+        _mm_castsi128_pd(_mm_set_epi64x(static_cast<long long>(kTanTable[m1].cotangent),
+                                        static_cast<long long>(kTanTable[m0].cotangent)));
     const __m128d one = _mm_set1_pd(1.0);
     const __m128d oneMinus = _mm_sub_pd(one, _mm_mul_pd(ta, tb));
     // tan lanes: ta + tb (1 + ta^2) / (1 - ta tb); cot lanes: 0 + -(1 - ta tb) / (ta + tb).
