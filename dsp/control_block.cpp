@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/input_stage.h"
+#include "dsp/math/correctly_rounded.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ float heldToRange(float value, const ControlRange& range) {
 }
 
 float decibelsToLinear(float dB) {
-    return std::pow(10.0f, 0.05f * dB);
+    return crmath::exp10(0.05f * dB);
 }
 
 }  // namespace

@@ -13,8 +13,12 @@
 #include <cmath>
 #include <cstddef>
 
+#include "dsp/math/correctly_rounded.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
+
+#include "dsp/math/correctly_rounded_sse2.h"
 #define ZELKO_HAVE_SSE2 1
 #endif
 
@@ -48,11 +52,13 @@ inline bool anyAbove(float x, float threshold) {
 inline bool allEqual(float a, float b) {
     return a == b;
 }
+// The chain's correctly rounded transcendental functions; the vector forms give each lane the
+// bits of these.
 inline float exponential(float x) {
-    return std::exp(x);
+    return crmath::exp(x);
 }
 inline float tangent(float x) {
-    return std::tan(x);
+    return crmath::tan(x);
 }
 
 inline double larger(double a, double b) {
@@ -105,18 +111,11 @@ struct Lanes4 {
     }
 };
 
-// The transcendental functions lane by lane, with the scalar function of each lane.
 inline Lanes4 exponential(Lanes4 x) {
-    alignas(16) float lane[4];
-    _mm_store_ps(lane, x.v);
-    for (float& l : lane) l = exponential(l);
-    return _mm_load_ps(lane);
+    return crmath::exp(x.v);
 }
 inline Lanes4 tangent(Lanes4 x) {
-    alignas(16) float lane[4];
-    _mm_store_ps(lane, x.v);
-    for (float& l : lane) l = tangent(l);
-    return _mm_load_ps(lane);
+    return crmath::tan(x.v);
 }
 
 template <>

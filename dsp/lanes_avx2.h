@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "dsp/lanes.h"
+#include "dsp/math/correctly_rounded_avx2.h"
 
 #ifndef __AVX2__
 #error "dsp/lanes_avx2.h belongs to a translation unit compiled with -mavx2"
@@ -50,16 +51,10 @@ struct Lanes8 {
 };
 
 inline Lanes8 exponential(Lanes8 x) {
-    alignas(32) float lane[8];
-    _mm256_store_ps(lane, x.v);
-    for (float& l : lane) l = std::exp(l);
-    return _mm256_load_ps(lane);
+    return crmath::exp(x.v);
 }
 inline Lanes8 tangent(Lanes8 x) {
-    alignas(32) float lane[8];
-    _mm256_store_ps(lane, x.v);
-    for (float& l : lane) l = std::tan(l);
-    return _mm256_load_ps(lane);
+    return crmath::tan(x.v);
 }
 
 template <>

@@ -17,7 +17,7 @@ NoiseReductionConstants NoiseReductionConstants::at(const SampleRate& rate) {
     if (c.preciseDetector) {
         const double piOverFs = 3.141592653589793 / static_cast<double>(rate.fs);
         const auto prewarp = [&](float hz) {
-            return 1.0 / std::tan(piOverFs * static_cast<double>(rate.tunable(hz)));
+            return 1.0 / crmath::tanDouble(piOverFs * static_cast<double>(rate.tunable(hz)));
         };
         c.preciseDetectorSlow = ButterworthCoefficients<double>::at(prewarp(detectorSlowHz));
         c.preciseDetectorFast = ButterworthCoefficients<double>::at(prewarp(detectorFastHz));

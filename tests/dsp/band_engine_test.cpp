@@ -505,7 +505,7 @@ struct BlockValues {
 
     static BlockValues at(float autoEqDb, float noisegateGain) {
         BlockValues b{};
-        b.autoEqFloor = std::pow(10.0f, 0.05f * autoEqDb);
+        b.autoEqFloor = crmath::exp10(0.05f * autoEqDb);
         for (int r = 0; r < 12; ++r) {
             const float rung = noisegateGain - 5.0f * static_cast<float>(r);
             b.gateScale[r] = rung > 3.1622778e-5f ? rung : 3.1622778e-5f;
@@ -603,7 +603,7 @@ bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
             const long blockNumber = n / 512;
             const float autoEqDb = -80.0f + static_cast<float>((blockNumber * 7) % 81);
             const float gateDb = static_cast<float>((blockNumber * 3) % 61);
-            block = BlockValues::at(autoEqDb, std::pow(10.0f, 0.05f * gateDb));
+            block = BlockValues::at(autoEqDb, crmath::exp10(0.05f * gateDb));
         }
         const int kind = static_cast<int>((n / segment) % 8);
         const double t = static_cast<double>(n) / fs;

@@ -254,8 +254,8 @@ TEST(SampleRateTuning, LowRatesKeepEveryTunedFrequencyBelowHalfTheRate) {
     const SampleRate reference = SampleRate::fromHz(44100);
     EXPECT_GT(low.prewarp(22000.0f), 0.0f);
     EXPECT_NEAR(low.prewarp(22000.0f), reference.prewarp(22000.0f), 1e-4f);
-    EXPECT_EQ(low.prewarp(1000.0f), 1.0f / std::tan(low.piOverFs * 1000.0f));
-    EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / std::tan(reference.piOverFs * 22000.0f));
+    EXPECT_EQ(low.prewarp(1000.0f), 1.0f / crmath::tan(low.piOverFs * 1000.0f));
+    EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / crmath::tan(reference.piOverFs * 22000.0f));
 }
 
 }  // namespace

@@ -233,7 +233,7 @@ TEST(NoiseReduction, ConstantsFrom44kHzUpAreThePlainFormulas) {
     for (int hz : {44100, 48000}) {
         const SampleRate rate = SampleRate::fromHz(hz);
         const float piOverFs = 3.1415927f * (1.0f / static_cast<float>(hz));
-        const auto plain = [&](float f) { return 1.0f / std::tan(piOverFs * f); };
+        const auto plain = [&](float f) { return 1.0f / crmath::tan(piOverFs * f); };
         const NoiseReductionConstants c = NoiseReductionConstants::at(rate);
         EXPECT_EQ(c.highpassK, plain(1000.0f)) << hz;
         EXPECT_TRUE(c.detectorSlow == ButterworthCoefficients<>::at(plain(10.0f))) << hz;
