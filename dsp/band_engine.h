@@ -264,7 +264,7 @@ void BandEngine<V>::level(float combSum, float combDifference, std::uint32_t rin
         bandLevel[g] = larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
         // The window holds the level floored at autoEqFloor, so the peak follower, and with it
         // the normaliser, never drops below the threshold: that caps the boost of a quiet band.
-        windowPeak[g] = detectorWindow[g].step(larger(V(autoEqFloor), bandLevel[g]), ringIndex);
+        windowPeak[g] = detectorWindow[g].step(larger(V(autoEqFloor), bandLevel[g]));
     }
 
     for (std::size_t g = 0; g < groups; ++g) {

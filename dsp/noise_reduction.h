@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "dsp/delay_ring.h"
 #include "dsp/sample_rate.h"
@@ -64,6 +65,22 @@ struct NoiseReductionConstants {
                            const NoiseReductionConstants&) = default;
 };
 
+// k = 1 / tan(pi f / fs) of a cutoff that moves, computed again only when the tangent's argument
+// changed: the cutoffs rest at their clamps for long stretches.
+struct MovingPrewarp {
+    float argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
+    float k = 0.0f;
+
+    float at(float hz, const SampleRate& rate) {
+        const float now = rate.prewarpArgument(hz);
+        if (!(now == argument)) {
+            argument = now;
+            k = SampleRate::prewarpOf(now);
+        }
+        return k;
+    }
+};
+
 // What one sample of noise reduction hands on.
 struct NoiseReductionOutput {
     float dnrOutput;  // x[n]
@@ -80,6 +97,8 @@ struct NoiseReduction {
     ButterworthSection<double> preciseDetectorSlow;
     ButterworthSection<double> preciseDetectorFast;
     float lowpassOutput = 0.0f;  // y[n-1], before the level is restored
+    MovingPrewarp dnr2Prewarp;
+    MovingPrewarp dnrPrewarp;
 
     void reset() { *this = {}; }
 
@@ -120,12 +139,12 @@ struct NoiseReduction {
         if (!(disableCutoff < dnr2)) dnr2 = disableCutoff;
         if (!(dnr2 < highestCutoffHz)) dnr2 = highestCutoffHz;
         if (!(dnr2 > lowestCutoffHz)) dnr2 = lowestCutoffHz;
-        const float k2 = rate.prewarp(dnr2);
+        const float k2 = dnr2Prewarp.at(dnr2, rate);
 
         if (!(dnr < highestCutoffHz)) dnr = highestCutoffHz;
         if (!(dnr > lowestCutoffHz)) dnr = lowestCutoffHz;
         if (!(disableCutoff < dnr)) dnr = disableCutoff;
-        const float kd = rate.prewarp(dnr);
+        const float kd = dnrPrewarp.at(dnr, rate);
 
         const float delayed = normalisedRing.read(ringIndex, noiseReductionLookAhead);
         const float delayedBefore = normalisedRing.read(ringIndex, noiseReductionLookAhead + 1);

@@ -51,7 +51,7 @@ class OutputStage {
         const float incoming = larger(std::fabs(filteredRight), std::fabs(filteredLeft));
         float peak = larger(outgoing, incoming);
         if (smoothedTarget > peak) peak = smoothedTarget;
-        const float held = peakWindow.step(peak, ringIndex);
+        const float held = peakWindow.step(peak);
 
         // Compared after the release step so that the envelope is never below this sample's
         // peak, even where the release rounds down.
