@@ -50,8 +50,9 @@ class BandEngine final : public BandProcessor {
     void computeConstants(const SampleRate& rate) override;
     void clear() override;
     void setBlockControls(float autoEqFloor, const float* gateScale) override;
-    StereoSum step(float combSum, float combDifference, std::uint32_t ringIndex,
-                   float (&separation)[separatedBandCount]) override;
+    void run(int count, const float* combSum, const float* combDifference,
+             std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
+             float (&separation)[separatedBandCount]) override;
     BandOutput output(std::size_t position) const override {
         return {mid[position], side[position]};
     }
@@ -59,22 +60,30 @@ class BandEngine final : public BandProcessor {
   private:
     using Lanes = std::array<V, groups>;
 
-    // What the leveller hands on: the band signals 132 samples late, and this sample's gate and
-    // normaliser, which act on them.
-    struct Levelled {
-        Lanes plusDelayed;   // s+132
-        Lanes minusDelayed;  // s-132
-        Lanes gate;          // g
-        Lanes normaliser;    // N
-    };
+    // The stages run one after the other over the whole run, each sample by sample, and hand on
+    // through these buffers. A stage's recursions then reach back to its own last sample only,
+    // so the processor overlaps consecutive samples of a stage instead of waiting for one sample
+    // to pass the whole chain of dependent operations.
+    //
+    // Band filter, level detector and window, every band.
+    void detectLevels(int count, const float* combSum, const float* combDifference,
+                      std::uint32_t firstRingIndex);
+    // Peak and average followers, normaliser and gate, every band.
+    void levelAndGate(int count, std::uint32_t firstRingIndex);
+    // Bands 12 to 3: the envelope ratio of the levelled comb signals.
+    void measureRatios(int count);
+    // Bands 12 to 3: separation and width; the ring inputs of every band; bands 2 and 1: their
+    // delayed mono output; the sums.
+    void separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum, float* rightSum);
 
-    // Band filter, level detector, normaliser and gate: the part that every band runs.
-    void level(float combSum, float combDifference, std::uint32_t ringIndex, Levelled& out);
-    // Bands 12 to 3: separation detector and width; writes the ring inputs of every band.
-    void separate(const Levelled& levelled, std::uint32_t ringIndex);
-    // Bands 2 and 1: bandMonoOut, the same signal for both sides. Runs after `separate`, which
-    // has written this sample's ring input.
-    void monoOut(std::uint32_t ringIndex);
+    // Per sample of the run.
+    Lanes bandLevel[maxRun];     // m
+    Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
+    Lanes plusDelayed[maxRun];   // s+132
+    Lanes minusDelayed[maxRun];  // s-132
+    Lanes gate[maxRun];          // g
+    Lanes normaliser[maxRun];    // N
+    Lanes ratio[maxRun];         // ACT HI / LO
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -224,140 +233,163 @@ void BandEngine<V>::setBlockControls(float floor, const float* gateScale) {
 }
 
 template <class V>
-StereoSum BandEngine<V>::step(float combSum, float combDifference, std::uint32_t ringIndex,
-                              float (&separation)[separatedBandCount]) {
-    Levelled levelled;
-    level(combSum, combDifference, ringIndex, levelled);
-    separate(levelled, ringIndex);
-    monoOut(ringIndex);
-
-    // The sums run serially in the bands' running order: their roundings depend on it.
-    float leftSum = 0.0f;
-    float rightSum = 0.0f;
-    for (std::size_t i = 0; i < separatedBandCount; ++i) {
-        separation[i] = meter[i];
-        leftSum = leftSum + (mid[i] + side[i]);
-        rightSum = rightSum + (mid[i] - side[i]);
-    }
-    for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
-        leftSum = leftSum + mid[i];
-        rightSum = rightSum + mid[i];
-    }
-    return {leftSum, rightSum};
+void BandEngine<V>::run(int count, const float* combSum, const float* combDifference,
+                        std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
+                        float (&separation)[separatedBandCount]) {
+    detectLevels(count, combSum, combDifference, firstRingIndex);
+    levelAndGate(count, firstRingIndex);
+    measureRatios(count);
+    separateAndSum(count, firstRingIndex, leftSum, rightSum);
+    for (std::size_t i = 0; i < separatedBandCount; ++i) separation[i] = meter[i];
 }
 
 template <class V>
-void BandEngine<V>::level(float combSum, float combDifference, std::uint32_t ringIndex,
-                          Levelled& out) {
-    Lanes plus;
-    Lanes minus;
-    for (std::size_t g = 0; g < groups; ++g) {
-        plus[g] = plusFilter[g].step(V(combSum), lowEdge[g], highEdge[g]);
-        minus[g] = minusFilter[g].step(V(combDifference), lowEdge[g], highEdge[g]);
-    }
-    plusRing.write(ringIndex, plus);
-    minusRing.write(ringIndex, minus);
-
-    Lanes bandLevel;
-    Lanes windowPeak;
-    for (std::size_t g = 0; g < groups; ++g) {
-        bandLevel[g] = larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
-        // The window holds the level floored at autoEqFloor, so the peak follower, and with it
-        // the normaliser, never drops below the threshold: that caps the boost of a quiet band.
-        windowPeak[g] = detectorWindow[g].step(larger(V(autoEqFloor), bandLevel[g]));
-    }
-
-    for (std::size_t g = 0; g < groups; ++g) {
-        const V peak = peakLevel[g].step(windowPeak[g], shared.peakLevel, shared.periodT);
-        const V average = averageLevel[g].step(bandLevel[g], shared.averageLevel, shared.periodT);
-        const V loweredAverage = 0.70794576f * average;
-        out.normaliser[g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
-        const V gateTarget = smaller(bandLevel[g] * gateScales[g], V(1.0f));
-        out.gate[g] =
-            gateSmoother[g].step(gateHold[g].step(gateTarget, gateRelease[g]), shared.gatePole);
-    }
-    out.plusDelayed = plusRing.read(ringIndex, bandLevelLookAhead);
-    out.minusDelayed = minusRing.read(ringIndex, bandLevelLookAhead);
-}
-
-template <class V>
-void BandEngine<V>::separate(const Levelled& levelled, std::uint32_t ringIndex) {
-    Lanes separation;
-    Lanes widthGain;
-    for (std::size_t g = 0; g < separatedGroups; ++g) {
-        const V gain = bandGain[g] * levelled.gate[g];
-        const V plusLevelled = (gain * levelled.plusDelayed[g]) / levelled.normaliser[g];
-        const V minusLevelled = (gain * levelled.minusDelayed[g]) / levelled.normaliser[g];
-        const V plusEnvelopeNow = plusEnvelope[g].step(plusEnvelopeMagnitude[g].step(plusLevelled),
-                                                       shared.envelope, shared.periodT);
-        const V minusEnvelopeNow = minusEnvelope[g].step(
-            minusEnvelopeMagnitude[g].step(minusLevelled), shared.envelope, shared.periodT);
-
-        // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
-        // silent comb signal from reading as a huge ratio.
-        const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
-        const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
-        const V lowLevel =
-            lowSmoother[g].step(lowHold[g].step(low, shared.levelHoldPole), shared.gatePole);
-        const V highLevel =
-            highSmoother[g].step(highHold[g].step(high, shared.levelHoldPole), shared.gatePole);
-
-        // Activity fades the separation out as the band falls below -60 dB, where the envelope
-        // ratio would only measure noise.
-        const V activityTarget = smaller(1000.0f * highLevel, V(1.0f));
-        const V activity = activityLowpass[g].step(activityTarget, shared.lowpass10Hz);
-
-        // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1) without
-        // range reduction: it rises from 0 at q = 1 without bound towards q = 1 + pi/2, and a
-        // ratio beyond that gives a negative tangent, taken as 0, which collapses the band to
-        // mono. Where no lane has q > 1 the tangent is not needed at all.
-        const V ratio = (activity * highLevel) / lowLevel;
-        V spread{};
-        if (anyAbove(ratio, 1.0f))
-            spread = onlyWhereAbove(ratio, 1.0f, zeroWhereNegative(tangent(ratio - 1.0f)));
-        const V separationRaw = separationLowpass[g].step(spread, shared.lowpass10Hz);
-
-        // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
-        const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));
-        LaneTraits<V>::store(meter + g * width, meterNow);
-        separation[g] = separationSmoother[g].lowpass(meterNow, shared.lowpass30Hz);
-        // The deficit 1.5 - SEP where SEP < 1.5, else 0 (NaN included).
-        const V deficit = larger(separationMaximum - separation[g], V(0.0f));
-        widthGain[g] = widthGainSmoother[g].lowpass(1.0f + 0.414f * deficit, shared.lowpass30Hz);
-    }
-
-    // Gate and normaliser act 132 samples after the level detector saw the signal; width and
-    // separation act 2048 samples after the separation detector saw it.
-    Lanes sideIn;
-    Lanes midIn;
-    for (std::size_t g = 0; g < groups; ++g) {
-        const V ringGain = polarityGain[g] * levelled.gate[g];
-        sideIn[g] = (ringGain * (levelled.plusDelayed[g] - levelled.minusDelayed[g])) /
-                    levelled.normaliser[g];
-        midIn[g] = (ringGain * (levelled.plusDelayed[g] + levelled.minusDelayed[g])) /
-                   levelled.normaliser[g];
-    }
-    sideRing.write(ringIndex, sideIn);
-    midRing.write(ringIndex, midIn);
-    const Lanes& sideDelayed = sideRing.read(ringIndex, bandWidthLookAhead);
-    const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
-    for (std::size_t g = 0; g < separatedGroups; ++g) {
-        LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
-        LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);
+void BandEngine<V>::detectLevels(int count, const float* combSum, const float* combDifference,
+                                 std::uint32_t firstRingIndex) {
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        Lanes plus;
+        Lanes minus;
+        for (std::size_t g = 0; g < groups; ++g) {
+            plus[g] = plusFilter[g].step(V(combSum[n]), lowEdge[g], highEdge[g]);
+            minus[g] = minusFilter[g].step(V(combDifference[n]), lowEdge[g], highEdge[g]);
+        }
+        plusRing.write(ringIndex, plus);
+        minusRing.write(ringIndex, minus);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V level =
+                larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
+            bandLevel[n][g] = level;
+            // The window holds the level floored at autoEqFloor, so the peak follower, and with
+            // it the normaliser, never drops below the threshold: that caps the boost of a quiet
+            // band.
+            windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
+        }
     }
 }
 
 template <class V>
-void BandEngine<V>::monoOut(std::uint32_t ringIndex) {
-    // The same fade-in after a reset as a separated band's width gain, settling at unity.
-    alignas(32) float widthGain[width];
-    LaneTraits<V>::store(widthGain, fadeIn.lowpass(V(1.0f), shared.lowpass30Hz));
-    const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
-    alignas(32) float delayed[lanes];
-    for (std::size_t g = 0; g < groups; ++g)
-        LaneTraits<V>::store(delayed + g * width, midDelayed[g]);
-    for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
-        mid[i] = widthGain[0] * delayed[i];
-        side[i] = 0.0f;
+void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
+    // The band rings hold more than lookAhead + maxRun samples, so the whole run's writes of
+    // detectLevels leave every slot read here intact.
+    static_assert(bandLevelLookAhead + maxRun <= 256);
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V peak = peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT);
+            const V average =
+                averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT);
+            const V loweredAverage = 0.70794576f * average;
+            normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
+            const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
+            gate[n][g] =
+                gateSmoother[g].step(gateHold[g].step(gateTarget, gateRelease[g]), shared.gatePole);
+        }
+        plusDelayed[n] = plusRing.read(ringIndex, bandLevelLookAhead);
+        minusDelayed[n] = minusRing.read(ringIndex, bandLevelLookAhead);
+    }
+}
+
+template <class V>
+void BandEngine<V>::measureRatios(int count) {
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            const V gain = bandGain[g] * gate[n][g];
+            const V plusLevelled = (gain * plusDelayed[n][g]) / normaliser[n][g];
+            const V minusLevelled = (gain * minusDelayed[n][g]) / normaliser[n][g];
+            const V plusEnvelopeNow = plusEnvelope[g].step(
+                plusEnvelopeMagnitude[g].step(plusLevelled), shared.envelope, shared.periodT);
+            const V minusEnvelopeNow = minusEnvelope[g].step(
+                minusEnvelopeMagnitude[g].step(minusLevelled), shared.envelope, shared.periodT);
+
+            // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
+            // silent comb signal from reading as a huge ratio.
+            const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
+            const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
+            const V lowLevel =
+                lowSmoother[g].step(lowHold[g].step(low, shared.levelHoldPole), shared.gatePole);
+            const V highLevel =
+                highSmoother[g].step(highHold[g].step(high, shared.levelHoldPole), shared.gatePole);
+
+            // Activity fades the separation out as the band falls below -60 dB, where the
+            // envelope ratio would only measure noise.
+            const V activityTarget = smaller(1000.0f * highLevel, V(1.0f));
+            const V activity = activityLowpass[g].step(activityTarget, shared.lowpass10Hz);
+            ratio[n][g] = (activity * highLevel) / lowLevel;
+        }
+    }
+}
+
+template <class V>
+void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum,
+                                   float* rightSum) {
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        Lanes separation;
+        Lanes widthGain;
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1)
+            // without range reduction: it rises from 0 at q = 1 without bound towards
+            // q = 1 + pi/2, and a ratio beyond that gives a negative tangent, taken as 0, which
+            // collapses the band to mono. Where no lane has q > 1 the tangent is not needed.
+            const V q = ratio[n][g];
+            V spread{};
+            if (anyAbove(q, 1.0f))
+                spread = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
+            const V separationRaw = separationLowpass[g].step(spread, shared.lowpass10Hz);
+
+            // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
+            const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));
+            LaneTraits<V>::store(meter + g * width, meterNow);
+            separation[g] = separationSmoother[g].lowpass(meterNow, shared.lowpass30Hz);
+            // The deficit 1.5 - SEP where SEP < 1.5, else 0 (NaN included).
+            const V deficit = larger(separationMaximum - separation[g], V(0.0f));
+            widthGain[g] =
+                widthGainSmoother[g].lowpass(1.0f + 0.414f * deficit, shared.lowpass30Hz);
+        }
+
+        // Gate and normaliser act 132 samples after the level detector saw the signal; width
+        // and separation act 2048 samples after the separation detector saw it.
+        Lanes sideIn;
+        Lanes midIn;
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V ringGain = polarityGain[g] * gate[n][g];
+            sideIn[g] = (ringGain * (plusDelayed[n][g] - minusDelayed[n][g])) / normaliser[n][g];
+            midIn[g] = (ringGain * (plusDelayed[n][g] + minusDelayed[n][g])) / normaliser[n][g];
+        }
+        sideRing.write(ringIndex, sideIn);
+        midRing.write(ringIndex, midIn);
+        const Lanes& sideDelayed = sideRing.read(ringIndex, bandWidthLookAhead);
+        const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
+            LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);
+        }
+
+        // Bands 2 and 1: the same fade-in after a reset as a separated band's width gain,
+        // settling at unity, on the mid ring's lanes, which hold what a mono band delays.
+        alignas(32) float monoGain[width];
+        LaneTraits<V>::store(monoGain, fadeIn.lowpass(V(1.0f), shared.lowpass30Hz));
+        alignas(32) float delayed[lanes];
+        for (std::size_t g = 0; g < groups; ++g)
+            LaneTraits<V>::store(delayed + g * width, midDelayed[g]);
+        for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
+            mid[i] = monoGain[0] * delayed[i];
+            side[i] = 0.0f;
+        }
+
+        // The sums run serially in the bands' running order: their roundings depend on it.
+        float left = 0.0f;
+        float right = 0.0f;
+        for (std::size_t i = 0; i < separatedBandCount; ++i) {
+            left = left + (mid[i] + side[i]);
+            right = right + (mid[i] - side[i]);
+        }
+        for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
+            left = left + mid[i];
+            right = right + mid[i];
+        }
+        leftSum[n] = left;
+        rightSum[n] = right;
     }
 }

@@ -43,12 +43,25 @@ class BandProcessor {
     // until the next call.
     virtual void setBlockControls(float autoEqFloor, const float* gateScale) = 0;
 
-    // Runs the bands on combSum = x + d and combDifference = x - d (x = dnrOutput,
-    // d = combDelayed), stores each separated band's meter value in `separation` (in running
-    // order: band 12 first, band 3 last) and returns leftSum and rightSum, which add the band
-    // outputs in running order.
-    virtual StereoSum step(float combSum, float combDifference, std::uint32_t ringIndex,
-                           float (&separation)[separatedBandCount]) = 0;
+    // Most samples one call of `run` takes.
+    static constexpr int maxRun = 32;
+
+    // Runs the bands on `count` (1 ... maxRun) samples of combSum = x + d and
+    // combDifference = x - d (x = dnrOutput, d = combDelayed), the first at `firstRingIndex`;
+    // writes leftSum and rightSum of each sample, which add the band outputs in running order,
+    // and each separated band's meter value after the last sample to `separation` (in running
+    // order: band 12 first, band 3 last).
+    virtual void run(int count, const float* combSum, const float* combDifference,
+                     std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
+                     float (&separation)[separatedBandCount]) = 0;
+
+    // One sample.
+    StereoSum step(float combSum, float combDifference, std::uint32_t ringIndex,
+                   float (&separation)[separatedBandCount]) {
+        StereoSum sums;
+        run(1, &combSum, &combDifference, ringIndex, &sums.left, &sums.right, separation);
+        return sums;
+    }
 
     // The last sample's output of the band at `position` in running order (0 is band 12).
     virtual BandOutput output(std::size_t position) const = 0;

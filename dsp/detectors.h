@@ -122,6 +122,22 @@ struct AdaptiveFollowerConstants {
     Pole<> smoothing;
 };
 
+// exp(x), computed again only when x changed in some lane since the last call. The exponential
+// is a function of its argument alone, so reusing it gives the same bits.
+template <class T = float>
+struct CachedExponential {
+    T argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
+    T value{};                                             // exp(argument)
+
+    T of(T x) {
+        if (!allEqual(x, argument)) {
+            argument = x;
+            value = exponential(x);
+        }
+        return value;
+    }
+};
+
 // Peak follower whose release time lengthens while the input keeps rising above its own output.
 //   rising = (v - y) > 0                         the input is above the smoothed output
 //   h      = max(rising, p_h h + (1 - p_h) rising)  activity: instant on, decays with p_h
@@ -129,35 +145,47 @@ struct AdaptiveFollowerConstants {
 //   p      = exp(-T / tau)
 //   e      = max(v, p e + (1 - p) v)             instant attack, release with tau
 //   y      = p_s y + (1 - p_s) e                 output
-// tau moves with the activity, but most of the time it rests at tau0 (activity at or below one
-// half) or at tau0 + 1 (activity 1, a rising input): the release pole is computed again only when
-// its exponent differs from the last one in some lane. The exponential is a function of the
-// exponent alone, so reusing it gives the same bits.
+// Both outcomes of `rising` are followed from the last activity, and each lane then takes the
+// one that happened: the same operations per lane, but the exponential no longer waits for this
+// sample's comparison with the output, so it runs alongside the rest of the recursion. While
+// the input rises the activity is 1 and its pole never changes; the other outcome's pole changes
+// only while the activity lies between one half and 1. Each is computed again only when its
+// exponent changed.
 template <class T = float>
 struct AdaptiveFollower {
-    T activity{};                                              // h
-    T envelope{};                                              // e
-    T output{};                                                // y
-    T lastExponent = std::numeric_limits<float>::quiet_NaN();  // equal to no exponent
-    T releasePole{};                                           // exp(lastExponent)
+    T activity{};  // h
+    T envelope{};  // e
+    T output{};    // y
+    CachedExponential<T> poleIfRising;
+    CachedExponential<T> poleIfNotRising;
 
     void reset() { *this = {}; }
 
     T step(T v, const AdaptiveFollowerConstants& c, float periodT) {
+        const T activityIfRising = activityAfter(T(1.0f), c);
+        const T activityIfNotRising = activityAfter(T(0.0f), c);
+        const T pIfRising = poleIfRising.of(exponent(activityIfRising, c, periodT));
+        const T pIfNotRising = poleIfNotRising.of(exponent(activityIfNotRising, c, periodT));
+
         const T rising = oneWherePositive(v - output);
-        const T decayed = c.activity.p * activity + c.activity.complement * rising;
-        activity = larger(rising, decayed);
-        const T lengthening = 2.0f * (activity - 0.5f);
-        const T tau = c.tau0 + larger(lengthening, T(0.0f));
-        const T exponent = -periodT / tau;
-        if (!allEqual(exponent, lastExponent)) {
-            lastExponent = exponent;
-            releasePole = exponential(exponent);
-        }
-        const T released = releasePole * envelope + (1.0f - releasePole) * v;
+        activity = whereOne(rising, activityIfRising, activityIfNotRising);
+        const T p = whereOne(rising, pIfRising, pIfNotRising);
+        const T released = p * envelope + (1.0f - p) * v;
         envelope = larger(v, released);
         output = c.smoothing.p * output + c.smoothing.complement * envelope;
         return output;
+    }
+
+  private:
+    T activityAfter(T rising, const AdaptiveFollowerConstants& c) const {
+        const T decayed = c.activity.p * activity + c.activity.complement * rising;
+        return larger(rising, decayed);
+    }
+
+    static T exponent(T h, const AdaptiveFollowerConstants& c, float periodT) {
+        const T lengthening = 2.0f * (h - 0.5f);
+        const T tau = c.tau0 + larger(lengthening, T(0.0f));
+        return -periodT / tau;
     }
 };
 

@@ -45,6 +45,10 @@ inline float onlyWhereAbove(float x, float threshold, float value) {
 inline float zeroWhereNegative(float x) {
     return x < 0.0f ? 0.0f : x;
 }
+// one == 1 ? a : b, for one 0 or 1
+inline float whereOne(float one, float a, float b) {
+    return one > 0.0f ? a : b;
+}
 inline bool anyAbove(float x, float threshold) {
     return x > threshold;
 }
@@ -102,6 +106,10 @@ struct Lanes4 {
     }
     friend Lanes4 zeroWhereNegative(Lanes4 x) {
         return _mm_andnot_ps(_mm_cmplt_ps(x.v, _mm_setzero_ps()), x.v);
+    }
+    friend Lanes4 whereOne(Lanes4 one, Lanes4 a, Lanes4 b) {
+        const __m128 mask = _mm_cmpgt_ps(one.v, _mm_setzero_ps());
+        return _mm_or_ps(_mm_and_ps(mask, a.v), _mm_andnot_ps(mask, b.v));
     }
     friend bool anyAbove(Lanes4 x, float threshold) {
         return _mm_movemask_ps(_mm_cmpgt_ps(x.v, _mm_set1_ps(threshold))) != 0;

@@ -42,6 +42,9 @@ struct Lanes8 {
     friend Lanes8 zeroWhereNegative(Lanes8 x) {
         return _mm256_andnot_ps(_mm256_cmp_ps(x.v, _mm256_setzero_ps(), _CMP_LT_OQ), x.v);
     }
+    friend Lanes8 whereOne(Lanes8 one, Lanes8 a, Lanes8 b) {
+        return _mm256_blendv_ps(b.v, a.v, _mm256_cmp_ps(one.v, _mm256_setzero_ps(), _CMP_GT_OQ));
+    }
     friend bool anyAbove(Lanes8 x, float threshold) {
         return _mm256_movemask_ps(_mm256_cmp_ps(x.v, _mm256_set1_ps(threshold), _CMP_GT_OQ)) != 0;
     }

@@ -71,7 +71,7 @@ class mydsp final : public dsp {
     float noisegateGain;
     float outputAgcThreshold;
 
-    // Meters: written every sample, read by nobody inside the plug-in.
+    // Meters: written after every run of samples, read by nobody inside the plug-in.
     float bandSeparation3;
     float bandSeparation4;
     float bandSeparation5;
