@@ -161,19 +161,28 @@ BandLanes::SeparatedOutput BandLanes::separate(const Levelled& levelled, std::ui
 
     // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1) without range
     // reduction: it rises from 0 at q = 1 without bound towards q = 1 + pi/2, and a ratio beyond
-    // that gives a negative tangent, taken as 0, which collapses the band to mono. The tangent is
-    // taken per band, and only where q > 1, as a band calls it.
+    // that gives a negative tangent, taken as 0, which collapses the band to mono. The tangent
+    // counts only where q > 1 and only for the separated bands; the vector tangent gives each lane
+    // the scalar result.
     BandLanesOf ratio;
-    for (std::size_t q = 0; q < quads; ++q) ratio[q] = (activity[q] * highLevel[q]) / lowLevel[q];
-    const LaneFloats<quads> ratios(ratio);
-    LaneFloats<quads> spread;
-    for (std::size_t i = 0; i < separatedBandCount; ++i) {
-        if (ratios[i] > 1.0f) {
-            const float tangent = crmath::tan(ratios[i] - 1.0f);
-            spread[i] = tangent < 0.0f ? 0.0f : tangent;
-        }
+    __m128 angles[quads], tangents[quads];
+    for (std::size_t q = 0; q < quads; ++q) {
+        ratio[q] = (activity[q] * highLevel[q]) / lowLevel[q];
+        angles[q] = (ratio[q] - 1.0f).v;
     }
-    const BandLanesOf separationRaw = separationLowpass.step(spread.quads(), shared.lowpass10Hz);
+    crmath::tanQuads(angles, tangents, quads);
+    BandLanesOf spread;
+    for (std::size_t q = 0; q < quads; ++q) {
+        const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+        const __m128i separated = _mm_cmplt_epi32(
+            lane, _mm_set1_epi32(static_cast<int>(separatedBandCount) - 4 * static_cast<int>(q)));
+        const __m128 counted =
+            _mm_and_ps(_mm_castsi128_ps(separated), _mm_cmpgt_ps(ratio[q].v, _mm_set1_ps(1.0f)));
+        // tangent < 0 ? 0 : tangent, NaN kept
+        const __m128 kept = _mm_andnot_ps(_mm_cmplt_ps(tangents[q], _mm_setzero_ps()), tangents[q]);
+        spread[q].v = _mm_and_ps(counted, kept);
+    }
+    const BandLanesOf separationRaw = separationLowpass.step(spread, shared.lowpass10Hz);
 
     // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
     SeparatedOutput out;

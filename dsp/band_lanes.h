@@ -34,6 +34,7 @@
 #include "dsp/band_constants.h"
 #include "dsp/band_table.h"
 #include "dsp/detectors.h"
+#include "dsp/math/correctly_rounded_avx2.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 
@@ -273,8 +274,8 @@ struct SlidingWindowMaximumLanes {
     }
 };
 
-// AdaptiveFollower per lane. The release pole exp(-T / tau) is a scalar expf per lane, called
-// for the first `bands` lanes only (the others keep p = 0), between the two vector halves.
+// AdaptiveFollower per lane. The release poles exp(-T / tau) come from the vector exp (AVX2 where
+// present), each lane the scalar function's result; lanes from `bands` on keep p = 0.
 template <std::size_t Q>
 struct AdaptiveFollowerLanes {
     Lanes<Q> activity;  // h
@@ -292,10 +293,16 @@ struct AdaptiveFollowerLanes {
             const Quad tau = c.tau0 + larger(lengthening, 0.0f);
             exponent[q] = -periodT / tau;
         }
-        const LaneFloats<Q> exponents(exponent);
-        LaneFloats<Q> poles;
-        for (std::size_t i = 0; i < bands; ++i) poles[i] = crmath::exp(exponents[i]);
-        const Lanes<Q> p = poles.quads();
+        __m128 exponents[Q], poles[Q];
+        for (std::size_t q = 0; q < Q; ++q) exponents[q] = exponent[q].v;
+        crmath::expQuads(exponents, poles, Q);
+        Lanes<Q> p;
+        for (std::size_t q = 0; q < Q; ++q) {
+            const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+            const __m128i inBand = _mm_cmplt_epi32(
+                lane, _mm_set1_epi32(static_cast<int>(bands) - 4 * static_cast<int>(q)));
+            p[q].v = _mm_and_ps(poles[q], _mm_castsi128_ps(inBand));
+        }
         for (std::size_t q = 0; q < Q; ++q) {
             const Quad released = p[q] * envelope[q] + (1.0f - p[q]) * v[q];
             envelope[q] = larger(v[q], released);
