@@ -110,7 +110,10 @@ struct Exception {
 
 constexpr std::array<Exception, 0> kExpExceptions{};
 constexpr std::array<Exception, 0> kExp10Exceptions{};
-constexpr std::array<Exception, 0> kExp2Exceptions{};
+constexpr std::array<Exception, 2> kExp2Exceptions{{
+    {0x3b429d37u, 0x1.00870ap+0f},  // 8.1e-10 ulps above a midpoint
+    {0xbcf3a937u, 0x1.f58d62p-1f},  // 1.2e-10 ulps above a midpoint
+}};
 constexpr std::array<Exception, 0> kTanExceptions{};
 
 template <std::size_t N>
@@ -175,11 +178,16 @@ float tanLarge(float x) {
         centred -= static_cast<__int128>(u128{1} << 122);
         ++k;
     }
-    // b = centred 2^-122 pi/64, from the fraction's two leading doubles and pi/64 in two parts.
-    const double leading = static_cast<double>(centred);
-    const double rest = static_cast<double>(centred - static_cast<__int128>(leading));
-    const double bHigh = leading * 0x1p-122;
-    const double bLow = rest * 0x1p-122;
+    // b = centred 2^-122 pi/64. The fraction as a double and its remainder, through 64-bit
+    // integers (a 128-bit conversion is a slow library call): the bits from 2^59 up and below.
+    const auto top = static_cast<std::int64_t>(centred >> 59);
+    const auto below = static_cast<std::int64_t>(static_cast<std::uint64_t>(centred) &
+                                                 ((std::uint64_t{1} << 59) - 1));
+    const double leading = static_cast<double>(top);
+    const auto topRest = top - static_cast<std::int64_t>(leading);  // at most 2^9
+    const double bHigh = leading * 0x1p-63;
+    const double bLow =
+        static_cast<double>(topRest) * 0x1p-63 + static_cast<double>(below) * 0x1p-122;
     const double b = bHigh * kPi64 + (bLow * kPi64 + bHigh * kPi64Tail);
     double y = tanCombine(k, tanSeries(b));
     if (bits >> 31) y = -y;

@@ -10,12 +10,16 @@
 // (from other target("avx2") code or behind a CPU check). They never use FMA: each lane runs the
 // scalar function's double operations in the same order, four to a register, and is bit for bit
 // the scalar result of correctly_rounded.h. Lanes that need the scalar function's rare path (see
-// correctly_rounded_sse2.h) are recomputed by it.
+// correctly_rounded_sse2.h) are recomputed by it. crmath::expQuads and crmath::tanQuads, at the
+// end, pick the AVX2 or the SSE2 form at run time for an array of four-lane vectors.
 #pragma once
 
 #include <immintrin.h>
 
+#include <cstddef>
+
 #include "dsp/math/correctly_rounded.h"
+#include "dsp/math/correctly_rounded_sse2.h"
 
 #define CRMATH_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
@@ -58,19 +62,22 @@ CRMATH_AVX2 __m256d expKernel4(__m256d x, const ExpConstants& c) {
     const __m256d r = _mm256_sub_pd(_mm256_sub_pd(x, _mm256_mul_pd(k, _mm256_set1_pd(c.stepHigh))),
                                     _mm256_mul_pd(k, _mm256_set1_pd(c.stepLow)));
     const __m256d r2 = _mm256_mul_pd(r, r);
-    const __m256d inner = _mm256_add_pd(
-        _mm256_add_pd(_mm256_set1_pd(c.c2), _mm256_mul_pd(_mm256_set1_pd(c.c3), r)),
+    const __m256d low = _mm256_add_pd(
+        _mm256_mul_pd(_mm256_set1_pd(c.c1), r),
         _mm256_mul_pd(r2,
-                      _mm256_add_pd(_mm256_set1_pd(c.c4), _mm256_mul_pd(_mm256_set1_pd(c.c5), r))));
-    const __m256d q =
-        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(c.c1), r), _mm256_mul_pd(r2, inner));
+                      _mm256_add_pd(_mm256_set1_pd(c.c2), _mm256_mul_pd(_mm256_set1_pd(c.c3), r))));
+    const __m256d high =
+        _mm256_mul_pd(_mm256_mul_pd(r2, r2),
+                      _mm256_add_pd(_mm256_set1_pd(c.c4), _mm256_mul_pd(_mm256_set1_pd(c.c5), r)));
+    const __m256d q = _mm256_add_pd(low, high);
     const __m128i index = _mm_and_si128(lowWords4(shifted), _mm_set1_epi32(63));
-    const __m256d t =
-        _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kExp2Table, index, allLanes(), 8);
     const __m256i scaleBits = _mm256_and_si256(
         _mm256_slli_epi64(_mm256_add_epi64(kBits, _mm256_set1_epi64x(kScaleBias)), 46),
         _mm256_set1_epi64x(static_cast<long long>(kExponentMask)));
-    return _mm256_mul_pd(_mm256_add_pd(t, _mm256_mul_pd(t, q)), _mm256_castsi256_pd(scaleBits));
+    const __m256d t = _mm256_mul_pd(
+        _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kExp2Table, index, allLanes(), 8),
+        _mm256_castsi256_pd(scaleBits));
+    return _mm256_add_pd(t, _mm256_mul_pd(t, q));
 }
 
 template <class Scalar>
@@ -86,20 +93,19 @@ CRMATH_AVX2 __m256 redoLanes8(__m256 x, __m256 y, __m256 redo, Scalar scalar) {
     return _mm256_load_ps(out);
 }
 
+// Lanes beyond the bounds take infinity or 0 as in correctly_rounded_sse2.h.
 template <class Scalar>
 CRMATH_AVX2 __m256 expFamily8(__m256 x, const ExpConstants& c, Scalar scalar) {
-    const __m256 held =
-        _mm256_min_ps(_mm256_max_ps(x, _mm256_set1_ps(static_cast<float>(c.lowest))),
-                      _mm256_set1_ps(static_cast<float>(c.highest)));
-    const __m256d y0 = expKernel4(_mm256_cvtps_pd(_mm256_castps256_ps128(held)), c);
-    const __m256d y1 = expKernel4(_mm256_cvtps_pd(_mm256_extractf128_ps(held, 1)), c);
-    const __m256 result = _mm256_set_m128(_mm256_cvtpd_ps(y1), _mm256_cvtpd_ps(y0));
-    const __m256d normal = _mm256_set1_pd(0x1p-126);
-    const __m256i tiny =
-        lowWords8(_mm256_cmp_pd(y0, normal, _CMP_LT_OQ), _mm256_cmp_pd(y1, normal, _CMP_LT_OQ));
-    const __m256 redo =
-        _mm256_or_ps(_mm256_castsi256_ps(_mm256_or_si256(nearMidpoint8(y0, y1), tiny)),
-                     _mm256_cmp_ps(x, x, _CMP_UNORD_Q));
+    const __m256d y0 = expKernel4(_mm256_cvtps_pd(_mm256_castps256_ps128(x)), c);
+    const __m256d y1 = expKernel4(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)), c);
+    const __m256 over = _mm256_cmp_ps(x, _mm256_set1_ps(static_cast<float>(c.highest)), _CMP_GT_OQ);
+    const __m256 outside = _mm256_or_ps(
+        over, _mm256_cmp_ps(x, _mm256_set1_ps(static_cast<float>(c.lowest)), _CMP_LT_OQ));
+    const __m256 inside =
+        _mm256_andnot_ps(outside, _mm256_set_m128(_mm256_cvtpd_ps(y1), _mm256_cvtpd_ps(y0)));
+    const __m256 result =
+        _mm256_or_ps(inside, _mm256_and_ps(over, _mm256_set1_ps(__builtin_inff())));
+    const __m256 redo = _mm256_andnot_ps(outside, _mm256_castsi256_ps(nearMidpoint8(y0, y1)));
     return redoLanes8(x, result, redo, scalar);
 }
 
@@ -162,6 +168,46 @@ CRMATH_AVX2 __m256 tan(__m256 x) {
     const __m256 large = _mm256_cmp_ps(magnitude, _mm256_set1_ps(0x1p17f), _CMP_NLT_UQ);
     const __m256 redo = _mm256_or_ps(_mm256_castsi256_ps(detail::nearMidpoint8(y0, y1)), large);
     return detail::redoLanes8(x, result, redo, [](float v) { return crmath::tan(v); });
+}
+
+}  // namespace crmath
+
+namespace crmath {
+
+// e^x of `count` quads of lanes: eight lanes at a time with AVX2 where the processor has it (the
+// check is a load of the flags the runtime filled in at start-up), four at a time with SSE2
+// otherwise. Every lane is the scalar result either way.
+__attribute__((target("avx2"))) inline void expQuadsAvx2(const __m128* x, __m128* y,
+                                                         std::size_t count) {
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const __m256 pair = crmath::exp(_mm256_set_m128(x[i + 1], x[i]));
+        y[i] = _mm256_castps256_ps128(pair);
+        y[i + 1] = _mm256_extractf128_ps(pair, 1);
+    }
+    if (i < count) y[i] = crmath::exp(x[i]);
+}
+
+inline void expQuads(const __m128* x, __m128* y, std::size_t count) {
+    if (__builtin_cpu_supports("avx2")) return expQuadsAvx2(x, y, count);
+    for (std::size_t i = 0; i < count; ++i) y[i] = crmath::exp(x[i]);
+}
+
+// tan x of `count` quads of lanes, as expQuads.
+__attribute__((target("avx2"))) inline void tanQuadsAvx2(const __m128* x, __m128* y,
+                                                         std::size_t count) {
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const __m256 pair = crmath::tan(_mm256_set_m128(x[i + 1], x[i]));
+        y[i] = _mm256_castps256_ps128(pair);
+        y[i + 1] = _mm256_extractf128_ps(pair, 1);
+    }
+    if (i < count) y[i] = crmath::tan(x[i]);
+}
+
+inline void tanQuads(const __m128* x, __m128* y, std::size_t count) {
+    if (__builtin_cpu_supports("avx2")) return tanQuadsAvx2(x, y, count);
+    for (std::size_t i = 0; i < count; ++i) y[i] = crmath::tan(x[i]);
 }
 
 }  // namespace crmath

@@ -50,15 +50,17 @@ inline __m128d expKernel2(__m128d x, const ExpConstants& c) {
     const __m128d r = _mm_sub_pd(_mm_sub_pd(x, _mm_mul_pd(k, _mm_set1_pd(c.stepHigh))),
                                  _mm_mul_pd(k, _mm_set1_pd(c.stepLow)));
     const __m128d r2 = _mm_mul_pd(r, r);
-    const __m128d inner =
-        _mm_add_pd(_mm_add_pd(_mm_set1_pd(c.c2), _mm_mul_pd(_mm_set1_pd(c.c3), r)),
-                   _mm_mul_pd(r2, _mm_add_pd(_mm_set1_pd(c.c4), _mm_mul_pd(_mm_set1_pd(c.c5), r))));
-    const __m128d q = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c.c1), r), _mm_mul_pd(r2, inner));
-    const __m128d t = gather2(kExp2Table, kBits);
+    const __m128d low =
+        _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c.c1), r),
+                   _mm_mul_pd(r2, _mm_add_pd(_mm_set1_pd(c.c2), _mm_mul_pd(_mm_set1_pd(c.c3), r))));
+    const __m128d high = _mm_mul_pd(
+        _mm_mul_pd(r2, r2), _mm_add_pd(_mm_set1_pd(c.c4), _mm_mul_pd(_mm_set1_pd(c.c5), r)));
+    const __m128d q = _mm_add_pd(low, high);
     const __m128i scaleBits =
         _mm_and_si128(_mm_slli_epi64(_mm_add_epi64(kBits, _mm_set1_epi64x(kScaleBias)), 46),
                       _mm_set1_epi64x(static_cast<long long>(kExponentMask)));
-    return _mm_mul_pd(_mm_add_pd(t, _mm_mul_pd(t, q)), _mm_castsi128_pd(scaleBits));
+    const __m128d t = _mm_mul_pd(gather2(kExp2Table, kBits), _mm_castsi128_pd(scaleBits));
+    return _mm_add_pd(t, _mm_mul_pd(t, q));
 }
 
 // Lanes flagged in `redo` get the scalar function.
@@ -75,18 +77,18 @@ inline __m128 redoLanes(__m128 x, __m128 y, __m128 redo, Scalar scalar) {
     return _mm_load_ps(out);
 }
 
+// The kernel runs on every lane; lanes beyond the bounds then take infinity or 0, as in the
+// scalar function, and NaN lanes keep the kernel's NaN.
 template <class Scalar>
 inline __m128 expFamily4(__m128 x, const ExpConstants& c, Scalar scalar) {
-    const __m128 held = _mm_min_ps(_mm_max_ps(x, _mm_set1_ps(static_cast<float>(c.lowest))),
-                                   _mm_set1_ps(static_cast<float>(c.highest)));
-    const __m128d y0 = expKernel2(_mm_cvtps_pd(held), c);
-    const __m128d y1 = expKernel2(_mm_cvtps_pd(_mm_movehl_ps(held, held)), c);
-    const __m128 result = _mm_movelh_ps(_mm_cvtpd_ps(y0), _mm_cvtpd_ps(y1));
-    const __m128d normal = _mm_set1_pd(0x1p-126);
-    const __m128 tiny =
-        _mm_castsi128_ps(lowWords(_mm_cmplt_pd(y0, normal), _mm_cmplt_pd(y1, normal)));
-    const __m128 redo =
-        _mm_or_ps(_mm_or_ps(_mm_castsi128_ps(nearMidpoint4(y0, y1)), tiny), _mm_cmpunord_ps(x, x));
+    const __m128d y0 = expKernel2(_mm_cvtps_pd(x), c);
+    const __m128d y1 = expKernel2(_mm_cvtps_pd(_mm_movehl_ps(x, x)), c);
+    const __m128 over = _mm_cmpgt_ps(x, _mm_set1_ps(static_cast<float>(c.highest)));
+    const __m128 outside =
+        _mm_or_ps(over, _mm_cmplt_ps(x, _mm_set1_ps(static_cast<float>(c.lowest))));
+    const __m128 inside = _mm_andnot_ps(outside, _mm_movelh_ps(_mm_cvtpd_ps(y0), _mm_cvtpd_ps(y1)));
+    const __m128 result = _mm_or_ps(inside, _mm_and_ps(over, _mm_set1_ps(__builtin_inff())));
+    const __m128 redo = _mm_andnot_ps(outside, _mm_castsi128_ps(nearMidpoint4(y0, y1)));
     return redoLanes(x, result, redo, scalar);
 }
 

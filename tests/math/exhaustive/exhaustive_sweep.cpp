@@ -64,24 +64,17 @@ float mpfrReference(Function f, float x) {
     return result;
 }
 
-double libraryDouble(Function f, double x) {
-    switch (f) {
-        case kExp:
-            return std::exp(x);
-        case kTan:
-            return std::tan(x);
-        case kExp10:
-            return ::exp10(x);
-        default:
-            return std::exp2(x);
-    }
+template <Function F>
+double libraryDouble(double x) {
+    if constexpr (F == kExp) return std::exp(x);
+    if constexpr (F == kTan) return std::tan(x);
+    if constexpr (F == kExp10) return ::exp10(x);
+    if constexpr (F == kExp2) return std::exp2(x);
 }
 
-// Decided without MPFR: NaN (NaN input, tan of an infinity), results far beyond the overflow
-// threshold (infinity), and results below the normal range that lie far from a midpoint between
-// two subnormals (d 2^149 counts subnormal ulps; zero included).
-float reference(Function f, float x, std::uint64_t& mpfrCalls) {
-    const double d = libraryDouble(f, static_cast<double>(x));
+template <Function F>
+float reference(float x, std::uint64_t& mpfrCalls) {
+    const double d = libraryDouble<F>(static_cast<double>(x));
     const double magnitude = std::fabs(d);
     if (d != d) return static_cast<float>(d);
     if (magnitude >= 0x1.000001p128) return static_cast<float>(d);
@@ -92,7 +85,7 @@ float reference(Function f, float x, std::uint64_t& mpfrCalls) {
         return static_cast<float>(d);
     }
     ++mpfrCalls;
-    return mpfrReference(f, x);
+    return mpfrReference(F, x);
 }
 
 bool same(float expected, float actual) {
@@ -100,50 +93,29 @@ bool same(float expected, float actual) {
     return std::bit_cast<std::uint32_t>(expected) == std::bit_cast<std::uint32_t>(actual);
 }
 
-float scalar(Function f, float x) {
-    switch (f) {
-        case kExp:
-            return crmath::exp(x);
-        case kTan:
-            return crmath::tan(x);
-        case kExp10:
-            return crmath::exp10(x);
-        default:
-            return crmath::exp2(x);
-    }
+template <Function F>
+float scalar(float x) {
+    if constexpr (F == kExp) return crmath::exp(x);
+    if constexpr (F == kTan) return crmath::tan(x);
+    if constexpr (F == kExp10) return crmath::exp10(x);
+    if constexpr (F == kExp2) return crmath::exp2(x);
 }
 
-__m128 sse2(Function f, __m128 x) {
-    switch (f) {
-        case kExp:
-            return crmath::exp(x);
-        case kTan:
-            return crmath::tan(x);
-        case kExp10:
-            return crmath::exp10(x);
-        default:
-            return crmath::exp2(x);
-    }
+template <Function F>
+__m128 sse2(__m128 x) {
+    if constexpr (F == kExp) return crmath::exp(x);
+    if constexpr (F == kTan) return crmath::tan(x);
+    if constexpr (F == kExp10) return crmath::exp10(x);
+    if constexpr (F == kExp2) return crmath::exp2(x);
 }
 
-__attribute__((target("avx2"))) void avx2(Function f, const float* in, float* out) {
+template <Function F>
+__attribute__((target("avx2"))) void avx2(const float* in, float* out) {
     const __m256 x = _mm256_loadu_ps(in);
-    __m256 y;
-    switch (f) {
-        case kExp:
-            y = crmath::exp(x);
-            break;
-        case kTan:
-            y = crmath::tan(x);
-            break;
-        case kExp10:
-            y = crmath::exp10(x);
-            break;
-        default:
-            y = crmath::exp2(x);
-            break;
-    }
-    _mm256_storeu_ps(out, y);
+    if constexpr (F == kExp) _mm256_storeu_ps(out, crmath::exp(x));
+    if constexpr (F == kTan) _mm256_storeu_ps(out, crmath::tan(x));
+    if constexpr (F == kExp10) _mm256_storeu_ps(out, crmath::exp10(x));
+    if constexpr (F == kExp2) _mm256_storeu_ps(out, crmath::exp2(x));
 }
 
 struct Tally {
@@ -152,38 +124,47 @@ struct Tally {
     std::vector<std::string> report;
 };
 
-// Inputs [first, last) in steps of 8, every function, every form.
+constexpr int kBlock = 256;
+
+// One function on a block of inputs, every form.
+template <Function F>
+void check(const float* in, bool haveAvx2, Tally& tally) {
+    float expected[kBlock], viaScalar[kBlock], viaSse2[kBlock], viaAvx2[kBlock];
+    for (int i = 0; i < kBlock; ++i) {
+        expected[i] = reference<F>(in[i], tally.mpfrCalls);
+        viaScalar[i] = scalar<F>(in[i]);
+    }
+    for (int i = 0; i < kBlock; i += 4) _mm_storeu_ps(viaSse2 + i, sse2<F>(_mm_loadu_ps(in + i)));
+    if (haveAvx2) {
+        for (int i = 0; i < kBlock; i += 8) avx2<F>(in + i, viaAvx2 + i);
+    }
+    for (int i = 0; i < kBlock; ++i) {
+        const bool scalarRight = same(expected[i], viaScalar[i]);
+        const bool sse2Right = same(expected[i], viaSse2[i]);
+        const bool avx2Right = !haveAvx2 || same(expected[i], viaAvx2[i]);
+        if (scalarRight && sse2Right && avx2Right) continue;
+        if (++tally.failures[F] > 200) continue;
+        char line[160];
+        std::snprintf(line, sizeof line, "%s: {0x%08xu, %af},  // got %a scalar, %a sse2, %a avx2",
+                      kNames[F], std::bit_cast<std::uint32_t>(in[i]),
+                      static_cast<double>(expected[i]), static_cast<double>(viaScalar[i]),
+                      static_cast<double>(viaSse2[i]), static_cast<double>(viaAvx2[i]));
+        tally.report.push_back(line);
+    }
+}
+
+// Inputs [first, last), a multiple of kBlock apart, every function.
 void sweep(std::uint64_t first, std::uint64_t last, bool haveAvx2, Tally& tally) {
     mpfr_set_emin(-148);
     mpfr_set_emax(128);
-    float in[8], expected[8], viaScalar[8], viaSse2[8], viaAvx2[8];
-    for (std::uint64_t base = first; base < last; base += 8) {
-        for (int i = 0; i < 8; ++i)
+    float in[kBlock];
+    for (std::uint64_t base = first; base < last; base += kBlock) {
+        for (int i = 0; i < kBlock; ++i)
             in[i] = std::bit_cast<float>(static_cast<std::uint32_t>(base + i));
-        for (int f = 0; f < kFunctionCount; ++f) {
-            const auto fn = static_cast<Function>(f);
-            for (int i = 0; i < 8; ++i) {
-                expected[i] = reference(fn, in[i], tally.mpfrCalls);
-                viaScalar[i] = scalar(fn, in[i]);
-            }
-            _mm_storeu_ps(viaSse2, sse2(fn, _mm_loadu_ps(in)));
-            _mm_storeu_ps(viaSse2 + 4, sse2(fn, _mm_loadu_ps(in + 4)));
-            if (haveAvx2) avx2(fn, in, viaAvx2);
-            for (int i = 0; i < 8; ++i) {
-                const bool scalarRight = same(expected[i], viaScalar[i]);
-                const bool sse2Right = same(expected[i], viaSse2[i]);
-                const bool avx2Right = !haveAvx2 || same(expected[i], viaAvx2[i]);
-                if (scalarRight && sse2Right && avx2Right) continue;
-                if (++tally.failures[f] > 200) continue;
-                char line[160];
-                std::snprintf(line, sizeof line,
-                              "%s: {0x%08xu, %af},  // got %a scalar, %a sse2, %a avx2", kNames[f],
-                              std::bit_cast<std::uint32_t>(in[i]), static_cast<double>(expected[i]),
-                              static_cast<double>(viaScalar[i]), static_cast<double>(viaSse2[i]),
-                              static_cast<double>(viaAvx2[i]));
-                tally.report.push_back(line);
-            }
-        }
+        check<kExp>(in, haveAvx2, tally);
+        check<kTan>(in, haveAvx2, tally);
+        check<kExp10>(in, haveAvx2, tally);
+        check<kExp2>(in, haveAvx2, tally);
     }
     mpfr_free_cache();
 }
@@ -194,7 +175,7 @@ void sweep(std::uint64_t first, std::uint64_t last, bool haveAvx2, Tally& tally)
 int main(int argc, char** argv) {
     std::uint64_t first = 0, last = std::uint64_t{1} << 32;
     if (argc == 3) {
-        first = std::stoull(argv[1], nullptr, 16) & ~std::uint64_t{7};
+        first = std::stoull(argv[1], nullptr, 16) & ~std::uint64_t{kBlock - 1};
         last = std::stoull(argv[2], nullptr, 16);
     }
     const bool haveAvx2 = __builtin_cpu_supports("avx2");
