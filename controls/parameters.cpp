@@ -20,11 +20,11 @@ void copyBounded(char* destination, const char* source, std::size_t length) {
 }
 
 // Truncation toward zero, defined for every float: NaN reads as 0, the rest saturates.
-VstInt32 truncateToInt32(float value) {
+std::int32_t truncateToInt32(float value) {
     if (std::isnan(value)) return 0;
-    if (value >= 2147483648.0f) return std::numeric_limits<VstInt32>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<VstInt32>::min();
-    return static_cast<VstInt32>(value);
+    if (value >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
+    if (value <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
 }
 
 }  // namespace
@@ -74,17 +74,17 @@ void ParameterMap::getParameterDisplay(int index, char* text) const {
     mainCollector.fUITable[index]->formatValue(text);
 }
 
-bool ParameterMap::getParameterProperties(int index, VstParameterProperties* properties) const {
-    if (properties == nullptr || !isValid(index)) return false;
+std::optional<ParameterDescription> ParameterMap::describe(int index) const {
+    if (!isValid(index)) return std::nullopt;
     const vstUIObject& control = *mainCollector.fUITable[index];
-    if (index == mainCollector.gateIndex) properties->flags |= kVstParameterIsSwitch;
-    // The record's label field has a fixed size; a longer label is cut there rather than
-    // written past the record.
-    copyBounded(properties->label, control.label.c_str(), sizeof properties->label - 1);
+    ParameterDescription description;
+    description.label = control.label.c_str();
+    description.isSwitch = index == mainCollector.gateIndex;
     if (const auto* slider = dynamic_cast<const vstSlider*>(&control)) {
-        properties->minInteger = truncateToInt32(slider->minimum);
-        properties->maxInteger = truncateToInt32(slider->maximum);
-        properties->stepInteger = truncateToInt32(slider->step);
+        description.hasIntegerRange = true;
+        description.minInteger = truncateToInt32(slider->minimum);
+        description.maxInteger = truncateToInt32(slider->maximum);
+        description.stepInteger = truncateToInt32(slider->step);
     }
-    return true;
+    return description;
 }

@@ -3,12 +3,25 @@
 // every voice, reads come from the main table only.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "controls/Voice.h"
 #include "controls/vstUI.h"
-#include "host/vst2.h"
+
+// What a plug-in format needs to know of one parameter beyond its value and texts. The label
+// is the control's own text and lives as long as the control table.
+struct ParameterDescription {
+    const char* label = "";
+    bool isSwitch = false;  // the control that holds the gate role
+    // A slider's range and step truncated toward zero; absent for buttons and meters.
+    bool hasIntegerRange = false;
+    std::int32_t minInteger = 0;
+    std::int32_t maxInteger = 0;
+    std::int32_t stepInteger = 0;
+};
 
 class ParameterMap {
   public:
@@ -25,8 +38,8 @@ class ParameterMap {
     void getParameterName(int index, char* text) const;
     void getParameterLabel(int index, char* text) const;
     void getParameterDisplay(int index, char* text) const;
-    // Fills the record for a valid index and answers true; false leaves the record untouched.
-    bool getParameterProperties(int index, VstParameterProperties* properties) const;
+    // The description of a valid index; nothing for an invalid one.
+    std::optional<ParameterDescription> describe(int index) const;
 
   private:
     vstUI& mainCollector;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "controls/text_order.h"
+#include "dsp/text_order.h"
 #include "controls/vstUIObject.h"
 #include "dsp/dsp.h"
 

@@ -4,7 +4,7 @@
 // combDifference = x - d, levels itself against its own look-ahead peak (the automatic
 // equaliser, bounded below by autoEqFloor) and gates itself. A separated band also measures how
 // unequal the two comb signals are and turns that into its stereo width; a mono band adds the
-// same signal to both sides. BandLanes runs them; these are the values they share.
+// same signal to both sides. BandEngine runs them; these are the values they share.
 #pragma once
 
 #include <cstdint>
@@ -28,19 +28,19 @@ struct BandSharedConstants {
     AdaptiveFollowerConstants peakLevel;     // 0.25 s, activity 0.5 s, smoothing 15 ms
     AdaptiveFollowerConstants averageLevel;  // 5 s, activity 10 s, smoothing 0.5 s
     AdaptiveFollowerConstants envelope;      // 0.03 s, activity 60 ms, smoothing 1 ms
-    Pole gatePole;                           // 30 ms
-    Pole levelHoldPole;                      // 0.4 s
+    Pole<> gatePole;                         // 30 ms
+    Pole<> levelHoldPole;                    // 0.4 s
     FirstOrderLowpassConstants lowpass10Hz;
-    ButterworthCoefficients lowpass30Hz;
+    ButterworthCoefficients<> lowpass30Hz;
 
     static BandSharedConstants at(const SampleRate& rate);
 };
 
 // Constants of one band, computed once per sample rate from its table row.
 struct BandConstants {
-    ButterworthCoefficients lowEdge;
-    ButterworthCoefficients highEdge;
-    Pole gateRelease;
+    ButterworthCoefficients<> lowEdge;
+    ButterworthCoefficients<> highEdge;
+    Pole<> gateRelease;
     float bandGain = 0.0f;
     float polarityGain = 0.0f;  // polarity * bandGain (exact: only the sign changes)
 

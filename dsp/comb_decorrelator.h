@@ -6,8 +6,8 @@
 //   y_j[n] = a_j (y_{j-1}[n] + y_j[n-2]) - y_{j-1}[n-2]      (a_j - z^-2) / (1 - a_j z^-2)
 //   d[n]   = y_60[n - 300]
 //
-// a_j runs through the four coefficients below, fifteen times over. The last section's output
-// goes into the 512-slot comb ring.
+// a_j runs through the four coefficients of the phase network's chain B, fifteen times over. The
+// last section's output goes into the 512-slot comb ring.
 //
 // Run one sample at a time, the chain is one long dependency: sixty add-multiply-subtract steps,
 // each waiting for the one before. But nothing reads the chain's output before it is 300 samples
@@ -21,10 +21,9 @@
 #include <cstdint>
 
 #include "dsp/delay_ring.h"
+#include "dsp/phase_network.h"
 
 inline constexpr int decorrelatorSections = 60;
-inline constexpr float decorrelatorCoefficients[4] = {0.40219212f, 0.8561711f, 0.97229093f,
-                                                      0.9952885f};
 inline constexpr std::uint32_t combDelay = 300;
 
 struct CombDecorrelator {
@@ -62,10 +61,10 @@ struct CombDecorrelator {
         history[0][0] = signals[0][chunk];
         history[0][1] = signals[0][chunk + 1];
 
-        const float a1 = decorrelatorCoefficients[0];
-        const float a2 = decorrelatorCoefficients[1];
-        const float a3 = decorrelatorCoefficients[2];
-        const float a4 = decorrelatorCoefficients[3];
+        const float a1 = phaseNetworkChainB[0];
+        const float a2 = phaseNetworkChainB[1];
+        const float a3 = phaseNetworkChainB[2];
+        const float a4 = phaseNetworkChainB[3];
         for (int group = 0; group < decorrelatorSections / 4; ++group) {
             float* const x = signals[0];
             float* const y1 = signals[1];

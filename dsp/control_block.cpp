@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/input_stage.h"
+#include "dsp/math/correctly_rounded.h"
 
 namespace {
 
@@ -11,15 +12,15 @@ namespace {
 // turn into an infinite or NaN coefficient here and poison every filter of the chain for good,
 // so each value is held to its declared range and NaN reads as the control's default. Values
 // inside the range pass unchanged.
-float heldToRange(float value, float minimum, float maximum, float fallback) {
-    if (value != value) return fallback;
-    if (value < minimum) return minimum;
-    if (value > maximum) return maximum;
+float heldToRange(float value, const ControlRange& range) {
+    if (value != value) return range.initial;
+    if (value < range.minimum) return range.minimum;
+    if (value > range.maximum) return range.maximum;
     return value;
 }
 
 float decibelsToLinear(float dB) {
-    return std::pow(10.0f, 0.05f * dB);
+    return crmath::exp10(0.05f * dB);
 }
 
 }  // namespace
@@ -29,24 +30,24 @@ ControlBlock ControlBlock::compute(const ControlValues& controls, const SampleRa
 
     block.disableCutoff = controls.dnrLpfDisable > 0.5f ? 22000.0f : 0.0f;
 
-    const float cutoff = heldToRange(controls.lowpassCutoff, 1000.0f, 22000.0f, 22000.0f);
+    const float cutoff = heldToRange(controls.lowpassCutoff, lowpassCutoffRange);
     block.lowpassK = rate.prewarp(cutoff);
     for (int s = 0; s < 3; ++s) {
         block.inputLowpass[s] = EllipticCoefficients::at(block.lowpassK, inputLowpassPrototypes[s]);
     }
 
     block.autoEqFloor =
-        decibelsToLinear(heldToRange(controls.autoEqThreshold, -90.0f, 0.0f, -60.0f));
+        decibelsToLinear(heldToRange(controls.autoEqThreshold, autoEqThresholdRange));
 
     // A rung is G - offset only where G clears offset + floor (55.00003, ..., 5.0000315 as
     // floats); below that the band's gate scale rests on the floor.
-    const float gain = decibelsToLinear(heldToRange(controls.noisegateGain, 0.0f, 70.0f, 55.0f));
+    const float gain = decibelsToLinear(heldToRange(controls.noisegateGain, noisegateGainRange));
     for (int rung = gateLadderRungs - 1; rung >= 0; --rung) {
         const float offset = static_cast<float>(5 * rung);
-        block.gateScale[rung] = gain > offset + gateScaleFloor ? gain - offset : gateScaleFloor;
+        block.gateScale[rung] = gain > offset + floorMinus90dB ? gain - offset : floorMinus90dB;
     }
 
-    block.agcTarget =
-        0.001f * decibelsToLinear(heldToRange(controls.outputAgcThreshold, -12.0f, 3.0f, -6.0f));
+    block.agcTarget = 0.001f * decibelsToLinear(heldToRange(controls.outputAgcThreshold,
+                                                            outputAgcThresholdRange));
     return block;
 }

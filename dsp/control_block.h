@@ -5,8 +5,24 @@
 // the per-sample path never touches a control field.
 #pragma once
 
+#include "dsp/level_floor.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+
+// What a control may hold: its initial value, its range and its step. The declarations, the reset
+// and the block's range checks all read these.
+struct ControlRange {
+    float initial;
+    float minimum;
+    float maximum;
+    float step;
+};
+
+inline constexpr ControlRange dnrLpfDisableRange = {0.0f, 0.0f, 1.0f, 1.0f};
+inline constexpr ControlRange lowpassCutoffRange = {22000.0f, 1000.0f, 22000.0f, 100.0f};
+inline constexpr ControlRange autoEqThresholdRange = {-60.0f, -90.0f, 0.0f, 1.0f};
+inline constexpr ControlRange noisegateGainRange = {55.0f, 0.0f, 70.0f, 1.0f};
+inline constexpr ControlRange outputAgcThresholdRange = {-6.0f, -12.0f, 3.0f, 1.0f};
 
 // The five input controls as the parameter path left them at the start of the block.
 struct ControlValues {
@@ -16,9 +32,6 @@ struct ControlValues {
     float noisegateGain;       // "Noisegate Gain dB"
     float outputAgcThreshold;  // "Output AGC Threshold", dB
 };
-
-// The -90 dB level below which no band's gate scale falls.
-inline constexpr float gateScaleFloor = 3.1622778e-5f;
 
 // Number of rungs of the gate ladder: offsets 0, 5, ..., 55, one per band.
 inline constexpr int gateLadderRungs = 12;

@@ -1,49 +1,50 @@
 // Small per-sample building blocks of the band detectors.
 //
-// Each primitive is a value type: plain float state that value-initialises to silence, a
-// `reset()`, and one `step()` that takes the next input and returns the next output. Poles and
-// tunings live in separate constant structs computed once per sample rate. Everything is inline
-// float arithmetic in the written order, since the bands run these several hundred times per
-// sample and their results must be reproducible bit for bit.
+// Each primitive is a value type written once over its lane type T (dsp/lanes.h): plain state
+// that value-initialises to silence, a `reset()`, and one `step()` that takes the next input and
+// returns the next output. T = float runs one band; a vector lane type runs several bands with
+// the same per-lane arithmetic. Poles and tunings live in separate constant structs computed once
+// per sample rate; a float constant stands for the same value in every lane. Everything is inline
+// arithmetic in the written order, since the bands run these several hundred times per sample and
+// their results must be reproducible bit for bit.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "dsp/delay_ring.h"
+#include "dsp/lanes.h"
+#include "dsp/level_floor.h"
+#include "dsp/phase_network.h"
 #include "dsp/sample_rate.h"
-
-// The level floor of the whole chain, -90 dB: no divisor and no square-root argument goes
-// below it.
-inline constexpr float floorMinus90dB = 3.1622778e-5f;
 
 // A one-pole coefficient p = exp(-k / fs) stored with its complement, so that every smoother
 // multiplies by the same two rounded values.
+template <class T = float>
 struct Pole {
-    float p = 0.0f;
-    float complement = 1.0f;  // 1 - p
+    T p = 0.0f;
+    T complement = 1.0f;  // 1 - p
 
     static Pole at(const SampleRate& rate, float k) {
-        Pole pole;
-        pole.p = rate.pole(k);
-        pole.complement = 1.0f - pole.p;
-        return pole;
+        const float p = rate.pole(k);
+        return {p, 1.0f - p};
     }
 };
 
 // Second-order allpass in z^-2: H(z) = (a - z^-2) / (1 - a z^-2).
 //   y[n] = a (x[n] + y[n-2]) - x[n-2]
 // Its state is the last two inputs and outputs.
+template <class T = float>
 struct AllpassSection {
-    float x1 = 0.0f;
-    float x2 = 0.0f;
-    float y1 = 0.0f;
-    float y2 = 0.0f;
+    T x1{};
+    T x2{};
+    T y1{};
+    T y2{};
 
     void reset() { *this = {}; }
 
-    float step(float x, float a) {
-        const float y = a * (x + y2) - x2;
+    T step(T x, float a) {
+        const T y = a * (x + y2) - x2;
         x2 = x1;
         x1 = x;
         y2 = y1;
@@ -52,64 +53,64 @@ struct AllpassSection {
     }
 };
 
-// Envelope of a real signal through a 90-degree phase-difference network: two allpass chains
-// whose outputs stay in quadrature (90 +- 13.3 degrees) from 20 Hz to 22030 Hz at 44100 Hz, so
-// that A^2 + B^2 tracks the squared amplitude with little ripple. Chain A's output is taken one
+// Envelope of a real signal through the 90-degree phase-difference network (dsp/phase_network.h),
+// so that A^2 + B^2 tracks the squared amplitude with little ripple. Chain A's output is taken one
 // sample late; that sample is part of the network's phase design. The squared sum is floored at
 // -90 dB before the root, so the magnitude never falls below 0.0056234 (-45 dB) and the
 // normalisers that divide by it stay bounded.
+template <class T = float>
 struct AnalyticMagnitude {
-    static constexpr float chainACoefficients[4] = {0.6923878f, 0.93606544f, 0.9882295f,
-                                                    0.99874884f};
-    static constexpr float chainBCoefficients[4] = {0.40219212f, 0.8561711f, 0.97229093f,
-                                                    0.9952885f};
-
-    AllpassSection chainA[4];
-    AllpassSection chainB[4];
-    float chainADelayed = 0.0f;  // A[n-1]
+    AllpassSection<T> chainA[4];
+    AllpassSection<T> chainB[4];
+    T chainADelayed{};  // A[n-1]
 
     void reset() { *this = {}; }
 
-    float step(float x) {
-        float a = x;
-        for (int i = 0; i < 4; ++i) a = chainA[i].step(a, chainACoefficients[i]);
-        float b = x;
-        for (int i = 0; i < 4; ++i) b = chainB[i].step(b, chainBCoefficients[i]);
-        const float power = chainADelayed * chainADelayed + b * b;
+    T step(T x) {
+        T a = x;
+        for (int i = 0; i < 4; ++i) a = chainA[i].step(a, phaseNetworkChainA[i]);
+        T b = x;
+        for (int i = 0; i < 4; ++i) b = chainB[i].step(b, phaseNetworkChainB[i]);
+        const T power = chainADelayed * chainADelayed + b * b;
         chainADelayed = a;
-        return std::sqrt(power > floorMinus90dB ? power : floorMinus90dB);
+        return squareRoot(larger(power, T(floorMinus90dB)));
     }
 };
 
-// Maximum of the 44 newest values: this sample's and the 43 before it. The values live in a
-// 64-slot ring on the shared counter; the 20 oldest slots are written but never read, which keeps
-// the window a fixed, branch-free scan instead of a running-maximum structure.
+// Maximum of the 44 newest values: this sample's and the 43 before it (zeros before the first).
 //
-// The scan runs as four interleaved maxima, so that it is not one chain of 44 dependent
-// comparisons; the values are levels (never negative), whose maximum does not depend on the
-// order in which they are compared.
+// The values arrive in blocks of 44. The window always spans the start of the current block up
+// to this sample, whose running maximum `blockPeak` holds, and the rest of the previous block,
+// whose maxima from each position to its end (`previousTail`) are computed once when a block is
+// complete. So each sample costs two comparisons and a forty-fourth of a backward scan, instead
+// of a scan of all 44 values. The values are levels (never negative, never NaN), whose maximum
+// does not depend on the order in which they are compared.
+template <class T = float>
 struct SlidingWindowMaximum {
     static constexpr std::uint32_t window = 44;
-    static constexpr std::uint32_t lanes = 4;
-    static_assert(window % lanes == 0);
 
-    DelayRing<64> ring;
+    T previousTail[window] = {};  // max of the previous block from position j to its end
+    T block[window] = {};         // the current block so far
+    T blockPeak{};                // max of the current block so far
+    std::uint32_t position = 0;   // of this sample in the current block
 
-    void reset() { ring.clear(); }
+    void reset() { *this = SlidingWindowMaximum(); }
 
-    float step(float v, std::uint32_t ringIndex) {
-        ring.write(ringIndex, v);
-        float lane[lanes];
-        for (std::uint32_t k = 0; k < lanes; ++k) lane[k] = ring.read(ringIndex, k);
-        for (std::uint32_t j = lanes; j < window; j += lanes) {
-            for (std::uint32_t k = 0; k < lanes; ++k) {
-                const float slot = ring.read(ringIndex, j + k);
-                lane[k] = slot > lane[k] ? slot : lane[k];
+    T step(T v) {
+        block[position] = v;
+        blockPeak = position == 0 ? v : larger(v, blockPeak);
+        const T peak =
+            position + 1 < window ? larger(previousTail[position + 1], blockPeak) : blockPeak;
+        if (++position == window) {
+            position = 0;
+            T tail = block[window - 1];
+            previousTail[window - 1] = tail;
+            for (std::uint32_t j = window - 1; j-- > 0;) {
+                tail = larger(block[j], tail);
+                previousTail[j] = tail;
             }
         }
-        const float low = lane[1] > lane[0] ? lane[1] : lane[0];
-        const float high = lane[3] > lane[2] ? lane[3] : lane[2];
-        return high > low ? high : low;
+        return peak;
     }
 };
 
@@ -117,8 +118,24 @@ struct SlidingWindowMaximum {
 // activity measure and the pole of its output smoother.
 struct AdaptiveFollowerConstants {
     float tau0 = 1.0f;
-    Pole activity;
-    Pole smoothing;
+    Pole<> activity;
+    Pole<> smoothing;
+};
+
+// exp(x), computed again only when x changed in some lane since the last call. The exponential
+// is a function of its argument alone, so reusing it gives the same bits.
+template <class T = float>
+struct CachedExponential {
+    T argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
+    T value{};                                             // exp(argument)
+
+    T of(T x) {
+        if (!allEqual(x, argument)) {
+            argument = x;
+            value = exponential(x);
+        }
+        return value;
+    }
 };
 
 // Peak follower whose release time lengthens while the input keeps rising above its own output.
@@ -128,48 +145,74 @@ struct AdaptiveFollowerConstants {
 //   p      = exp(-T / tau)
 //   e      = max(v, p e + (1 - p) v)             instant attack, release with tau
 //   y      = p_s y + (1 - p_s) e                 output
-// The release pole is recomputed every sample because tau moves with the activity.
+// Both outcomes of `rising` are followed from the last activity, and each lane then takes the
+// one that happened: the same operations per lane, but the exponential no longer waits for this
+// sample's comparison with the output, so it runs alongside the rest of the recursion. While
+// the input rises the activity is 1 and its pole never changes; the other outcome's pole changes
+// only while the activity lies between one half and 1. Each is computed again only when its
+// exponent changed.
+template <class T = float>
 struct AdaptiveFollower {
-    float activity = 0.0f;  // h
-    float envelope = 0.0f;  // e
-    float output = 0.0f;    // y
+    T activity{};  // h
+    T envelope{};  // e
+    T output{};    // y
+    CachedExponential<T> poleIfRising;
+    CachedExponential<T> poleIfNotRising;
 
     void reset() { *this = {}; }
 
-    float step(float v, const AdaptiveFollowerConstants& c, float periodT) {
-        const float rising = (v - output) > 0.0f ? 1.0f : 0.0f;
-        const float decayed = c.activity.p * activity + c.activity.complement * rising;
-        activity = rising > decayed ? rising : decayed;
-        const float lengthening = 2.0f * (activity - 0.5f);
-        const float tau = c.tau0 + (lengthening > 0.0f ? lengthening : 0.0f);
-        const float p = std::exp(-periodT / tau);
-        const float released = p * envelope + (1.0f - p) * v;
-        envelope = v > released ? v : released;
+    T step(T v, const AdaptiveFollowerConstants& c, float periodT) {
+        const T activityIfRising = activityAfter(T(1.0f), c);
+        const T activityIfNotRising = activityAfter(T(0.0f), c);
+        const T pIfRising = poleIfRising.of(exponent(activityIfRising, c, periodT));
+        const T pIfNotRising = poleIfNotRising.of(exponent(activityIfNotRising, c, periodT));
+
+        const T rising = oneWherePositive(v - output);
+        activity = whereOne(rising, activityIfRising, activityIfNotRising);
+        const T p = whereOne(rising, pIfRising, pIfNotRising);
+        const T released = p * envelope + (1.0f - p) * v;
+        envelope = larger(v, released);
         output = c.smoothing.p * output + c.smoothing.complement * envelope;
         return output;
     }
+
+  private:
+    T activityAfter(T rising, const AdaptiveFollowerConstants& c) const {
+        const T decayed = c.activity.p * activity + c.activity.complement * rising;
+        return larger(rising, decayed);
+    }
+
+    static T exponent(T h, const AdaptiveFollowerConstants& c, float periodT) {
+        const T lengthening = 2.0f * (h - 0.5f);
+        const T tau = c.tau0 + larger(lengthening, T(0.0f));
+        return -periodT / tau;
+    }
 };
 
-// Instant attack, one-pole release: y = max(v, p y + (1 - p) v).
+// Instant attack, one-pole release: y = max(v, p y + (1 - p) v). The pole is one per lane
+// (C = T) or shared by every lane (C = float).
+template <class T = float>
 struct PeakHold {
-    float output = 0.0f;
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const Pole& release) {
-        const float released = release.p * output + release.complement * v;
-        output = v > released ? v : released;
+    template <class C>
+    T step(T v, const Pole<C>& release) {
+        const T released = release.p * output + release.complement * v;
+        output = larger(v, released);
         return output;
     }
 };
 
 // y = p y + (1 - p) v.
+template <class T = float>
 struct OnePoleSmoother {
-    float output = 0.0f;
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const Pole& pole) {
+    T step(T v, const Pole<>& pole) {
         output = pole.p * output + pole.complement * v;
         return output;
     }
@@ -187,14 +230,15 @@ struct FirstOrderLowpassConstants {
     }
 };
 
+template <class T = float>
 struct FirstOrderLowpass {
-    float previousInput = 0.0f;
-    float output = 0.0f;
+    T previousInput{};
+    T output{};
 
     void reset() { *this = {}; }
 
-    float step(float v, const FirstOrderLowpassConstants& c) {
-        output = (v + previousInput - c.oneMinusO * output) / c.onePlusO;
+    T step(T v, const FirstOrderLowpassConstants& c) {
+        output = ((v + previousInput) - c.oneMinusO * output) / c.onePlusO;
         previousInput = v;
         return output;
     }

@@ -8,7 +8,7 @@ class metadataTable;
 
 template <typename REAL>
 class UIReal {
-public:
+  public:
     virtual ~UIReal() = default;
 
     virtual void openTabGroup(const char* label) = 0;
@@ -22,8 +22,8 @@ public:
                                           REAL minimum, REAL maximum, REAL step) = 0;
     virtual void addHorizontalSliderControl(const char* label, REAL* value, REAL initial,
                                             REAL minimum, REAL maximum, REAL step) = 0;
-    virtual void addNumberEntryControl(const char* label, REAL* value, REAL initial,
-                                       REAL minimum, REAL maximum, REAL step) = 0;
+    virtual void addNumberEntryControl(const char* label, REAL* value, REAL initial, REAL minimum,
+                                       REAL maximum, REAL step) = 0;
 
     virtual void addHorizontalMeter(const char* label, REAL* value, REAL minimum, REAL maximum) = 0;
     virtual void addVerticalMeter(const char* label, REAL* value, REAL minimum, REAL maximum) = 0;
@@ -39,7 +39,7 @@ public:
 };
 
 class dsp {
-public:
+  public:
     virtual ~dsp() = default;
 
     virtual int inputCount() = 0;

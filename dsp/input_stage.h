@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "dsp/delay_ring.h"
+#include "dsp/level_floor.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 
@@ -36,9 +37,6 @@ inline constexpr float inputHighpassHz = 40.0f;
 
 // Samples by which the envelope runs ahead of the sample it divides.
 inline constexpr std::uint32_t inputLookAhead = 221;
-
-// -90 dB: silence divides by this instead of by zero.
-inline constexpr float inputDivisorFloor = 3.1622778e-5f;
 
 // Largest input magnitude let into the chain: +120 dB over full scale, far beyond any real
 // signal, yet small enough that nothing downstream overflows. The largest intermediate values
@@ -71,8 +69,8 @@ struct InputStageConstants {
 };
 
 struct InputStage {
-    EllipticSection highpass[6];
-    EllipticSection lowpass[6];
+    EllipticSection<> highpass[6];
+    EllipticSection<> lowpass[6];
     DelayRing<256> lookAheadRing;  // the filtered input e
     float envelope = 0.0f;
     DelayRing<128> normalisedRing;  // u, read by the noise reduction
@@ -103,7 +101,7 @@ struct InputStage {
         const float complement = rising ? c.envelopeAttackComplement : c.envelopeReleaseComplement;
         envelope = complement * peak + coefficient * envelope;
 
-        const float divisor = envelope > inputDivisorFloor ? envelope : inputDivisorFloor;
+        const float divisor = envelope > floorMinus90dB ? envelope : floorMinus90dB;
         normalisedRing.write(ringIndex, old / divisor);
         return divisor;
     }

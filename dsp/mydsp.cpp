@@ -1,5 +1,7 @@
 #include "dsp/mydsp.h"
 
+#include <algorithm>
+
 void mydsp::initializeInstance(int sampleRate) {
     computeConstants(sampleRate);
     resetControls();
@@ -13,7 +15,7 @@ void mydsp::computeConstants(int sampleRate) {
     rate = SampleRate::fromHz(sampleRate);
     constants.input = InputStageConstants::at(rate);
     constants.noiseReduction = NoiseReductionConstants::at(rate);
-    bands.computeConstants(rate);
+    bands->computeConstants(rate);
     outputStage.computeConstants(rate);
 }
 
@@ -21,7 +23,7 @@ void mydsp::clearState() {
     input.reset();
     noiseReduction.reset();
     decorrelator.reset();
-    bands.clear();
+    bands->clear();
     outputStage.clear();
     ringIndex = 0;
 }
@@ -33,22 +35,28 @@ void mydsp::clearState() {
 //   in ──> input stage ──u──> noise reduction ──x──> decorrelator ──d──> bands ──> output stage
 //          (g: input divisor)  (k2: output lowpass)                              (left, right)
 //
-// Each stage reads only values of this sample from the stages before it and its own history.
-// After both outputs are written the shared ring counter moves on by one.
+// Each stage reads only values of this sample from the stages before it and its own history, so
+// the samples run through the chain a run of up to BandProcessor::maxRun at a time: the front
+// stages for the whole run, then the bands, then the output stage, with the same arithmetic on
+// every sample as one sample at a time. The shared ring counter moves on by one per sample.
 void mydsp::process(int count, float** inputs, float** outputs) {
     block = ControlBlock::compute(
         {dnrLpfDisable, lowpassCutoff, autoEqThreshold, noisegateGain, outputAgcThreshold}, rate);
     if (count < 1) return;
+    bands->setBlockControls(block.autoEqFloor, block.gateScale);
     // Only the first input is read; the second declared input is never touched.
-    if (constants.noiseReduction.preciseDetector) {
-        runSamples<true>(count, inputs[0], outputs[0], outputs[1]);
-    } else {
-        runSamples<false>(count, inputs[0], outputs[0], outputs[1]);
+    for (int start = 0; start < count; start += BandProcessor::maxRun) {
+        const int run = std::min(count - start, BandProcessor::maxRun);
+        if (constants.noiseReduction.preciseDetector) {
+            runSamples<true>(run, inputs[0] + start, outputs[0] + start, outputs[1] + start);
+        } else {
+            runSamples<false>(run, inputs[0] + start, outputs[0] + start, outputs[1] + start);
+        }
     }
 }
 
-// An output buffer may be the input buffer itself: sample i is read before output i is written
-// and never again after.
+// An output buffer may be the input buffer itself: every input sample of the run is read before
+// the first output of the run is written, and never again after.
 template <bool preciseDetector>
 void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     // The separation meters in the bands' running order, band 12 first.
@@ -57,30 +65,40 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
         &mydsp::bandSeparation9,  &mydsp::bandSeparation8,  &mydsp::bandSeparation7,
         &mydsp::bandSeparation6,  &mydsp::bandSeparation5,  &mydsp::bandSeparation4,
         &mydsp::bandSeparation3};
+    constexpr int maxRun = BandProcessor::maxRun;
+    float combSum[maxRun];
+    float combDifference[maxRun];
+    float k2[maxRun];
+    float k2PlusOne[maxRun];
     for (int i = 0; i < count; ++i) {
-        const float divisor = input.step(in[i], ringIndex, constants.input, block.inputLowpass);
+        const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
+        const float divisor = input.step(in[i], sampleIndex, constants.input, block.inputLowpass);
 
         const NoiseReductionOutput reduced = noiseReduction.step<preciseDetector>(
-            input.normalisedRing, divisor, ringIndex, block.disableCutoff, constants.noiseReduction,
-            rate);
+            input.normalisedRing, divisor, sampleIndex, block.disableCutoff,
+            constants.noiseReduction, rate);
         dnr2Bandwidth = reduced.dnr2Cutoff;
         dnrBandwidth = reduced.dnrCutoff;
+        k2[i] = reduced.k2;
+        k2PlusOne[i] = reduced.k2PlusOne;
         const float x = reduced.dnrOutput;
 
-        const float d = decorrelator.step(x, ringIndex);
+        const float d = decorrelator.step(x, sampleIndex);
+        combSum[i] = x + d;
+        combDifference[i] = x - d;
+    }
 
-        float separation[separatedBandCount];
-        const StereoSum sums =
-            bands.step(x, d, ringIndex, block.autoEqFloor, block.gateScale, separation);
-        for (std::size_t b = 0; b < separatedBandCount; ++b) {
-            this->*separationMeters[b] = separation[b];
-        }
+    float leftSum[maxRun];
+    float rightSum[maxRun];
+    float separation[separatedBandCount];
+    bands->run(count, combSum, combDifference, ringIndex, leftSum, rightSum, separation);
+    for (std::size_t b = 0; b < separatedBandCount; ++b) this->*separationMeters[b] = separation[b];
 
-        const StereoSum out = outputStage.step(sums.left, sums.right, reduced.k2, reduced.k2PlusOne,
+    for (int i = 0; i < count; ++i) {
+        const StereoSum out = outputStage.step(leftSum[i], rightSum[i], k2[i], k2PlusOne[i],
                                                block.agcTarget, ringIndex);
         left[i] = out.left;
         right[i] = out.right;
-
         ++ringIndex;
     }
 }

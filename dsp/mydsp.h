@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
-#include "dsp/band_lanes.h"
+#include "dsp/band_constants.h"
+#include "dsp/bands.h"
 #include "dsp/comb_decorrelator.h"
 #include "dsp/control_block.h"
 #include "dsp/dsp.h"
@@ -11,6 +13,13 @@
 #include "dsp/noise_reduction.h"
 #include "dsp/output_stage.h"
 #include "dsp/sample_rate.h"
+
+// Samples by which the outputs trail the input: the look-aheads of the stages in signal order.
+// Each stage delays the signal by as much as its detector runs ahead of it.
+inline constexpr std::uint32_t chainLatency = inputLookAhead + noiseReductionLookAhead +
+                                              bandLevelLookAhead + bandWidthLookAhead +
+                                              OutputStage::lookAhead;
+static_assert(chainLatency == 2658);
 
 // Everything derived from the sample rate alone, recomputed by `computeConstants`.
 struct RateConstants {
@@ -22,6 +31,10 @@ struct RateConstants {
 
 class mydsp final : public dsp {
   public:
+    // The bands run on the fastest path this machine has, or on the one given.
+    mydsp() : mydsp(fastestBandPath()) {}
+    explicit mydsp(BandPath path) : bandPath(path), bands(makeBandProcessor(path)) {}
+
     int inputCount() override { return 2; }
     int outputCount() override { return 2; }
     void declareControls(UIReal<float>* receiver) override;
@@ -31,7 +44,7 @@ class mydsp final : public dsp {
     void computeConstants(int sampleRate) override;
     void resetControls() override;
     void clearState() override;
-    dsp* duplicate() override { return new mydsp; }
+    dsp* duplicate() override { return new mydsp(bandPath); }
     void declareMetadata(metadataTable* table) override;
     void process(int count, float** inputs, float** outputs) override;
     void processAt(double, int count, float** inputs, float** outputs) override {
@@ -43,6 +56,7 @@ class mydsp final : public dsp {
     const RateConstants& rateConstants() const { return constants; }
     const ControlBlock& controlBlock() const { return block; }
     std::uint32_t sampleCounter() const { return ringIndex; }
+    BandPath bandsPath() const { return bandPath; }
     float dnrBandwidthMeter() const { return dnrBandwidth; }
     float dnr2BandwidthMeter() const { return dnr2Bandwidth; }
 
@@ -57,7 +71,7 @@ class mydsp final : public dsp {
     float noisegateGain;
     float outputAgcThreshold;
 
-    // Meters: written every sample, read by nobody inside the plug-in.
+    // Meters: written after every run of samples, read by nobody inside the plug-in.
     float bandSeparation3;
     float bandSeparation4;
     float bandSeparation5;
@@ -82,7 +96,8 @@ class mydsp final : public dsp {
     InputStage input;
     NoiseReduction noiseReduction;
     CombDecorrelator decorrelator;
-    BandLanes bands;
+    BandPath bandPath;
+    std::unique_ptr<BandProcessor> bands;
     OutputStage outputStage;
 
     // Shared counter of every delay ring; a ring of N slots is written at ringIndex & (N - 1).

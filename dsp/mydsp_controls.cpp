@@ -1,7 +1,7 @@
 // The processor's declared controls, their defaults and its metadata.
 #include <iterator>
 
-#include "controls/metadata.h"
+#include "dsp/metadata.h"
 #include "dsp/mydsp.h"
 
 namespace {
@@ -20,10 +20,7 @@ struct DeclarationRow {
     Declaration call;
     const char* text;  // label, or the key of a property
     float mydsp::*field;
-    float initial;
-    float minimum;
-    float maximum;
-    float step;
+    ControlRange range;  // initial value, minimum, maximum, step
     const char* propertyText;
 };
 
@@ -34,47 +31,47 @@ struct DeclarationRow {
 void mydsp::declareControls(UIReal<float>* receiver) {
     using enum Declaration;
     static constexpr DeclarationRow rows[] = {
-        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", nullptr, 0, 0, 0, 0, nullptr},
-        {openHorizontalGroup, "0x00", nullptr, 0, 0, 0, 0, nullptr},
-        {openVerticalGroup, "Comb Stereo Processor", nullptr, 0, 0, 0, 0, nullptr},
-        {property, "102", &mydsp::bandSeparation3, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 3 Separation", &mydsp::bandSeparation3, 0, 0, 1, 0, nullptr},
-        {property, "103", &mydsp::bandSeparation4, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 4 Separation", &mydsp::bandSeparation4, 0, 0, 1, 0, nullptr},
-        {property, "104", &mydsp::bandSeparation5, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 5 Separation", &mydsp::bandSeparation5, 0, 0, 1, 0, nullptr},
-        {property, "105", &mydsp::bandSeparation6, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 6 Separation", &mydsp::bandSeparation6, 0, 0, 1, 0, nullptr},
-        {property, "106", &mydsp::bandSeparation7, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 7 Separation", &mydsp::bandSeparation7, 0, 0, 1, 0, nullptr},
-        {property, "107", &mydsp::bandSeparation8, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 8 Separation", &mydsp::bandSeparation8, 0, 0, 1, 0, nullptr},
-        {property, "108", &mydsp::bandSeparation9, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 9 Separation", &mydsp::bandSeparation9, 0, 0, 1, 0, nullptr},
-        {property, "109", &mydsp::bandSeparation10, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 10 Separation", &mydsp::bandSeparation10, 0, 0, 1, 0, nullptr},
-        {property, "110", &mydsp::bandSeparation11, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 11 Separation", &mydsp::bandSeparation11, 0, 0, 1, 0, nullptr},
-        {property, "111", &mydsp::bandSeparation12, 0, 0, 0, 0, ""},
-        {horizontalMeter, "Band 12 Separation", &mydsp::bandSeparation12, 0, 0, 1, 0, nullptr},
-        {closeGroup, nullptr, nullptr, 0, 0, 0, 0, nullptr},
-        {closeGroup, nullptr, nullptr, 0, 0, 0, 0, nullptr},
-        {horizontalSlider, "Lowpass Filter", &mydsp::lowpassCutoff, 22000, 1000, 22000, 100,
+        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", nullptr, {}, nullptr},
+        {openHorizontalGroup, "0x00", nullptr, {}, nullptr},
+        {openVerticalGroup, "Comb Stereo Processor", nullptr, {}, nullptr},
+        {property, "102", &mydsp::bandSeparation3, {}, ""},
+        {horizontalMeter, "Band 3 Separation", &mydsp::bandSeparation3, {0, 0, 1, 0}, nullptr},
+        {property, "103", &mydsp::bandSeparation4, {}, ""},
+        {horizontalMeter, "Band 4 Separation", &mydsp::bandSeparation4, {0, 0, 1, 0}, nullptr},
+        {property, "104", &mydsp::bandSeparation5, {}, ""},
+        {horizontalMeter, "Band 5 Separation", &mydsp::bandSeparation5, {0, 0, 1, 0}, nullptr},
+        {property, "105", &mydsp::bandSeparation6, {}, ""},
+        {horizontalMeter, "Band 6 Separation", &mydsp::bandSeparation6, {0, 0, 1, 0}, nullptr},
+        {property, "106", &mydsp::bandSeparation7, {}, ""},
+        {horizontalMeter, "Band 7 Separation", &mydsp::bandSeparation7, {0, 0, 1, 0}, nullptr},
+        {property, "107", &mydsp::bandSeparation8, {}, ""},
+        {horizontalMeter, "Band 8 Separation", &mydsp::bandSeparation8, {0, 0, 1, 0}, nullptr},
+        {property, "108", &mydsp::bandSeparation9, {}, ""},
+        {horizontalMeter, "Band 9 Separation", &mydsp::bandSeparation9, {0, 0, 1, 0}, nullptr},
+        {property, "109", &mydsp::bandSeparation10, {}, ""},
+        {horizontalMeter, "Band 10 Separation", &mydsp::bandSeparation10, {0, 0, 1, 0}, nullptr},
+        {property, "110", &mydsp::bandSeparation11, {}, ""},
+        {horizontalMeter, "Band 11 Separation", &mydsp::bandSeparation11, {0, 0, 1, 0}, nullptr},
+        {property, "111", &mydsp::bandSeparation12, {}, ""},
+        {horizontalMeter, "Band 12 Separation", &mydsp::bandSeparation12, {0, 0, 1, 0}, nullptr},
+        {closeGroup, nullptr, nullptr, {}, nullptr},
+        {closeGroup, nullptr, nullptr, {}, nullptr},
+        {horizontalSlider, "Lowpass Filter", &mydsp::lowpassCutoff, lowpassCutoffRange, nullptr},
+        {property, "controls", &mydsp::autoEqThreshold, {}, "05"},
+        {horizontalSlider, "Auto-EQ Threshold", &mydsp::autoEqThreshold, autoEqThresholdRange,
          nullptr},
-        {property, "controls", &mydsp::autoEqThreshold, 0, 0, 0, 0, "05"},
-        {horizontalSlider, "Auto-EQ Threshold", &mydsp::autoEqThreshold, -60, -90, 0, 1, nullptr},
-        {property, "controls", &mydsp::noisegateGain, 0, 0, 0, 0, "10"},
-        {horizontalSlider, "Noisegate Gain dB", &mydsp::noisegateGain, 55, 0, 70, 1, nullptr},
-        {property, "controls", &mydsp::outputAgcThreshold, 0, 0, 0, 0, "90"},
-        {horizontalSlider, "Output AGC Threshold", &mydsp::outputAgcThreshold, -6, -12, 3, 1,
-         nullptr},
-        {property, "db", &mydsp::dnrBandwidth, 0, 0, 0, 0, ""},
-        {horizontalMeter, "DNR Bandwidth", &mydsp::dnrBandwidth, 0, 0, 20000, 0, nullptr},
-        {property, "dd", &mydsp::dnr2Bandwidth, 0, 0, 0, 0, ""},
-        {horizontalMeter, "DNR2 Bandwidth", &mydsp::dnr2Bandwidth, 0, 0, 20000, 0, nullptr},
-        {property, "sa", &mydsp::dnrLpfDisable, 0, 0, 0, 0, ""},
-        {checkButton, "DNR LPF Disable", &mydsp::dnrLpfDisable, 0, 0, 0, 0, nullptr},
-        {closeGroup, nullptr, nullptr, 0, 0, 0, 0, nullptr},
+        {property, "controls", &mydsp::noisegateGain, {}, "10"},
+        {horizontalSlider, "Noisegate Gain dB", &mydsp::noisegateGain, noisegateGainRange, nullptr},
+        {property, "controls", &mydsp::outputAgcThreshold, {}, "90"},
+        {horizontalSlider, "Output AGC Threshold", &mydsp::outputAgcThreshold,
+         outputAgcThresholdRange, nullptr},
+        {property, "db", &mydsp::dnrBandwidth, {}, ""},
+        {horizontalMeter, "DNR Bandwidth", &mydsp::dnrBandwidth, {0, 0, 20000, 0}, nullptr},
+        {property, "dd", &mydsp::dnr2Bandwidth, {}, ""},
+        {horizontalMeter, "DNR2 Bandwidth", &mydsp::dnr2Bandwidth, {0, 0, 20000, 0}, nullptr},
+        {property, "sa", &mydsp::dnrLpfDisable, {}, ""},
+        {checkButton, "DNR LPF Disable", &mydsp::dnrLpfDisable, dnrLpfDisableRange, nullptr},
+        {closeGroup, nullptr, nullptr, {}, nullptr},
     };
     static_assert(std::size(rows) == 39);
 
@@ -93,12 +90,13 @@ void mydsp::declareControls(UIReal<float>* receiver) {
                 receiver->declareProperty(&(this->*row.field), row.text, row.propertyText);
                 break;
             case horizontalMeter:
-                receiver->addHorizontalMeter(row.text, &(this->*row.field), row.minimum,
-                                             row.maximum);
+                receiver->addHorizontalMeter(row.text, &(this->*row.field), row.range.minimum,
+                                             row.range.maximum);
                 break;
             case horizontalSlider:
-                receiver->addHorizontalSliderControl(row.text, &(this->*row.field), row.initial,
-                                                     row.minimum, row.maximum, row.step);
+                receiver->addHorizontalSliderControl(row.text, &(this->*row.field),
+                                                     row.range.initial, row.range.minimum,
+                                                     row.range.maximum, row.range.step);
                 break;
             case checkButton:
                 receiver->addCheckButtonControl(row.text, &(this->*row.field));
@@ -108,11 +106,11 @@ void mydsp::declareControls(UIReal<float>* receiver) {
 }
 
 void mydsp::resetControls() {
-    dnrLpfDisable = 0.0f;
-    lowpassCutoff = 22000.0f;
-    autoEqThreshold = -60.0f;
-    noisegateGain = 55.0f;
-    outputAgcThreshold = -6.0f;
+    dnrLpfDisable = dnrLpfDisableRange.initial;
+    lowpassCutoff = lowpassCutoffRange.initial;
+    autoEqThreshold = autoEqThresholdRange.initial;
+    noisegateGain = noisegateGainRange.initial;
+    outputAgcThreshold = outputAgcThresholdRange.initial;
 }
 
 void mydsp::declareMetadata(metadataTable* table) {

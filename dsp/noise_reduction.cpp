@@ -8,8 +8,8 @@ NoiseReductionConstants NoiseReductionConstants::at(const SampleRate& rate) {
     c.highpassInvOnePlusK = 1.0f / (1.0f + k);
     c.highpassGain = -k / (1.0f + k);
 
-    c.detectorSlow = ButterworthCoefficients::at(rate.prewarp(detectorSlowHz));
-    c.detectorFast = ButterworthCoefficients::at(rate.prewarp(detectorFastHz));
+    c.detectorSlow = ButterworthCoefficients<>::at(rate.prewarp(detectorSlowHz));
+    c.detectorFast = ButterworthCoefficients<>::at(rate.prewarp(detectorFastHz));
     c.dnr2Scale = 50000.0f / c.detectorFast.a0;
     c.dnrScale = 65000.0f / c.detectorFast.a0;
 
@@ -17,10 +17,10 @@ NoiseReductionConstants NoiseReductionConstants::at(const SampleRate& rate) {
     if (c.preciseDetector) {
         const double piOverFs = 3.141592653589793 / static_cast<double>(rate.fs);
         const auto prewarp = [&](float hz) {
-            return 1.0 / std::tan(piOverFs * static_cast<double>(rate.tunable(hz)));
+            return 1.0 / crmath::tanDouble(piOverFs * static_cast<double>(rate.tunable(hz)));
         };
-        c.preciseDetectorSlow = PreciseButterworthCoefficients::at(prewarp(detectorSlowHz));
-        c.preciseDetectorFast = PreciseButterworthCoefficients::at(prewarp(detectorFastHz));
+        c.preciseDetectorSlow = ButterworthCoefficients<double>::at(prewarp(detectorSlowHz));
+        c.preciseDetectorFast = ButterworthCoefficients<double>::at(prewarp(detectorFastHz));
         c.preciseDnr2Scale = 50000.0 / c.preciseDetectorFast.a0;
         c.preciseDnrScale = 65000.0 / c.preciseDetectorFast.a0;
     }

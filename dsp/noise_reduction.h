@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "dsp/delay_ring.h"
 #include "dsp/sample_rate.h"
@@ -37,41 +38,6 @@ inline constexpr float highestCutoffHz = 22000.0f;
 // Every rate up to this one keeps the single-precision formulas bit for bit.
 inline constexpr float highestSinglePrecisionDetectorRate = 96000.0f;
 
-// A Butterworth lowpass section in double precision, for the detector at high rates.
-struct PreciseButterworthCoefficients {
-    double a1 = 0.0;
-    double a2 = 0.0;
-    double invA0 = 0.0;
-    double a0 = 0.0;
-
-    static PreciseButterworthCoefficients at(double k) {
-        const double sqrt2 = 1.4142135623730951;
-        PreciseButterworthCoefficients c;
-        c.a0 = (k + sqrt2) * k + 1.0;
-        c.a1 = 2.0 * (1.0 - k * k);
-        c.a2 = (k - sqrt2) * k + 1.0;
-        c.invA0 = 1.0 / c.a0;
-        return c;
-    }
-
-    friend bool operator==(const PreciseButterworthCoefficients&,
-                           const PreciseButterworthCoefficients&) = default;
-};
-
-struct PreciseButterworthSection {
-    double w1 = 0.0;
-    double w2 = 0.0;
-
-    // Runs the recursion and returns the unscaled lowpass sum w + 2 w1 + w2 (before 1/a0).
-    double lowpassSum(double in, const PreciseButterworthCoefficients& c) {
-        const double w = in - (c.a1 * w1 + c.a2 * w2) * c.invA0;
-        const double sum = (w + 2.0 * w1) + w2;
-        w2 = w1;
-        w1 = w;
-        return sum;
-    }
-};
-
 struct NoiseReductionConstants {
     // 1 kHz highpass: k and the values derived from it.
     float highpassK = 0.0f;
@@ -79,8 +45,8 @@ struct NoiseReductionConstants {
     float highpassInvOnePlusK = 0.0f;
     float highpassGain = 0.0f;  // -k / (1 + k)
 
-    ButterworthCoefficients detectorSlow;  // 10 Hz
-    ButterworthCoefficients detectorFast;  // 100 Hz
+    ButterworthCoefficients<> detectorSlow;  // 10 Hz
+    ButterworthCoefficients<> detectorFast;  // 100 Hz
     // The raw sum of the 100 Hz section times these gives the cutoffs in Hz: 50000 L and 65000 L.
     float dnr2Scale = 0.0f;
     float dnrScale = 0.0f;
@@ -88,8 +54,8 @@ struct NoiseReductionConstants {
     // The detector in double precision, used instead of the above at rates where single
     // precision fails.
     bool preciseDetector = false;
-    PreciseButterworthCoefficients preciseDetectorSlow;
-    PreciseButterworthCoefficients preciseDetectorFast;
+    ButterworthCoefficients<double> preciseDetectorSlow;
+    ButterworthCoefficients<double> preciseDetectorFast;
     double preciseDnr2Scale = 0.0;
     double preciseDnrScale = 0.0;
 
@@ -97,6 +63,22 @@ struct NoiseReductionConstants {
 
     friend bool operator==(const NoiseReductionConstants&,
                            const NoiseReductionConstants&) = default;
+};
+
+// k = 1 / tan(pi f / fs) of a cutoff that moves, computed again only when the tangent's argument
+// changed: the cutoffs rest at their clamps for long stretches.
+struct MovingPrewarp {
+    float argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
+    float k = 0.0f;
+
+    float at(float hz, const SampleRate& rate) {
+        const float now = rate.prewarpArgument(hz);
+        if (!(now == argument)) {
+            argument = now;
+            k = SampleRate::prewarpOf(now);
+        }
+        return k;
+    }
 };
 
 // What one sample of noise reduction hands on.
@@ -110,11 +92,13 @@ struct NoiseReductionOutput {
 
 struct NoiseReduction {
     float highpassOutput = 0.0f;  // h[n-1]
-    ButterworthSection detectorSlow;
-    ButterworthSection detectorFast;
-    PreciseButterworthSection preciseDetectorSlow;
-    PreciseButterworthSection preciseDetectorFast;
+    ButterworthSection<> detectorSlow;
+    ButterworthSection<> detectorFast;
+    ButterworthSection<double> preciseDetectorSlow;
+    ButterworthSection<double> preciseDetectorFast;
     float lowpassOutput = 0.0f;  // y[n-1], before the level is restored
+    MovingPrewarp dnr2Prewarp;
+    MovingPrewarp dnrPrewarp;
 
     void reset() { *this = {}; }
 
@@ -155,12 +139,12 @@ struct NoiseReduction {
         if (!(disableCutoff < dnr2)) dnr2 = disableCutoff;
         if (!(dnr2 < highestCutoffHz)) dnr2 = highestCutoffHz;
         if (!(dnr2 > lowestCutoffHz)) dnr2 = lowestCutoffHz;
-        const float k2 = rate.prewarp(dnr2);
+        const float k2 = dnr2Prewarp.at(dnr2, rate);
 
         if (!(dnr < highestCutoffHz)) dnr = highestCutoffHz;
         if (!(dnr > lowestCutoffHz)) dnr = lowestCutoffHz;
         if (!(disableCutoff < dnr)) dnr = disableCutoff;
-        const float kd = rate.prewarp(dnr);
+        const float kd = dnrPrewarp.at(dnr, rate);
 
         const float delayed = normalisedRing.read(ringIndex, noiseReductionLookAhead);
         const float delayedBefore = normalisedRing.read(ringIndex, noiseReductionLookAhead + 1);

@@ -1,7 +1,7 @@
 #include "dsp/output_stage.h"
 
 void OutputStage::computeConstants(const SampleRate& rate) {
-    release = Pole::at(rate, 20.0f);
+    release = Pole<>::at(rate, 20.0f);
 }
 
 void OutputStage::clear() {

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "dsp/band_lanes.h"
+#include "dsp/bands.h"
 #include "dsp/delay_ring.h"
 #include "dsp/detectors.h"
 #include "dsp/sample_rate.h"
@@ -51,7 +51,7 @@ class OutputStage {
         const float incoming = larger(std::fabs(filteredRight), std::fabs(filteredLeft));
         float peak = larger(outgoing, incoming);
         if (smoothedTarget > peak) peak = smoothedTarget;
-        const float held = peakWindow.step(peak, ringIndex);
+        const float held = peakWindow.step(peak);
 
         // Compared after the release step so that the envelope is never below this sample's
         // peak, even where the release rounds down.
@@ -64,13 +64,13 @@ class OutputStage {
   private:
     static float larger(float a, float b) { return a < b ? b : a; }
 
-    Pole release;  // 50 ms
+    Pole<> release;  // 50 ms
 
     float previousLeftSum = 0.0f;
     float previousRightSum = 0.0f;
     DelayRing<256> leftRing;  // output lowpass results; slot n-1 is also the lowpass history
     DelayRing<256> rightRing;
     float smoothedTarget = 0.0f;
-    SlidingWindowMaximum peakWindow;
+    SlidingWindowMaximum<> peakWindow;
     float envelope = 0.0f;
 };

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "dsp/math/correctly_rounded.h"
+
 struct SampleRate {
     float fs = 1.0f;        // the clamped rate, 1 ... 192000 Hz
     float T = 1.0f;         // 1 / fs
@@ -31,8 +33,12 @@ struct SampleRate {
     float tunable(float hz) const { return hz < tuningLimit ? hz : tuningLimit; }
 
     // k = 1 / tan(pi f / fs), the bilinear prewarping constant of a section tuned to f Hz.
-    float prewarp(float hz) const { return 1.0f / std::tan(piOverFs * tunable(hz)); }
+    float prewarp(float hz) const { return prewarpOf(prewarpArgument(hz)); }
+    // The same in two steps, for a cutoff that moves: the tangent's argument pi f / fs, and k
+    // from it.
+    float prewarpArgument(float hz) const { return piOverFs * tunable(hz); }
+    static float prewarpOf(float argument) { return 1.0f / crmath::tan(argument); }
 
     // The one-pole coefficient exp(-k / fs) of the time constant 1/k seconds.
-    float pole(float k) const { return std::exp(-k * T); }
+    float pole(float k) const { return crmath::exp(-k * T); }
 };

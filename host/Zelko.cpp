@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "controls/metadata.h"
+#include "dsp/mydsp.h"
 
 namespace {
 
@@ -72,7 +74,7 @@ Zelko::Zelko(audioMasterCallback audioMaster, std::unique_ptr<dsp> processor,
         }
     }
     // A host told no latency would misalign every track it compensates.
-    setInitialDelay(kChainDelay);
+    setInitialDelay(static_cast<VstInt32>(chainLatency));
 
     const char* id = lookupMetadata(*mainProcessor, "id", "ZELKO");
     setUniqueID(id != nullptr && id[0] != '\0' ? identifierFromText(id)
@@ -150,8 +152,20 @@ void Zelko::getParameterName(VstInt32 index, char* text) {
     parameters.getParameterName(index, text);
 }
 
+// Fills the record for a valid index and answers true; false leaves the record untouched.
 bool Zelko::getParameterProperties(VstInt32 index, VstParameterProperties* properties) {
-    return parameters.getParameterProperties(index, properties);
+    const std::optional<ParameterDescription> description = parameters.describe(index);
+    if (properties == nullptr || !description) return false;
+    if (description->isSwitch) properties->flags |= kVstParameterIsSwitch;
+    // The record's label field has a fixed size; a longer label is cut there rather than
+    // written past the record.
+    copyText(properties->label, description->label, sizeof properties->label - 1);
+    if (description->hasIntegerRange) {
+        properties->minInteger = description->minInteger;
+        properties->maxInteger = description->maxInteger;
+        properties->stepInteger = description->stepInteger;
+    }
+    return true;
 }
 
 void Zelko::setProgram(VstInt32 program) {

@@ -57,8 +57,6 @@ float noteFrequency(int note);
 class Zelko : public AudioEffectX {
   public:
     static constexpr int kVoiceCount = 10;
-    // The chain delays its input by this many samples; hosts compensate by it.
-    static constexpr VstInt32 kChainDelay = 2658;
 
     struct PlayingVoice {
         int note;

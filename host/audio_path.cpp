@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "host/Zelko.h"
-#include "host/fp_mode.h"
+#include "dsp/denormal_flush.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dsp/math/correctly_rounded.h"
 #include "host/Zelko.h"
 
 namespace {
@@ -19,11 +20,11 @@ constexpr float kPitchBendScale = 0.0001220703125f;  // 2^-13: -1 to 8191/8192
 
 }  // namespace
 
-// The exponent is rounded to float before the power is taken in double, and the product with
-// 440 is a float product, so every note lands on the same float on every build.
+// The exponent is rounded to float, 2^exponent is rounded once to float (correctly rounded), and
+// the product with 440 is a float product, so every note lands on the same float on every build.
 float noteFrequency(int note) {
     const float exponent = static_cast<float>(note - 69) * 0.083333336f;
-    const float ratio = static_cast<float>(std::pow(2.0, static_cast<double>(exponent)));
+    const float ratio = crmath::exp2(exponent);
     return 440.0f * ratio;
 }
 

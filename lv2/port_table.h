@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dsp/dsp.h"
+#include "dsp/mydsp.h"
 
 namespace lv2glue {
 
@@ -19,10 +20,9 @@ inline constexpr const char* kPluginUri = "urn:zelko:comb-stereo-processor";
 inline constexpr const char* kPluginName = "Comb Stereo Processor";
 inline constexpr const char* kBinaryName = "zelko.so";
 
-// Samples from the input to the outputs through the whole chain: the look-ahead of the input
-// normaliser, the decorrelator's delay and the output control's look-ahead. The VST shell reports
-// the same figure as its initial delay.
-inline constexpr float kChainLatency = 2658.0f;
+// The chain's latency as the host's latency port carries it; the VST shell reports the same
+// figure as its initial delay.
+inline constexpr float kChainLatency = static_cast<float>(chainLatency);
 
 // The sample rate a processor runs at for a rate the host gives: truncated toward zero and
 // saturated to the integer range first. The VST shell ignores a rate that is not finite and keeps

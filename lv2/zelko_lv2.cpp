@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dsp/mydsp.h"
-#include "lv2/denormal_guard.h"
+#include "dsp/denormal_flush.h"
 #include "lv2/port_table.h"
 
 namespace {
@@ -94,7 +94,7 @@ void activate(LV2_Handle handle) {
 
 void run(LV2_Handle handle, std::uint32_t frames) {
     Instance& self = *static_cast<Instance*>(handle);
-    lv2glue::DenormalGuard flushDenormals;
+    DenormalFlushGuard flushDenormals;
 
     for (std::size_t c = 0; c < self.controlInputs.size(); ++c) {
         const lv2glue::ControlPort& control = self.ports.controls[c];

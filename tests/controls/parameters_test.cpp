@@ -77,11 +77,7 @@ TEST(ParameterMap, InvalidIndicesChangeNothingAndGetFixedAnswers) {
         std::strcpy(text, "untouched");
         plugin.map.getParameterLabel(index, text);
         EXPECT_STREQ(text, "");
-        VstParameterProperties properties;
-        std::memset(&properties, 0x55, sizeof properties);
-        EXPECT_FALSE(plugin.map.getParameterProperties(index, &properties));
-        EXPECT_EQ(reinterpret_cast<unsigned char*>(&properties)[0], 0x55);
-        EXPECT_EQ(properties.flags, 0x55555555);
+        EXPECT_FALSE(plugin.map.describe(index).has_value());
     }
     EXPECT_EQ(plugin.main.level, 0.0f);
     EXPECT_EQ(plugin.main.gate, 0.0f);
@@ -108,38 +104,25 @@ TEST(ParameterMap, DisplaysFollowTheControl) {
     EXPECT_STREQ(text, "OFF");
 }
 
-TEST(ParameterMap, PropertiesMarkTheGateAsASwitchAndTruncateSliderRanges) {
+TEST(ParameterMap, DescriptionsMarkTheGateAsASwitchAndTruncateSliderRanges) {
     ToyPlugin plugin;
-    VstParameterProperties properties;
-    std::memset(&properties, 0, sizeof properties);
-    properties.flags = 64;
-    properties.stepFloat = 0.125f;
-    ASSERT_TRUE(plugin.map.getParameterProperties(1, &properties));
-    EXPECT_EQ(properties.flags, 64 | kVstParameterIsSwitch);
-    EXPECT_STREQ(properties.label, "gate");
-    EXPECT_EQ(properties.minInteger, 0);
-    EXPECT_EQ(properties.stepFloat, 0.125f);
+    const auto gate = plugin.map.describe(1);
+    ASSERT_TRUE(gate.has_value());
+    EXPECT_TRUE(gate->isSwitch);
+    EXPECT_STREQ(gate->label, "gate");
+    EXPECT_FALSE(gate->hasIntegerRange);
 
-    std::memset(&properties, 0, sizeof properties);
-    ASSERT_TRUE(plugin.map.getParameterProperties(0, &properties));
-    EXPECT_EQ(properties.flags, 0);
-    EXPECT_STREQ(properties.label, "level");
-    EXPECT_EQ(properties.minInteger, -80);  // toward zero
-    EXPECT_EQ(properties.maxInteger, 6);
-    EXPECT_EQ(properties.stepInteger, 0);
-}
+    const auto level = plugin.map.describe(0);
+    ASSERT_TRUE(level.has_value());
+    EXPECT_FALSE(level->isSwitch);
+    EXPECT_STREQ(level->label, "level");
+    ASSERT_TRUE(level->hasIntegerRange);
+    EXPECT_EQ(level->minInteger, -80);  // toward zero
+    EXPECT_EQ(level->maxInteger, 6);
+    EXPECT_EQ(level->stepInteger, 0);
 
-TEST(ParameterMap, ALabelLongerThanTheRecordFieldIsCutInsideIt) {
-    ToyPlugin plugin;
-    VstParameterProperties properties;
-    std::memset(&properties, 0x33, sizeof properties);
-    ASSERT_TRUE(plugin.map.getParameterProperties(2, &properties));
-    EXPECT_EQ(std::string(properties.label), std::string(ToyProcessor::kLongLabel, 63));
-    EXPECT_EQ(properties.flags, 0x33333333);  // the field after the label is untouched
-    // The name request itself writes the whole label.
-    char name[128];
-    plugin.map.getParameterName(2, name);
-    EXPECT_STREQ(name, ToyProcessor::kLongLabel);
+    // The description carries the whole label; cutting it to a record field is the format's job.
+    EXPECT_STREQ(plugin.map.describe(2)->label, ToyProcessor::kLongLabel);
 }
 
 }  // namespace

@@ -34,10 +34,10 @@ TEST(CombDecorrelator, ImpulseArrives300SamplesLaterAsTheAllpassResponse) {
     }
 
     double product = 1.0;
-    for (int j = 0; j < decorrelatorSections; ++j) product *= decorrelatorCoefficients[j % 4];
+    for (int j = 0; j < decorrelatorSections; ++j) product *= phaseNetworkChainB[j % 4];
     double second = 0.0;
     for (int j = 0; j < decorrelatorSections; ++j) {
-        const double a = decorrelatorCoefficients[j % 4];
+        const double a = phaseNetworkChainB[j % 4];
         second += (a * a - 1.0) * product / a;
     }
     EXPECT_NEAR(d[combDelay], product, 1e-5 * std::fabs(product));
@@ -99,7 +99,7 @@ std::vector<float> referenceChain(const std::vector<float>& x) {
     for (std::size_t n = 0; n < x.size(); ++n) {
         float in = x[n];
         for (int j = 0; j < decorrelatorSections; ++j) {
-            const float out = decorrelatorCoefficients[j % 4] * (in + outputs[j][1]) - inputs[j][1];
+            const float out = phaseNetworkChainB[j % 4] * (in + outputs[j][1]) - inputs[j][1];
             inputs[j][1] = inputs[j][0];
             inputs[j][0] = in;
             outputs[j][1] = outputs[j][0];

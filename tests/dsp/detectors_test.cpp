@@ -8,24 +8,13 @@
 
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+#include "tests/dsp/measure.h"
 
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// Amplitude of the component at `hz` in `signal`, from the correlation with a sine and a cosine
-// over the whole signal (single DFT bin). Callers pass whole periods, or enough of them that the
-// leakage of a partial period is negligible.
-double amplitudeAt(const std::vector<float>& signal, double hz, double fs) {
-    double re = 0.0;
-    double im = 0.0;
-    for (std::size_t n = 0; n < signal.size(); ++n) {
-        const double phase = 2.0 * pi * hz * static_cast<double>(n) / fs;
-        re += signal[n] * std::cos(phase);
-        im += signal[n] * std::sin(phase);
-    }
-    return 2.0 * std::hypot(re, im) / static_cast<double>(signal.size());
-}
+using measure::amplitudeAt;
 
 // Steady-state gain of a filter at `hz`: settles on a unit sine, then measures a whole number of
 // periods.
@@ -47,7 +36,7 @@ double sineGain(Filter&& step, double hz, double fs, double settleSeconds) {
 TEST(AllpassSection, ImpulseResponseUsesTheCoefficientUnsquaredAndKeepsUnitEnergy) {
     // y[n] = a (x[n] + y[n-2]) - x[n-2]: the impulse gives a, 0, a^2 - 1, 0, a (a^2 - 1), ...
     const float a = 0.8561711f;
-    AllpassSection section;
+    AllpassSection<> section;
     std::vector<float> response;
     for (int n = 0; n < 20000; ++n) response.push_back(section.step(n == 0 ? 1.0f : 0.0f, a));
     EXPECT_EQ(response[0], a);
@@ -63,7 +52,7 @@ TEST(AllpassSection, ImpulseResponseUsesTheCoefficientUnsquaredAndKeepsUnitEnerg
 }
 
 TEST(AnalyticMagnitude, SilenceGivesTheMinus45dBFloor) {
-    AnalyticMagnitude magnitude;
+    AnalyticMagnitude<> magnitude;
     for (int n = 0; n < 100; ++n) {
         // sqrt(3.1622778e-5) = 0.0056234133; one float rounding of the root.
         EXPECT_NEAR(magnitude.step(0.0f), 0.0056234133f, 1e-9f);
@@ -76,7 +65,7 @@ TEST(AnalyticMagnitude, SettledUnitSineStaysWithinTheNetworkRippleFrom20HzTo20kH
     const double fs = 44100.0;
     for (double hz : {20.0, 31.5, 63.0, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0,
                       12000.0, 16000.0, 20000.0}) {
-        AnalyticMagnitude magnitude;
+        AnalyticMagnitude<> magnitude;
         float lowest = 10.0f;
         float highest = 0.0f;
         const int settle = 44100;  // the slowest section (a = 0.9987) needs about 0.1 s
@@ -93,8 +82,8 @@ TEST(AnalyticMagnitude, SettledUnitSineStaysWithinTheNetworkRippleFrom20HzTo20kH
 }
 
 TEST(AnalyticMagnitude, ScalesWithTheInputAndResetMatchesAFreshInstance) {
-    AnalyticMagnitude used;
-    AnalyticMagnitude fresh;
+    AnalyticMagnitude<> used;
+    AnalyticMagnitude<> fresh;
     for (int n = 0; n < 500; ++n) used.step(static_cast<float>(std::sin(0.3 * n)));
     used.reset();
     for (int n = 0; n < 3000; ++n) {
@@ -110,23 +99,22 @@ TEST(AnalyticMagnitude, ScalesWithTheInputAndResetMatchesAFreshInstance) {
 }
 
 TEST(SlidingWindowMaximum, HoldsASingleValueForExactly44Samples) {
-    // Start just below the counter's wrap so that the window straddles 2^32.
-    for (std::uint32_t start : {0u, 1000u, 0xFFFFFFF0u}) {
-        SlidingWindowMaximum window;
-        std::uint32_t ringIndex = start;
-        EXPECT_EQ(window.step(1.0f, ringIndex++), 1.0f);
-        for (int n = 1; n < 44; ++n) EXPECT_EQ(window.step(0.0f, ringIndex++), 1.0f) << n;
-        EXPECT_EQ(window.step(0.0f, ringIndex++), 0.0f);
-        // The slot comes round again after 64 samples, by then overwritten with zeros.
-        for (int n = 45; n < 200; ++n) EXPECT_EQ(window.step(0.0f, ringIndex++), 0.0f) << n;
+    // At every position in the window's blocks of 44.
+    for (int start = 0; start < 50; ++start) {
+        SlidingWindowMaximum<> window;
+        for (int n = 0; n < start; ++n) window.step(0.0f);
+        EXPECT_EQ(window.step(1.0f), 1.0f);
+        for (int n = 1; n < 44; ++n) EXPECT_EQ(window.step(0.0f), 1.0f) << n;
+        EXPECT_EQ(window.step(0.0f), 0.0f);
+        for (int n = 45; n < 200; ++n) EXPECT_EQ(window.step(0.0f), 0.0f) << n;
     }
 }
 
 TEST(SlidingWindowMaximum, FollowsTheLargestOfTheNewest44Values) {
-    SlidingWindowMaximum window;
+    SlidingWindowMaximum<> window;
     std::vector<float> history;
     std::uint32_t seed = 12345;
-    for (std::uint32_t ringIndex = 0; ringIndex < 1000; ++ringIndex) {
+    for (int n = 0; n < 1000; ++n) {
         seed = seed * 1664525u + 1013904223u;
         const float v = static_cast<float>(seed >> 8) / 16777216.0f;
         history.push_back(v);
@@ -134,15 +122,16 @@ TEST(SlidingWindowMaximum, FollowsTheLargestOfTheNewest44Values) {
         for (std::size_t j = 0; j < 44 && j < history.size(); ++j) {
             expected = std::max(expected, history[history.size() - 1 - j]);
         }
-        EXPECT_EQ(window.step(v, ringIndex), expected);
+        EXPECT_EQ(window.step(v), expected);
     }
 }
 
 struct FollowerFixture {
     SampleRate rate = SampleRate::fromHz(44100);
     // The peakLevel parameters: tau0 0.25 s, activity 0.5 s, smoothing 15 ms.
-    AdaptiveFollowerConstants constants{0.25f, Pole::at(rate, 2.0f), Pole::at(rate, 66.666664f)};
-    AdaptiveFollower follower;
+    AdaptiveFollowerConstants constants{0.25f, Pole<>::at(rate, 2.0f),
+                                        Pole<>::at(rate, 66.666664f)};
+    AdaptiveFollower<> follower;
 
     float step(float v) { return follower.step(v, constants, rate.T); }
 };
@@ -196,9 +185,9 @@ TEST(AdaptiveFollower, ReleaseTimeFallsFromTau0PlusOneSecondToTau0AsActivityDeca
 
 TEST(PeakHoldAndSmoother, AttackAndReleaseFollowTheirPoles) {
     const SampleRate rate = SampleRate::fromHz(48000);
-    const Pole pole = Pole::at(rate, 100.0f);  // 10 ms
-    PeakHold hold;
-    OnePoleSmoother smoother;
+    const Pole<> pole = Pole<>::at(rate, 100.0f);  // 10 ms
+    PeakHold<> hold;
+    OnePoleSmoother<> smoother;
     EXPECT_EQ(hold.step(0.5f, pole), 0.5f);  // instant attack
     EXPECT_NEAR(smoother.step(0.5f, pole), 0.5f * (1.0f - pole.p), 1e-9f);
     for (int n = 1; n < 480; ++n) {
@@ -216,13 +205,13 @@ TEST(FirstOrderLowpass, TenHertzHasUnityDcGainAndIsThreeDbDownAtItsCutoff) {
     for (int fs : {44100, 96000, 22050}) {
         const SampleRate rate = SampleRate::fromHz(fs);
         const FirstOrderLowpassConstants c = FirstOrderLowpassConstants::at(rate, 10.0f);
-        FirstOrderLowpass lowpass;
+        FirstOrderLowpass<> lowpass;
         float y = 0.0f;
         for (int n = 0; n < 2 * fs; ++n) y = lowpass.step(1.0f, c);
         // The approach to 1 stalls a few ulps of the state short (the step is below half an ulp).
         EXPECT_NEAR(y, 1.0f, 2e-4f) << fs;
 
-        FirstOrderLowpass sine;
+        FirstOrderLowpass<> sine;
         const double gain = sineGain([&](float x) { return sine.step(x, c); }, 10.0, fs, 1.0);
         // Bilinear prewarping puts the -3 dB point exactly at 10 Hz; 0.1 % covers float rounding.
         EXPECT_NEAR(gain, std::sqrt(0.5), 1e-3) << fs;
@@ -241,8 +230,8 @@ TEST(ButterworthLowpass, ThirtyHertzHasUnityDcGainAndIsThreeDbDownAtItsCutoff) {
     for (Case rateCase : {Case{44100, 0.005}, Case{192000, 0.05}}) {
         const int fs = rateCase.fs;
         const SampleRate rate = SampleRate::fromHz(fs);
-        const ButterworthCoefficients c = ButterworthCoefficients::at(rate.prewarp(30.0f));
-        ButterworthSection section;
+        const ButterworthCoefficients<> c = ButterworthCoefficients<>::at(rate.prewarp(30.0f));
+        ButterworthSection<> section;
         float y = 0.0f;
         for (int n = 0; n < fs; ++n) y = section.lowpass(1.0f, c);
         EXPECT_NEAR(y, 1.0f, rateCase.tolerance) << fs;
@@ -264,8 +253,8 @@ TEST(SampleRateTuning, LowRatesKeepEveryTunedFrequencyBelowHalfTheRate) {
     const SampleRate reference = SampleRate::fromHz(44100);
     EXPECT_GT(low.prewarp(22000.0f), 0.0f);
     EXPECT_NEAR(low.prewarp(22000.0f), reference.prewarp(22000.0f), 1e-4f);
-    EXPECT_EQ(low.prewarp(1000.0f), 1.0f / std::tan(low.piOverFs * 1000.0f));
-    EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / std::tan(reference.piOverFs * 22000.0f));
+    EXPECT_EQ(low.prewarp(1000.0f), 1.0f / crmath::tan(low.piOverFs * 1000.0f));
+    EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / crmath::tan(reference.piOverFs * 22000.0f));
 }
 
 }  // namespace

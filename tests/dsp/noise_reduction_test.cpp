@@ -233,12 +233,12 @@ TEST(NoiseReduction, ConstantsFrom44kHzUpAreThePlainFormulas) {
     for (int hz : {44100, 48000}) {
         const SampleRate rate = SampleRate::fromHz(hz);
         const float piOverFs = 3.1415927f * (1.0f / static_cast<float>(hz));
-        const auto plain = [&](float f) { return 1.0f / std::tan(piOverFs * f); };
+        const auto plain = [&](float f) { return 1.0f / crmath::tan(piOverFs * f); };
         const NoiseReductionConstants c = NoiseReductionConstants::at(rate);
         EXPECT_EQ(c.highpassK, plain(1000.0f)) << hz;
-        EXPECT_TRUE(c.detectorSlow == ButterworthCoefficients::at(plain(10.0f))) << hz;
-        EXPECT_TRUE(c.detectorFast == ButterworthCoefficients::at(plain(100.0f))) << hz;
-        EXPECT_EQ(c.dnrScale, 65000.0f / ButterworthCoefficients::at(plain(100.0f)).a0) << hz;
+        EXPECT_TRUE(c.detectorSlow == ButterworthCoefficients<>::at(plain(10.0f))) << hz;
+        EXPECT_TRUE(c.detectorFast == ButterworthCoefficients<>::at(plain(100.0f))) << hz;
+        EXPECT_EQ(c.dnrScale, 65000.0f / ButterworthCoefficients<>::at(plain(100.0f)).a0) << hz;
 
         const InputStageConstants input = InputStageConstants::at(rate);
         for (int s = 0; s < 3; ++s) {

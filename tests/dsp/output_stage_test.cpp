@@ -35,7 +35,7 @@ struct OutputRun {
     explicit OutputRun(float thresholdDb = -6.0f, float cutoffHz = 22000.0f, int fs = 44100)
         : rate(SampleRate::fromHz(fs)),
           k2(rate.prewarp(cutoffHz)),
-          agcTarget(0.001f * std::pow(10.0f, 0.05f * thresholdDb)) {
+          agcTarget(0.001f * crmath::exp10(0.05f * thresholdDb)) {
         stage->computeConstants(rate);
         stage->clear();
     }
@@ -120,7 +120,7 @@ TEST(OutputStage, TheTargetGlidesToANewThresholdWithoutAStep) {
     StereoSum out{};
     for (int n = 0; n < 30000; ++n) out = run.step(0.01f, 0.01f);
     const float before = out.left;
-    run.agcTarget = 0.001f * std::pow(10.0f, 0.05f * 3.0f);
+    run.agcTarget = 0.001f * crmath::exp10(0.05f * 3.0f);
     out = run.step(0.01f, 0.01f);
     // One sample later t has moved by 0.1 % of the difference of its settled values.
     EXPECT_LT(std::fabs(out.left - before), 0.01f * before);

@@ -276,4 +276,15 @@ TEST(Construction, AProcessorWithoutInputsOrOutputsIsReportedAndStillBuilt) {
     zelko->processReplacing(nullptr, nullptr, 32);  // nothing to render into, nothing happens
 }
 
+TEST(Identity, ALabelLongerThanThePropertiesFieldIsCutInsideIt) {
+    static const char longLabel[] =
+        "a label of seventy characters, longer than the record's label field!!";
+    testproc::ZelkoPtr zelko = testproc::build(new testproc::IdentityProcessor("abc", {longLabel}));
+    VstParameterProperties properties;
+    std::memset(&properties, 0x33, sizeof properties);
+    ASSERT_TRUE(zelko->getParameterProperties(0, &properties));
+    EXPECT_EQ(std::string(properties.label), std::string(longLabel, 63));
+    EXPECT_EQ(properties.flags, 0x33333333);  // the field after the label is untouched
+}
+
 }  // namespace

@@ -65,9 +65,10 @@ inline PluginMain loadPluginMain(const char* path = ZELKO_PLUGIN_PATH) {
 // One plug-in instance driven through its effect record.
 class Plugin {
   public:
-    explicit Plugin(HostRecorder& recorder) : recorder_(recorder) {
+    explicit Plugin(HostRecorder& recorder, const char* path = ZELKO_PLUGIN_PATH)
+        : recorder_(recorder) {
         HostRecorder::current() = &recorder_;
-        PluginMain main = loadPluginMain();
+        PluginMain main = loadPluginMain(path);
         effect_ = main ? main(&HostRecorder::callback) : nullptr;
     }
     Plugin() : Plugin(defaultRecorder()) {}

@@ -1,8 +1,11 @@
 // Loads the plug-in DLL with LoadLibrary, as a Windows host does, and drives it through its
 // effect record: open, a sample-rate change, one block of audio, close. Prints each failed check
-// and exits non-zero when any failed.
+// and exits non-zero when any failed. Given an output file, it instead renders the shared test
+// programme through a fresh instance and writes the interleaved outputs there as raw floats, for
+// the native test to compare with zelko.so.
 //
-// Usage: zelko_wine_host.exe <path of zelko.dll>   (a Unix path is mapped through drive Z:)
+// Usage: zelko_wine_host.exe <path of zelko.dll> [<output file>]
+// (Unix paths are mapped through drive Z:)
 #include <windows.h>
 
 #include <cmath>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "host/vst2.h"
+#include "tests/support/render_programme.h"
 
 namespace {
 
@@ -44,11 +48,25 @@ std::string windowsPath(std::string path) {
     return path;
 }
 
+int renderProgramme(AEffect* effect, const std::string& path) {
+    if (!effect) return 1;
+    effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
+    const std::vector<float> out = programme::render(effect);
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::printf("FAILED: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    const bool written = std::fwrite(out.data(), sizeof(float), out.size(), file) == out.size();
+    return std::fclose(file) == 0 && written ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::printf("usage: %s <plug-in dll>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::printf("usage: %s <plug-in dll> [<output file>]\n", argv[0]);
         return 2;
     }
     const std::string path = windowsPath(argv[1]);
@@ -64,6 +82,7 @@ int main(int argc, char** argv) {
     if (!main) return 1;
 
     AEffect* effect = main(hostCallback);
+    if (argc == 3) return renderProgramme(effect, windowsPath(argv[2]));
     check(effect != nullptr, "VSTPluginMain returns an effect record");
     if (!effect) return 1;
     check(versionRequests == 1, "the host version is asked once");

@@ -1,4 +1,5 @@
-// Flush-to-zero and denormals-are-zero for the span of one audio block.
+// Flush-to-zero and denormals-are-zero for the span of one audio block, set by whichever plug-in
+// format calls the processor.
 //
 // Denormal numbers in the filter states cost up to a hundred times the work of a normal number.
 // Setting both MXCSR bits around a block is the plug-in's whole handling of them: no sample is

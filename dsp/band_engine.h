@@ -1,0 +1,395 @@
+// The twelve band blocks side by side, written once over a lane type V (dsp/lanes.h).
+//
+// A band's arithmetic is one long chain of dependent operations, so running the bands one after
+// the other leaves the processor waiting on latency. Here each state variable holds one lane per
+// band, in `groups` values of V, and each stage is a short loop over those groups. Every lane
+// performs exactly the operations of one band run on floats, in the same order and with the same
+// roundings, so BandEngine<float> (the scalar fallback) and the vector engines give the same sums
+// and meters bit for bit.
+//
+// Lanes follow the band table's running order: bands 12 to 3 in lanes 0 to 9, bands 2 and 1 in
+// lanes 10 and 11. Lanes past the twelfth (AVX2 runs sixteen) repeat band 1's constants, so that
+// they compute ordinary values; their results are never read. The separation stage runs on the
+// groups that hold a separated band; where such a group also holds mono bands, their lanes are
+// computed and discarded, which costs less than a group of their own.
+//
+// Signal legend of one band (one lane) and sample:
+//   s+, s-          band-filtered combSum, combDifference (written to the bandRings)
+//   m               bandLevel, the larger analytic magnitude of s+ and s-
+//   P, A, N         peakLevel, averageLevel and the normaliser max(0.708 A, P), floored
+//   g               the gate
+//   s+132, s-132    the band signals 132 samples late: gate and normaliser look ahead of them
+//   E+, E-          envelopes of the levelled s+132, s-132
+//   LO, HI          the smaller and larger envelope, held and smoothed
+//   ACT             activity, 0 ... 1, low while the band is near silence
+//   SEP, W          separation and widthGain, applied 2048 samples after the detector saw them
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "dsp/band_constants.h"
+#include "dsp/band_table.h"
+#include "dsp/bands.h"
+#include "dsp/delay_ring.h"
+#include "dsp/detectors.h"
+#include "dsp/lanes.h"
+#include "dsp/sample_rate.h"
+#include "dsp/sections.h"
+
+template <class V>
+class BandEngine final : public BandProcessor {
+  public:
+    static constexpr std::size_t width = LaneTraits<V>::width;
+    static constexpr std::size_t groups = (bandCount + width - 1) / width;
+    static constexpr std::size_t lanes = groups * width;
+    static constexpr std::size_t separatedGroups = (separatedBandCount + width - 1) / width;
+    static constexpr std::size_t monoBandCount = bandCount - separatedBandCount;
+
+    void computeConstants(const SampleRate& rate) override;
+    void clear() override;
+    void setBlockControls(float autoEqFloor, const float* gateScale) override;
+    void run(int count, const float* combSum, const float* combDifference,
+             std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
+             float (&separation)[separatedBandCount]) override;
+    BandOutput output(std::size_t position) const override {
+        return {mid[position], side[position]};
+    }
+
+  private:
+    using Lanes = std::array<V, groups>;
+
+    // The stages run one after the other over the whole run, each sample by sample, and hand on
+    // through these buffers. A stage's recursions then reach back to its own last sample only,
+    // so the processor overlaps consecutive samples of a stage instead of waiting for one sample
+    // to pass the whole chain of dependent operations.
+    //
+    // Band filter, level detector and window, every band.
+    void detectLevels(int count, const float* combSum, const float* combDifference,
+                      std::uint32_t firstRingIndex);
+    // Peak and average followers, normaliser and gate, every band.
+    void levelAndGate(int count, std::uint32_t firstRingIndex);
+    // Bands 12 to 3: the envelope ratio of the levelled comb signals.
+    void measureRatios(int count);
+    // Bands 12 to 3: separation and width; the ring inputs of every band; bands 2 and 1: their
+    // delayed mono output; the sums.
+    void separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum, float* rightSum);
+
+    // Per sample of the run.
+    Lanes bandLevel[maxRun];     // m
+    Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
+    Lanes plusDelayed[maxRun];   // s+132
+    Lanes minusDelayed[maxRun];  // s-132
+    Lanes gate[maxRun];          // g
+    Lanes normaliser[maxRun];    // N
+    Lanes ratio[maxRun];         // ACT HI / LO
+
+    static Lanes fromLanes(const float (&values)[lanes]) {
+        Lanes r;
+        for (std::size_t g = 0; g < groups; ++g) r[g] = LaneTraits<V>::load(values + g * width);
+        return r;
+    }
+
+    // Constants.
+    BandSharedConstants shared;
+    ButterworthCoefficients<V> lowEdge[groups];
+    ButterworthCoefficients<V> highEdge[groups];
+    Pole<V> gateRelease[groups];
+    Lanes bandGain;
+    Lanes polarityGain;
+    std::size_t gateRungOf[lanes] = {};
+
+    // Block controls.
+    float autoEqFloor = 0.0f;
+    Lanes gateScales;
+
+    // Leveller state, every band.
+    BandFilter<V> plusFilter[groups];
+    BandFilter<V> minusFilter[groups];
+    DelayRing<256, Lanes> plusRing;  // the bandRings
+    DelayRing<256, Lanes> minusRing;
+    AnalyticMagnitude<V> plusMagnitude[groups];
+    AnalyticMagnitude<V> minusMagnitude[groups];
+    SlidingWindowMaximum<V> detectorWindow[groups];
+    AdaptiveFollower<V> peakLevel[groups];
+    AdaptiveFollower<V> averageLevel[groups];
+    PeakHold<V> gateHold[groups];
+    OnePoleSmoother<V> gateSmoother[groups];
+
+    // Separation and width state of bands 12 to 3.
+    AnalyticMagnitude<V> plusEnvelopeMagnitude[separatedGroups];
+    AnalyticMagnitude<V> minusEnvelopeMagnitude[separatedGroups];
+    AdaptiveFollower<V> plusEnvelope[separatedGroups];
+    AdaptiveFollower<V> minusEnvelope[separatedGroups];
+    PeakHold<V> lowHold[separatedGroups];
+    OnePoleSmoother<V> lowSmoother[separatedGroups];
+    PeakHold<V> highHold[separatedGroups];
+    OnePoleSmoother<V> highSmoother[separatedGroups];
+    FirstOrderLowpass<V> activityLowpass[separatedGroups];
+    FirstOrderLowpass<V> separationLowpass[separatedGroups];
+    ButterworthSection<V> separationSmoother[separatedGroups];
+    ButterworthSection<V> widthGainSmoother[separatedGroups];
+    // The ring inputs of every band. The mono bands have no ring of their own: their lanes of
+    // midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band delays, and
+    // they read it back as many samples later as the width stage does.
+    DelayRing<4096, Lanes> sideRing;
+    DelayRing<4096, Lanes> midRing;
+
+    // Bands 2 and 1: the 30 Hz lowpass of a constant 1, their width gain (the same in every
+    // lane; lane 0 is used).
+    ButterworthSection<V> fadeIn;
+
+    // The last sample's band outputs and meters, in running order.
+    alignas(32) float mid[lanes] = {};
+    alignas(32) float side[lanes] = {};
+    alignas(32) float meter[lanes] = {};
+};
+
+template <class V>
+void BandEngine<V>::computeConstants(const SampleRate& rate) {
+    shared = BandSharedConstants::at(rate);
+    float lowA1[lanes], lowA2[lanes], lowInvA0[lanes], lowKSquared[lanes];
+    float highA1[lanes], highA2[lanes], highInvA0[lanes], highKSquared[lanes];
+    float releaseP[lanes], releaseComplement[lanes], gain[lanes], polarity[lanes];
+    for (std::size_t i = 0; i < lanes; ++i) {
+        const BandRow& row = bandTable[i < bandCount ? i : bandCount - 1];
+        const BandConstants band = BandConstants::at(rate, row);
+        lowA1[i] = band.lowEdge.a1;
+        lowA2[i] = band.lowEdge.a2;
+        lowInvA0[i] = band.lowEdge.invA0;
+        lowKSquared[i] = band.lowEdge.kSquared;
+        highA1[i] = band.highEdge.a1;
+        highA2[i] = band.highEdge.a2;
+        highInvA0[i] = band.highEdge.invA0;
+        highKSquared[i] = band.highEdge.kSquared;
+        releaseP[i] = band.gateRelease.p;
+        releaseComplement[i] = band.gateRelease.complement;
+        gain[i] = band.bandGain;
+        polarity[i] = band.polarityGain;
+        gateRungOf[i] = gateRung(row.ladderOffset);
+    }
+    const Lanes la1 = fromLanes(lowA1), la2 = fromLanes(lowA2), linv = fromLanes(lowInvA0),
+                lk2 = fromLanes(lowKSquared), ha1 = fromLanes(highA1), ha2 = fromLanes(highA2),
+                hinv = fromLanes(highInvA0), hk2 = fromLanes(highKSquared),
+                rp = fromLanes(releaseP), rc = fromLanes(releaseComplement);
+    for (std::size_t g = 0; g < groups; ++g) {
+        lowEdge[g].a1 = la1[g];
+        lowEdge[g].a2 = la2[g];
+        lowEdge[g].invA0 = linv[g];
+        lowEdge[g].kSquared = lk2[g];
+        highEdge[g].a1 = ha1[g];
+        highEdge[g].a2 = ha2[g];
+        highEdge[g].invA0 = hinv[g];
+        highEdge[g].kSquared = hk2[g];
+        gateRelease[g] = {rp[g], rc[g]};
+    }
+    bandGain = fromLanes(gain);
+    polarityGain = fromLanes(polarity);
+}
+
+template <class V>
+void BandEngine<V>::clear() {
+    auto resetAll = [](auto& blocks) {
+        for (auto& block : blocks) block.reset();
+    };
+    resetAll(plusFilter);
+    resetAll(minusFilter);
+    plusRing.clear();
+    minusRing.clear();
+    resetAll(plusMagnitude);
+    resetAll(minusMagnitude);
+    resetAll(detectorWindow);
+    resetAll(peakLevel);
+    resetAll(averageLevel);
+    resetAll(gateHold);
+    resetAll(gateSmoother);
+
+    resetAll(plusEnvelopeMagnitude);
+    resetAll(minusEnvelopeMagnitude);
+    resetAll(plusEnvelope);
+    resetAll(minusEnvelope);
+    resetAll(lowHold);
+    resetAll(lowSmoother);
+    resetAll(highHold);
+    resetAll(highSmoother);
+    resetAll(activityLowpass);
+    resetAll(separationLowpass);
+    resetAll(separationSmoother);
+    resetAll(widthGainSmoother);
+    sideRing.clear();
+    midRing.clear();
+
+    fadeIn.reset();
+    for (std::size_t i = 0; i < lanes; ++i) mid[i] = side[i] = meter[i] = 0.0f;
+}
+
+template <class V>
+void BandEngine<V>::setBlockControls(float floor, const float* gateScale) {
+    autoEqFloor = floor;
+    float bandGateScale[lanes];
+    for (std::size_t i = 0; i < lanes; ++i) bandGateScale[i] = gateScale[gateRungOf[i]];
+    gateScales = fromLanes(bandGateScale);
+}
+
+template <class V>
+void BandEngine<V>::run(int count, const float* combSum, const float* combDifference,
+                        std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
+                        float (&separation)[separatedBandCount]) {
+    detectLevels(count, combSum, combDifference, firstRingIndex);
+    levelAndGate(count, firstRingIndex);
+    measureRatios(count);
+    separateAndSum(count, firstRingIndex, leftSum, rightSum);
+    for (std::size_t i = 0; i < separatedBandCount; ++i) separation[i] = meter[i];
+}
+
+template <class V>
+void BandEngine<V>::detectLevels(int count, const float* combSum, const float* combDifference,
+                                 std::uint32_t firstRingIndex) {
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        Lanes plus;
+        Lanes minus;
+        for (std::size_t g = 0; g < groups; ++g) {
+            plus[g] = plusFilter[g].step(V(combSum[n]), lowEdge[g], highEdge[g]);
+            minus[g] = minusFilter[g].step(V(combDifference[n]), lowEdge[g], highEdge[g]);
+        }
+        plusRing.write(ringIndex, plus);
+        minusRing.write(ringIndex, minus);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V level =
+                larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
+            bandLevel[n][g] = level;
+            // The window holds the level floored at autoEqFloor, so the peak follower, and with
+            // it the normaliser, never drops below the threshold: that caps the boost of a quiet
+            // band.
+            windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
+        }
+    }
+}
+
+template <class V>
+void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
+    // The band rings hold more than lookAhead + maxRun samples, so the whole run's writes of
+    // detectLevels leave every slot read here intact.
+    static_assert(bandLevelLookAhead + maxRun <= 256);
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V peak = peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT);
+            const V average =
+                averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT);
+            const V loweredAverage = 0.70794576f * average;
+            normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
+            const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
+            gate[n][g] =
+                gateSmoother[g].step(gateHold[g].step(gateTarget, gateRelease[g]), shared.gatePole);
+        }
+        plusDelayed[n] = plusRing.read(ringIndex, bandLevelLookAhead);
+        minusDelayed[n] = minusRing.read(ringIndex, bandLevelLookAhead);
+    }
+}
+
+template <class V>
+void BandEngine<V>::measureRatios(int count) {
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            const V gain = bandGain[g] * gate[n][g];
+            const V plusLevelled = (gain * plusDelayed[n][g]) / normaliser[n][g];
+            const V minusLevelled = (gain * minusDelayed[n][g]) / normaliser[n][g];
+            const V plusEnvelopeNow = plusEnvelope[g].step(
+                plusEnvelopeMagnitude[g].step(plusLevelled), shared.envelope, shared.periodT);
+            const V minusEnvelopeNow = minusEnvelope[g].step(
+                minusEnvelopeMagnitude[g].step(minusLevelled), shared.envelope, shared.periodT);
+
+            // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
+            // silent comb signal from reading as a huge ratio.
+            const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
+            const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
+            const V lowLevel =
+                lowSmoother[g].step(lowHold[g].step(low, shared.levelHoldPole), shared.gatePole);
+            const V highLevel =
+                highSmoother[g].step(highHold[g].step(high, shared.levelHoldPole), shared.gatePole);
+
+            // Activity fades the separation out as the band falls below -60 dB, where the
+            // envelope ratio would only measure noise.
+            const V activityTarget = smaller(1000.0f * highLevel, V(1.0f));
+            const V activity = activityLowpass[g].step(activityTarget, shared.lowpass10Hz);
+            ratio[n][g] = (activity * highLevel) / lowLevel;
+        }
+    }
+}
+
+template <class V>
+void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum,
+                                   float* rightSum) {
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        Lanes separation;
+        Lanes widthGain;
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1)
+            // without range reduction: it rises from 0 at q = 1 without bound towards
+            // q = 1 + pi/2, and a ratio beyond that gives a negative tangent, taken as 0, which
+            // collapses the band to mono. Where no lane has q > 1 the tangent is not needed.
+            const V q = ratio[n][g];
+            V spread{};
+            if (anyAbove(q, 1.0f))
+                spread = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
+            const V separationRaw = separationLowpass[g].step(spread, shared.lowpass10Hz);
+
+            // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
+            const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));
+            LaneTraits<V>::store(meter + g * width, meterNow);
+            separation[g] = separationSmoother[g].lowpass(meterNow, shared.lowpass30Hz);
+            // The deficit 1.5 - SEP where SEP < 1.5, else 0 (NaN included).
+            const V deficit = larger(separationMaximum - separation[g], V(0.0f));
+            widthGain[g] =
+                widthGainSmoother[g].lowpass(1.0f + 0.414f * deficit, shared.lowpass30Hz);
+        }
+
+        // Gate and normaliser act 132 samples after the level detector saw the signal; width
+        // and separation act 2048 samples after the separation detector saw it.
+        Lanes sideIn;
+        Lanes midIn;
+        for (std::size_t g = 0; g < groups; ++g) {
+            const V ringGain = polarityGain[g] * gate[n][g];
+            sideIn[g] = (ringGain * (plusDelayed[n][g] - minusDelayed[n][g])) / normaliser[n][g];
+            midIn[g] = (ringGain * (plusDelayed[n][g] + minusDelayed[n][g])) / normaliser[n][g];
+        }
+        sideRing.write(ringIndex, sideIn);
+        midRing.write(ringIndex, midIn);
+        const Lanes& sideDelayed = sideRing.read(ringIndex, bandWidthLookAhead);
+        const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
+            LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);
+        }
+
+        // Bands 2 and 1: the same fade-in after a reset as a separated band's width gain,
+        // settling at unity, on the mid ring's lanes, which hold what a mono band delays.
+        alignas(32) float monoGain[width];
+        LaneTraits<V>::store(monoGain, fadeIn.lowpass(V(1.0f), shared.lowpass30Hz));
+        alignas(32) float delayed[lanes];
+        for (std::size_t g = 0; g < groups; ++g)
+            LaneTraits<V>::store(delayed + g * width, midDelayed[g]);
+        for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
+            mid[i] = monoGain[0] * delayed[i];
+            side[i] = 0.0f;
+        }
+
+        // The sums run serially in the bands' running order: their roundings depend on it.
+        float left = 0.0f;
+        float right = 0.0f;
+        for (std::size_t i = 0; i < separatedBandCount; ++i) {
+            left = left + (mid[i] + side[i]);
+            right = right + (mid[i] - side[i]);
+        }
+        for (std::size_t i = separatedBandCount; i < bandCount; ++i) {
+            left = left + mid[i];
+            right = right + mid[i];
+        }
+        leftSum[n] = left;
+        rightSum[n] = right;
+    }
+}

@@ -1,0 +1,66 @@
+#include "dsp/bands.h"
+
+#include "dsp/band_engine.h"
+
+template class BandEngine<float>;
+#ifdef ZELKO_HAVE_SSE2
+template class BandEngine<Lanes4>;
+#endif
+
+#ifdef ZELKO_HAVE_AVX2_PATH
+// In dsp/band_engine_avx2.cpp, the translation unit compiled for AVX2.
+std::unique_ptr<BandProcessor> makeAvx2BandProcessor();
+#endif
+
+namespace {
+
+bool processorHasAvx2() {
+#if defined(ZELKO_HAVE_AVX2_PATH) && defined(__GNUC__)
+    // Also asks whether the operating system saves the AVX registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool bandPathAvailable(BandPath path) {
+    switch (path) {
+        case BandPath::scalar:
+            return true;
+        case BandPath::sse2:
+#ifdef ZELKO_HAVE_SSE2
+            return true;
+#else
+            return false;
+#endif
+        case BandPath::avx2: {
+            static const bool available = processorHasAvx2();
+            return available;
+        }
+    }
+    return false;
+}
+
+BandPath fastestBandPath() {
+    if (bandPathAvailable(BandPath::avx2)) return BandPath::avx2;
+    if (bandPathAvailable(BandPath::sse2)) return BandPath::sse2;
+    return BandPath::scalar;
+}
+
+std::unique_ptr<BandProcessor> makeBandProcessor(BandPath path) {
+    switch (path) {
+#ifdef ZELKO_HAVE_AVX2_PATH
+        case BandPath::avx2:
+            return makeAvx2BandProcessor();
+#endif
+#ifdef ZELKO_HAVE_SSE2
+        case BandPath::sse2:
+            return std::make_unique<BandEngine<Lanes4>>();
+#endif
+        default:
+            return std::make_unique<BandEngine<float>>();
+    }
+}
