@@ -102,10 +102,11 @@ BandLanes::Levelled BandLanes::level(float combSum, float combDifference, std::u
     }
 
     const BandLanesOf windowPeak = detectorWindow.step(flooredLevel, ringIndex);
-    const BandLanesOf peak =
-        peakLevel.step(windowPeak, shared.peakLevel, shared.periodT, bandCount);
-    const BandLanesOf average =
-        averageLevel.step(bandLevel, shared.averageLevel, shared.periodT, bandCount);
+    AdaptiveFollowerLanes<quads>::stepPair(peakLevel, windowPeak, shared.peakLevel, averageLevel,
+                                           bandLevel, shared.averageLevel, shared.periodT,
+                                           bandCount);
+    const BandLanesOf& peak = peakLevel.output;
+    const BandLanesOf& average = averageLevel.output;
 
     LaneFloats<quads> bandGateScale;
     for (std::size_t i = 0; i < bandCount; ++i) bandGateScale[i] = gateScale[gateRungOf[i]];
@@ -132,12 +133,13 @@ BandLanes::SeparatedOutput BandLanes::separate(const Levelled& levelled, std::ui
         plusLevelled[q] = (gain * levelled.plusDelayed[q]) / levelled.normaliser[q];
         minusLevelled[q] = (gain * levelled.minusDelayed[q]) / levelled.normaliser[q];
     }
-    const BandLanesOf plusEnvelopeNow =
-        plusEnvelope.step(plusEnvelopeMagnitude.step(plusLevelled), shared.envelope, shared.periodT,
-                          separatedBandCount);
-    const BandLanesOf minusEnvelopeNow =
-        minusEnvelope.step(minusEnvelopeMagnitude.step(minusLevelled), shared.envelope,
-                           shared.periodT, separatedBandCount);
+    const BandLanesOf plusMagnitude = plusEnvelopeMagnitude.step(plusLevelled);
+    const BandLanesOf minusMagnitude = minusEnvelopeMagnitude.step(minusLevelled);
+    AdaptiveFollowerLanes<quads>::stepPair(plusEnvelope, plusMagnitude, shared.envelope,
+                                           minusEnvelope, minusMagnitude, shared.envelope,
+                                           shared.periodT, separatedBandCount);
+    const BandLanesOf& plusEnvelopeNow = plusEnvelope.output;
+    const BandLanesOf& minusEnvelopeNow = minusEnvelope.output;
 
     // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly silent
     // comb signal from reading as a huge ratio.

@@ -275,7 +275,8 @@ struct SlidingWindowMaximumLanes {
 };
 
 // AdaptiveFollower per lane. The release poles exp(-T / tau) come from the vector exp (AVX2 where
-// present), each lane the scalar function's result; lanes from `bands` on keep p = 0.
+// present), each lane the scalar function's result; lanes from `bands` on keep p = 0. stepPair
+// steps two followers with one call of the vector exp, whose latency the two then share.
 template <std::size_t Q>
 struct AdaptiveFollowerLanes {
     Lanes<Q> activity;  // h
@@ -284,27 +285,45 @@ struct AdaptiveFollowerLanes {
 
     Lanes<Q> step(const Lanes<Q>& v, const AdaptiveFollowerConstants& c, float periodT,
                   std::size_t bands) {
-        Lanes<Q> exponent;
+        __m128 exponents[Q], poles[Q];
+        exponentsOf(v, c, periodT, exponents);
+        crmath::expQuads(exponents, poles, Q);
+        return release(v, c, poles, bands);
+    }
+
+    static void stepPair(AdaptiveFollowerLanes& a, const Lanes<Q>& va,
+                         const AdaptiveFollowerConstants& ca, AdaptiveFollowerLanes& b,
+                         const Lanes<Q>& vb, const AdaptiveFollowerConstants& cb, float periodT,
+                         std::size_t bands) {
+        __m128 exponents[2 * Q], poles[2 * Q];
+        a.exponentsOf(va, ca, periodT, exponents);
+        b.exponentsOf(vb, cb, periodT, exponents + Q);
+        crmath::expQuads(exponents, poles, 2 * Q);
+        a.release(va, ca, poles, bands);
+        b.release(vb, cb, poles + Q, bands);
+    }
+
+  private:
+    void exponentsOf(const Lanes<Q>& v, const AdaptiveFollowerConstants& c, float periodT,
+                     __m128* exponents) {
         for (std::size_t q = 0; q < Q; ++q) {
             const Quad rising = oneWherePositive(v[q] - output[q]);
             const Quad decayed = c.activity.p * activity[q] + c.activity.complement * rising;
             activity[q] = larger(rising, decayed);
             const Quad lengthening = 2.0f * (activity[q] - 0.5f);
             const Quad tau = c.tau0 + larger(lengthening, 0.0f);
-            exponent[q] = -periodT / tau;
+            exponents[q] = (-periodT / tau).v;
         }
-        __m128 exponents[Q], poles[Q];
-        for (std::size_t q = 0; q < Q; ++q) exponents[q] = exponent[q].v;
-        crmath::expQuads(exponents, poles, Q);
-        Lanes<Q> p;
+    }
+
+    const Lanes<Q>& release(const Lanes<Q>& v, const AdaptiveFollowerConstants& c,
+                            const __m128* poles, std::size_t bands) {
         for (std::size_t q = 0; q < Q; ++q) {
             const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
             const __m128i inBand = _mm_cmplt_epi32(
                 lane, _mm_set1_epi32(static_cast<int>(bands) - 4 * static_cast<int>(q)));
-            p[q].v = _mm_and_ps(poles[q], _mm_castsi128_ps(inBand));
-        }
-        for (std::size_t q = 0; q < Q; ++q) {
-            const Quad released = p[q] * envelope[q] + (1.0f - p[q]) * v[q];
+            const Quad p = {_mm_and_ps(poles[q], _mm_castsi128_ps(inBand))};
+            const Quad released = p * envelope[q] + (1.0f - p) * v[q];
             envelope[q] = larger(v[q], released);
             output[q] = c.smoothing.p * output[q] + c.smoothing.complement * envelope[q];
         }
