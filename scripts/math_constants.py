@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the constant tables of dsp/math/correctly_rounded.cpp (python3-mpmath, 300 bits).
+"""Prints the constants of dsp/math/correctly_rounded.h and .cpp (python3-mpmath, 300 bits).
 
 Every double is the value rounded to nearest; the split constants keep only their leading bits so
 that their products with the reduction's integer are exact.
@@ -60,7 +60,8 @@ print("// tan(j pi/64), j = -16 ... 16: hi, lo")
 for j in range(-16, 17):
     t = tan(j * pi / 64)
     h = rnd(t)
-    print(f"    {{{hexd(h)}, {hexd(rnd(t - h))}}},")
+    low = rnd(t - h) if abs(t - h) > mpf(2) ** -200 else mpf(0)  # tan(pi/4) is exactly 1
+    print(f"    {{{hexd(h)}, {hexd(low)}}},")
 for c in [mpf(1) / 3, mpf(2) / 15, mpf(17) / 315, mpf(62) / 2835, mpf(1382) / 155925]:
     print("tan coef", hexd(rnd(c)))
 print("// bits 1 ... 256 of 1/pi")
