@@ -70,9 +70,12 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     float combDifference[maxRun];
     float k2[maxRun];
     float k2PlusOne[maxRun];
+    float filtered[maxRun];
+    for (int i = 0; i < count; ++i) filtered[i] = in[i];
+    input.filter(count, filtered, constants.input, block.inputLowpass);
     for (int i = 0; i < count; ++i) {
         const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
-        const float divisor = input.step(in[i], sampleIndex, constants.input, block.inputLowpass);
+        const float divisor = input.level(filtered[i], sampleIndex, constants.input);
 
         const NoiseReductionOutput reduced = noiseReduction.step<preciseDetector>(
             input.normalisedRing, divisor, sampleIndex, block.disableCutoff,
