@@ -100,11 +100,14 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     prewarpRun(dnr2Argument, k2, count);
     prewarpRun(dnrArgument, kd, count);
 
+    float dnrOutput[maxRun];
     for (int i = 0; i < count; ++i) {
-        const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
         k2PlusOne[i] = k2[i] + 1.0f;
-        const float x = noiseReduction.lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
-        const float d = decorrelator.step(x, sampleIndex);
+        dnrOutput[i] = noiseReduction.lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
+    }
+    for (int i = 0; i < count; ++i) {
+        const float x = dnrOutput[i];
+        const float d = decorrelator.step(x, ringIndex + static_cast<std::uint32_t>(i));
         combSum[i] = x + d;
         combDifference[i] = x - d;
     }
