@@ -87,8 +87,8 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
         const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
         divisor[i] = input.level(filtered[i], sampleIndex, constants.input);
         const DelayRing<128>& normalised = input.normalisedRing;
-        cutoffs = noiseReduction.detect<preciseDetector>(normalised, sampleIndex,
-                                                         block.disableCutoff, constants.noiseReduction);
+        cutoffs = noiseReduction.detect<preciseDetector>(
+            normalised, sampleIndex, block.disableCutoff, constants.noiseReduction);
         dnr2Argument[i] = rate.prewarpArgument(cutoffs.dnr2);
         dnrArgument[i] = rate.prewarpArgument(cutoffs.dnr);
         delayed[i] = normalised.read(sampleIndex, noiseReductionLookAhead);

@@ -18,8 +18,8 @@
 #include <limits>
 
 #include "dsp/delay_ring.h"
-#include "dsp/sample_rate.h"
 #include "dsp/lanes.h"
+#include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 #ifdef ZELKO_HAVE_SSE2
 #include "dsp/math/correctly_rounded_avx2.h"
@@ -100,7 +100,8 @@ inline void prewarpRun(const float* argument, float* k, int count) {
     for (int i = 0; i < 4 * quads; ++i) padded[i] = i < count ? argument[i] : 0.5f;
     for (int q = 0; q < quads; ++q) x[q] = _mm_load_ps(padded + 4 * q);
     crmath::tanQuads(x, t, static_cast<std::size_t>(quads));
-    for (int q = 0; q < quads; ++q) _mm_store_ps(padded + 4 * q, _mm_div_ps(_mm_set1_ps(1.0f), t[q]));
+    for (int q = 0; q < quads; ++q)
+        _mm_store_ps(padded + 4 * q, _mm_div_ps(_mm_set1_ps(1.0f), t[q]));
     for (int i = 0; i < count; ++i) k[i] = padded[i];
 #else
     for (int i = 0; i < count; ++i) k[i] = SampleRate::prewarpOf(argument[i]);

@@ -159,8 +159,7 @@ CRMATH_AVX2 __m256d tanKernel4(__m256d d) {
 CRMATH_AVX2 __m256 exp(__m256 x) {
     const auto scalar = [](float v) { return crmath::exp(v); };
     const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), x);
-    const __m256 near =
-        _mm256_cmp_ps(magnitude, _mm256_set1_ps(detail::kExpNearZero), _CMP_LE_OQ);
+    const __m256 near = _mm256_cmp_ps(magnitude, _mm256_set1_ps(detail::kExpNearZero), _CMP_LE_OQ);
     if (_mm256_movemask_ps(near) == 0xff) {
         const __m256d y0 = detail::expNearZeroKernel4(_mm256_cvtps_pd(_mm256_castps256_ps128(x)));
         const __m256d y1 = detail::expNearZeroKernel4(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)));
