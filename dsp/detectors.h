@@ -122,17 +122,18 @@ struct AdaptiveFollowerConstants {
     Pole<> smoothing;
 };
 
-// exp(x), computed again only when x changed in some lane since the last call. The exponential
-// is a function of its argument alone, so reusing it gives the same bits.
+// The release pole p = exp(-T / tau) of a release time tau, computed again only when tau changed
+// in some lane since the last call. The pole is a function of tau alone, so reusing it gives the
+// same bits, and an unchanged tau saves the division as well as the exponential.
 template <class T = float>
-struct CachedExponential {
-    T argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
-    T value{};                                             // exp(argument)
+struct CachedPole {
+    T releaseTime = std::numeric_limits<float>::quiet_NaN();  // equal to no release time
+    T value{};                                                // exp(-T / releaseTime)
 
-    T of(T x) {
-        if (!allEqual(x, argument)) {
-            argument = x;
-            value = exponential(x);
+    T of(T tau, float periodT) {
+        if (!allEqual(tau, releaseTime)) {
+            releaseTime = tau;
+            value = exponential(-periodT / tau);
         }
         return value;
     }
@@ -150,22 +151,22 @@ struct CachedExponential {
 // sample's comparison with the output, so it runs alongside the rest of the recursion. While
 // the input rises the activity is 1 and its pole never changes; the other outcome's pole changes
 // only while the activity lies between one half and 1. Each is computed again only when its
-// exponent changed.
+// release time changed.
 template <class T = float>
 struct AdaptiveFollower {
     T activity{};  // h
     T envelope{};  // e
     T output{};    // y
-    CachedExponential<T> poleIfRising;
-    CachedExponential<T> poleIfNotRising;
+    CachedPole<T> poleIfRising;
+    CachedPole<T> poleIfNotRising;
 
     void reset() { *this = {}; }
 
     T step(T v, const AdaptiveFollowerConstants& c, float periodT) {
         const T activityIfRising = activityAfter(T(1.0f), c);
         const T activityIfNotRising = activityAfter(T(0.0f), c);
-        const T pIfRising = poleIfRising.of(exponent(activityIfRising, c, periodT));
-        const T pIfNotRising = poleIfNotRising.of(exponent(activityIfNotRising, c, periodT));
+        const T pIfRising = poleIfRising.of(releaseTime(activityIfRising, c), periodT);
+        const T pIfNotRising = poleIfNotRising.of(releaseTime(activityIfNotRising, c), periodT);
 
         const T rising = oneWherePositive(v - output);
         activity = whereOne(rising, activityIfRising, activityIfNotRising);
@@ -182,10 +183,9 @@ struct AdaptiveFollower {
         return larger(rising, decayed);
     }
 
-    static T exponent(T h, const AdaptiveFollowerConstants& c, float periodT) {
+    static T releaseTime(T h, const AdaptiveFollowerConstants& c) {
         const T lengthening = 2.0f * (h - 0.5f);
-        const T tau = c.tau0 + larger(lengthening, T(0.0f));
-        return -periodT / tau;
+        return c.tau0 + larger(lengthening, T(0.0f));
     }
 };
 

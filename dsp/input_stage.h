@@ -81,14 +81,25 @@ struct InputStage {
     // the input divisor g of this sample.
     float step(float in, std::uint32_t ringIndex, const InputStageConstants& c,
                const EllipticCoefficients (&lowpassCoefficients)[3]) {
-        float e = admitInputSample(in);
-        for (int pass = 0; pass < 2; ++pass) {
-            for (int s = 0; s < 3; ++s) e = highpass[3 * pass + s].step(e, c.highpass[s]);
-        }
-        for (int pass = 0; pass < 2; ++pass) {
-            for (int s = 0; s < 3; ++s) e = lowpass[3 * pass + s].step(e, lowpassCoefficients[s]);
-        }
+        float e = in;
+        filter(1, &e, c, lowpassCoefficients);
+        return level(e, ringIndex, c);
+    }
 
+    // Replaces `count` input samples by their filtered e[n]: the first half of `step` for a run
+    // of samples. The six highpass sections run over the whole run, then the six lowpass
+    // sections: in each loop a sample's six recursions depend on the previous sample's only
+    // through their own state, so consecutive samples overlap, which the whole chain of one
+    // sample at a time is too long to allow. Every sample sees the same operations.
+    void filter(int count, float* signal, const InputStageConstants& c,
+                const EllipticCoefficients (&lowpassCoefficients)[3]) {
+        for (int i = 0; i < count; ++i) signal[i] = admitInputSample(signal[i]);
+        runCascade(highpass, c.highpass, count, signal);
+        runCascade(lowpass, lowpassCoefficients, count, signal);
+    }
+
+    // The second half of `step` for one filtered sample e[n]: writes u[n] and returns g.
+    float level(float e, std::uint32_t ringIndex, const InputStageConstants& c) {
         lookAheadRing.write(ringIndex, e);
         const float old = lookAheadRing.read(ringIndex, inputLookAhead);
 
@@ -104,5 +115,22 @@ struct InputStage {
         const float divisor = envelope > floorMinus90dB ? envelope : floorMinus90dB;
         normalisedRing.write(ringIndex, old / divisor);
         return divisor;
+    }
+
+  private:
+    // Two passes of three sections, on local copies of their state so that the recursions stay
+    // in registers rather than in memory the signal might alias.
+    static void runCascade(EllipticSection<> (&sections)[6], const EllipticCoefficients (&c)[3],
+                           int count, float* signal) {
+        EllipticSection<> s[6];
+        for (int j = 0; j < 6; ++j) s[j] = sections[j];
+        for (int i = 0; i < count; ++i) {
+            float e = signal[i];
+            for (int pass = 0; pass < 2; ++pass) {
+                for (int k = 0; k < 3; ++k) e = s[3 * pass + k].step(e, c[k]);
+            }
+            signal[i] = e;
+        }
+        for (int j = 0; j < 6; ++j) sections[j] = s[j];
     }
 };

@@ -70,20 +70,44 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     float combDifference[maxRun];
     float k2[maxRun];
     float k2PlusOne[maxRun];
+    float filtered[maxRun];
+    for (int i = 0; i < count; ++i) filtered[i] = in[i];
+    input.filter(count, filtered, constants.input, block.inputLowpass);
+
+    // The noise reduction's detector sample by sample, then the tangents of its moving cutoffs
+    // for the whole run at once, then its lowpass.
+    static_assert(maxRun <= maxPrewarpRun);
+    float divisor[maxRun];
+    float delayed[maxRun];
+    float delayedBefore[maxRun];
+    float dnr2Argument[maxRun] = {};
+    float dnrArgument[maxRun] = {};
+    NoiseReductionCutoffs cutoffs{};
     for (int i = 0; i < count; ++i) {
         const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
-        const float divisor = input.step(in[i], sampleIndex, constants.input, block.inputLowpass);
+        divisor[i] = input.level(filtered[i], sampleIndex, constants.input);
+        const DelayRing<128>& normalised = input.normalisedRing;
+        cutoffs = noiseReduction.detect<preciseDetector>(
+            normalised, sampleIndex, block.disableCutoff, constants.noiseReduction);
+        dnr2Argument[i] = rate.prewarpArgument(cutoffs.dnr2);
+        dnrArgument[i] = rate.prewarpArgument(cutoffs.dnr);
+        delayed[i] = normalised.read(sampleIndex, noiseReductionLookAhead);
+        delayedBefore[i] = normalised.read(sampleIndex, noiseReductionLookAhead + 1);
+    }
+    dnr2Bandwidth = cutoffs.dnr2;
+    dnrBandwidth = cutoffs.dnr;
+    float kd[maxRun];
+    prewarpRun(dnr2Argument, k2, count);
+    prewarpRun(dnrArgument, kd, count);
 
-        const NoiseReductionOutput reduced = noiseReduction.step<preciseDetector>(
-            input.normalisedRing, divisor, sampleIndex, block.disableCutoff,
-            constants.noiseReduction, rate);
-        dnr2Bandwidth = reduced.dnr2Cutoff;
-        dnrBandwidth = reduced.dnrCutoff;
-        k2[i] = reduced.k2;
-        k2PlusOne[i] = reduced.k2PlusOne;
-        const float x = reduced.dnrOutput;
-
-        const float d = decorrelator.step(x, sampleIndex);
+    float dnrOutput[maxRun];
+    for (int i = 0; i < count; ++i) {
+        k2PlusOne[i] = k2[i] + 1.0f;
+        dnrOutput[i] = noiseReduction.lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
+    }
+    for (int i = 0; i < count; ++i) {
+        const float x = dnrOutput[i];
+        const float d = decorrelator.step(x, ringIndex + static_cast<std::uint32_t>(i));
         combSum[i] = x + d;
         combDifference[i] = x - d;
     }

@@ -18,8 +18,12 @@
 #include <limits>
 
 #include "dsp/delay_ring.h"
+#include "dsp/lanes.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+#ifdef ZELKO_HAVE_SSE2
+#include "dsp/math/correctly_rounded_avx2.h"
+#endif
 
 // Samples by which the noise-reduction lowpass trails its detector.
 inline constexpr std::uint32_t noiseReductionLookAhead = 125;
@@ -81,6 +85,29 @@ struct MovingPrewarp {
     }
 };
 
+// k = SampleRate::prewarpOf(argument[i]) of `count` (at most maxPrewarpRun) moving cutoffs at
+// once: four or eight tangents at a time where the processor has the vector forms, each lane
+// with the bits of the scalar function, and the reciprocal as a division in each lane.
+inline constexpr int maxPrewarpRun = 32;
+
+inline void prewarpRun(const float* argument, float* k, int count) {
+#ifdef ZELKO_HAVE_SSE2
+    constexpr int maxQuads = maxPrewarpRun / 4;
+    alignas(16) float padded[maxPrewarpRun];
+    __m128 x[maxQuads] = {};
+    __m128 t[maxQuads];
+    const int quads = (count + 3) / 4;
+    for (int i = 0; i < 4 * quads; ++i) padded[i] = i < count ? argument[i] : 0.5f;
+    for (int q = 0; q < quads; ++q) x[q] = _mm_load_ps(padded + 4 * q);
+    crmath::tanQuads(x, t, static_cast<std::size_t>(quads));
+    for (int q = 0; q < quads; ++q)
+        _mm_store_ps(padded + 4 * q, _mm_div_ps(_mm_set1_ps(1.0f), t[q]));
+    for (int i = 0; i < count; ++i) k[i] = padded[i];
+#else
+    for (int i = 0; i < count; ++i) k[i] = SampleRate::prewarpOf(argument[i]);
+#endif
+}
+
 // What one sample of noise reduction hands on.
 struct NoiseReductionOutput {
     float dnrOutput;  // x[n]
@@ -88,6 +115,12 @@ struct NoiseReductionOutput {
     float k2PlusOne;
     float dnr2Cutoff;  // Hz, for "DNR2 Bandwidth"
     float dnrCutoff;   // Hz, for "DNR Bandwidth"
+};
+
+// The detector's two cutoffs of one sample, in Hz, clamped.
+struct NoiseReductionCutoffs {
+    float dnr2;
+    float dnr;
 };
 
 struct NoiseReduction {
@@ -109,6 +142,22 @@ struct NoiseReduction {
     NoiseReductionOutput step(const DelayRing<128>& normalisedRing, float divisor,
                               std::uint32_t ringIndex, float disableCutoff,
                               const NoiseReductionConstants& c, const SampleRate& rate) {
+        const NoiseReductionCutoffs cutoffs =
+            detect<precise>(normalisedRing, ringIndex, disableCutoff, c);
+        const float k2 = dnr2Prewarp.at(cutoffs.dnr2, rate);
+        const float kd = dnrPrewarp.at(cutoffs.dnr, rate);
+        const float y = lowpass(normalisedRing.read(ringIndex, noiseReductionLookAhead),
+                                normalisedRing.read(ringIndex, noiseReductionLookAhead + 1), kd);
+        return {y * divisor, k2, k2 + 1.0f, cutoffs.dnr2, cutoffs.dnr};
+    }
+
+    // The parts of `step`, for a caller that prewarps the cutoffs of a run of samples at once:
+    // the detector, then the lowpass of the sample 125 samples older (`delayed`, and
+    // `delayedBefore` one older still) at kd, the prewarped DNR cutoff. The result is y[n],
+    // before the level is restored.
+    template <bool precise>
+    NoiseReductionCutoffs detect(const DelayRing<128>& normalisedRing, std::uint32_t ringIndex,
+                                 float disableCutoff, const NoiseReductionConstants& c) {
         const float u = normalisedRing.read(ringIndex, 0);
         const float u1 = normalisedRing.read(ringIndex, 1);
         const float h =
@@ -139,18 +188,16 @@ struct NoiseReduction {
         if (!(disableCutoff < dnr2)) dnr2 = disableCutoff;
         if (!(dnr2 < highestCutoffHz)) dnr2 = highestCutoffHz;
         if (!(dnr2 > lowestCutoffHz)) dnr2 = lowestCutoffHz;
-        const float k2 = dnr2Prewarp.at(dnr2, rate);
 
         if (!(dnr < highestCutoffHz)) dnr = highestCutoffHz;
         if (!(dnr > lowestCutoffHz)) dnr = lowestCutoffHz;
         if (!(disableCutoff < dnr)) dnr = disableCutoff;
-        const float kd = dnrPrewarp.at(dnr, rate);
+        return {dnr2, dnr};
+    }
 
-        const float delayed = normalisedRing.read(ringIndex, noiseReductionLookAhead);
-        const float delayedBefore = normalisedRing.read(ringIndex, noiseReductionLookAhead + 1);
+    float lowpass(float delayed, float delayedBefore, float kd) {
         const float y = (delayed + delayedBefore + (kd - 1.0f) * lowpassOutput) / (kd + 1.0f);
         lowpassOutput = y;
-
-        return {y * divisor, k2, k2 + 1.0f, dnr2, dnr};
+        return y;
     }
 };

@@ -112,6 +112,18 @@ inline double expKernel(double x, const ExpConstants& c) {
     return t + t * q;
 }
 
+// Near zero, |x| <= kExpNearZero, e^x is its Taylor series to x^5 (the coefficients of kExp),
+// in Horner form and without the table: the series' remainder (below 2^-48 / 720) and the
+// roundings stay under one double ulp, far inside kMidpointWindow, so the same midpoint test
+// decides the rounding. The vector forms take it when every lane lies there, as the poles of the
+// chain's adaptive followers do at audio rates.
+inline constexpr float kExpNearZero = 0x1p-8f;
+
+inline double expNearZeroKernel(double x) {
+    const ExpConstants& c = kExp;
+    return 1.0 + x * (c.c1 + x * (c.c2 + x * (c.c3 + x * (c.c4 + x * c.c5))));
+}
+
 // Beyond `highest` every result overflows to infinity, below `lowest` it rounds to 0; NaN passes
 // to the kernel and gives NaN.
 template <float (*resolve)(float, double)>

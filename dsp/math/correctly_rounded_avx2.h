@@ -80,6 +80,16 @@ CRMATH_AVX2 __m256d expKernel4(__m256d x, const ExpConstants& c) {
     return _mm256_add_pd(t, _mm256_mul_pd(t, q));
 }
 
+// expNearZeroKernel() on four lanes.
+CRMATH_AVX2 __m256d expNearZeroKernel4(__m256d x) {
+    const ExpConstants& c = kExp;
+    __m256d s = _mm256_add_pd(_mm256_set1_pd(c.c4), _mm256_mul_pd(x, _mm256_set1_pd(c.c5)));
+    s = _mm256_add_pd(_mm256_set1_pd(c.c3), _mm256_mul_pd(x, s));
+    s = _mm256_add_pd(_mm256_set1_pd(c.c2), _mm256_mul_pd(x, s));
+    s = _mm256_add_pd(_mm256_set1_pd(c.c1), _mm256_mul_pd(x, s));
+    return _mm256_add_pd(_mm256_set1_pd(1.0), _mm256_mul_pd(x, s));
+}
+
 template <class Scalar>
 CRMATH_AVX2 __m256 redoLanes8(__m256 x, __m256 y, __m256 redo, Scalar scalar) {
     const int mask = _mm256_movemask_ps(redo);
@@ -147,7 +157,17 @@ CRMATH_AVX2 __m256d tanKernel4(__m256d d) {
 }  // namespace detail
 
 CRMATH_AVX2 __m256 exp(__m256 x) {
-    return detail::expFamily8(x, detail::kExp, [](float v) { return crmath::exp(v); });
+    const auto scalar = [](float v) { return crmath::exp(v); };
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), x);
+    const __m256 near = _mm256_cmp_ps(magnitude, _mm256_set1_ps(detail::kExpNearZero), _CMP_LE_OQ);
+    if (_mm256_movemask_ps(near) == 0xff) {
+        const __m256d y0 = detail::expNearZeroKernel4(_mm256_cvtps_pd(_mm256_castps256_ps128(x)));
+        const __m256d y1 = detail::expNearZeroKernel4(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)));
+        const __m256 result = _mm256_set_m128(_mm256_cvtpd_ps(y1), _mm256_cvtpd_ps(y0));
+        return detail::redoLanes8(x, result, _mm256_castsi256_ps(detail::nearMidpoint8(y0, y1)),
+                                  scalar);
+    }
+    return detail::expFamily8(x, detail::kExp, scalar);
 }
 
 CRMATH_AVX2 __m256 exp10(__m256 x) {

@@ -63,6 +63,16 @@ inline __m128d expKernel2(__m128d x, const ExpConstants& c) {
     return _mm_add_pd(t, _mm_mul_pd(t, q));
 }
 
+// expNearZeroKernel() on two lanes.
+inline __m128d expNearZeroKernel2(__m128d x) {
+    const ExpConstants& c = kExp;
+    __m128d s = _mm_add_pd(_mm_set1_pd(c.c4), _mm_mul_pd(x, _mm_set1_pd(c.c5)));
+    s = _mm_add_pd(_mm_set1_pd(c.c3), _mm_mul_pd(x, s));
+    s = _mm_add_pd(_mm_set1_pd(c.c2), _mm_mul_pd(x, s));
+    s = _mm_add_pd(_mm_set1_pd(c.c1), _mm_mul_pd(x, s));
+    return _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(x, s));
+}
+
 // Lanes flagged in `redo` get the scalar function.
 template <class Scalar>
 inline __m128 redoLanes(__m128 x, __m128 y, __m128 redo, Scalar scalar) {
@@ -128,7 +138,16 @@ inline __m128d tanKernel2(__m128d d) {
 }  // namespace detail
 
 inline __m128 exp(__m128 x) {
-    return detail::expFamily4(x, detail::kExp, [](float v) { return crmath::exp(v); });
+    const auto scalar = [](float v) { return crmath::exp(v); };
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), x);
+    if (_mm_movemask_ps(_mm_cmple_ps(magnitude, _mm_set1_ps(detail::kExpNearZero))) == 0xf) {
+        const __m128d y0 = detail::expNearZeroKernel2(_mm_cvtps_pd(x));
+        const __m128d y1 = detail::expNearZeroKernel2(_mm_cvtps_pd(_mm_movehl_ps(x, x)));
+        const __m128 result = _mm_movelh_ps(_mm_cvtpd_ps(y0), _mm_cvtpd_ps(y1));
+        return detail::redoLanes(x, result, _mm_castsi128_ps(detail::nearMidpoint4(y0, y1)),
+                                 scalar);
+    }
+    return detail::expFamily4(x, detail::kExp, scalar);
 }
 
 inline __m128 exp10(__m128 x) {
