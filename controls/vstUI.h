@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "dsp/text_order.h"
 #include "controls/vstUIObject.h"
 #include "dsp/dsp.h"
+#include "dsp/text_order.h"
 
 class vstUI : public UIReal<float> {
   public:
@@ -19,12 +19,6 @@ class vstUI : public UIReal<float> {
     vstUI(const vstUI&) = delete;
     vstUI& operator=(const vstUI&) = delete;
 
-    // Groups only arrange a user interface, which this plug-in does not have.
-    void openTabGroup(const char*) override {}
-    void openHorizontalGroup(const char*) override {}
-    void openVerticalGroup(const char*) override {}
-    void closeGroup() override {}
-
     void addButtonControl(const char* label, float* value) override;
     void addCheckButtonControl(const char* label, float* value) override;
     void addVerticalSliderControl(const char* label, float* value, float initial, float minimum,
@@ -34,10 +28,9 @@ class vstUI : public UIReal<float> {
     void addNumberEntryControl(const char* label, float* value, float initial, float minimum,
                                float maximum, float step) override;
 
-    // Meters are outputs of the processor and sound files are never used: neither is collected.
+    // Meters are outputs of the processor: they are not collected.
     void addHorizontalMeter(const char*, float*, float, float) override {}
     void addVerticalMeter(const char*, float*, float, float) override {}
-    void addSoundFile(const char*, const char*) override {}
 
     void declareProperty(float* value, const char* key, const char* text) override;
     int sampleWidth() override { return 4; }

@@ -11,10 +11,11 @@ class UIReal {
   public:
     virtual ~UIReal() = default;
 
-    virtual void openTabGroup(const char* label) = 0;
-    virtual void openHorizontalGroup(const char* label) = 0;
-    virtual void openVerticalGroup(const char* label) = 0;
-    virtual void closeGroup() = 0;
+    // Groups only arrange a user interface; a receiver that draws none ignores them.
+    virtual void openTabGroup(const char*) {}
+    virtual void openHorizontalGroup(const char*) {}
+    virtual void openVerticalGroup(const char*) {}
+    virtual void closeGroup() {}
 
     virtual void addButtonControl(const char* label, REAL* value) = 0;
     virtual void addCheckButtonControl(const char* label, REAL* value) = 0;
@@ -29,7 +30,7 @@ class UIReal {
     virtual void addVerticalMeter(const char* label, REAL* value, REAL minimum, REAL maximum) = 0;
 
     // Declares a sound-file input; this product's processor never calls it.
-    virtual void addSoundFile(const char* label, const char* url) = 0;
+    virtual void addSoundFile(const char*, const char*) {}
 
     // Attaches one property to the control that `value` belongs to; called before that control
     // is added.

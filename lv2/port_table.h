@@ -52,11 +52,6 @@ inline constexpr std::uint32_t kFirstControlPort = 3;
 // audio ports in declaration order, then the meters in declaration order, then the latency port.
 class PortCollector final : public UIReal<float> {
   public:
-    void openTabGroup(const char*) override {}
-    void openHorizontalGroup(const char*) override {}
-    void openVerticalGroup(const char*) override {}
-    void closeGroup() override {}
-
     void addButtonControl(const char* label, float* value) override;
     void addCheckButtonControl(const char* label, float* value) override;
     void addVerticalSliderControl(const char* label, float* value, float initial, float minimum,
@@ -67,7 +62,6 @@ class PortCollector final : public UIReal<float> {
                                float maximum, float step) override;
     void addHorizontalMeter(const char* label, float* value, float minimum, float maximum) override;
     void addVerticalMeter(const char* label, float* value, float minimum, float maximum) override;
-    void addSoundFile(const char*, const char*) override {}
     void declareProperty(float* value, const char* key, const char* text) override;
 
     std::vector<ControlPort> controls;

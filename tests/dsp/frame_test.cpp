@@ -18,10 +18,6 @@ class FieldFinder : public UIReal<float> {
   public:
     std::map<std::string, float*> fields;
 
-    void openTabGroup(const char*) override {}
-    void openHorizontalGroup(const char*) override {}
-    void openVerticalGroup(const char*) override {}
-    void closeGroup() override {}
     void addButtonControl(const char* label, float* value) override { fields[label] = value; }
     void addCheckButtonControl(const char* label, float* value) override { fields[label] = value; }
     void addVerticalSliderControl(const char* label, float* value, float, float, float,
@@ -38,7 +34,6 @@ class FieldFinder : public UIReal<float> {
     }
     void addHorizontalMeter(const char*, float*, float, float) override {}
     void addVerticalMeter(const char*, float*, float, float) override {}
-    void addSoundFile(const char*, const char*) override {}
     void declareProperty(float*, const char*, const char*) override {}
 };
 
