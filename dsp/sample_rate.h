@@ -1,9 +1,23 @@
 // The sample-rate constants every stage derives its coefficients from.
 #pragma once
 
+#include <climits>
 #include <cmath>
 
 #include "dsp/math/correctly_rounded.h"
+
+// The rate every processor starts at, before a host names one.
+inline constexpr int startingRate = 44100;
+
+// A host's rate as the processor's integer rate: truncated toward zero, and saturated first so
+// that no rate a host can send makes the conversion undefined. A rate that is not finite names
+// no rate at all and gives the starting rate.
+inline int integerRate(double hostRate) {
+    if (!std::isfinite(hostRate)) return startingRate;
+    if (hostRate >= 2147483648.0) return INT_MAX;
+    if (hostRate <= -2147483648.0) return INT_MIN;
+    return static_cast<int>(hostRate);
+}
 
 struct SampleRate {
     float fs = 1.0f;        // the clamped rate, 1 ... 192000 Hz

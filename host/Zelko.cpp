@@ -11,6 +11,7 @@
 
 #include "controls/metadata.h"
 #include "dsp/mydsp.h"
+#include "dsp/sample_rate.h"
 
 namespace {
 
@@ -20,14 +21,6 @@ void copyText(char* destination, const char* source, std::size_t length) {
     std::size_t n = 0;
     for (; n < length && source[n] != '\0'; ++n) destination[n] = source[n];
     for (; n <= length; ++n) destination[n] = '\0';
-}
-
-// The host's rate as the processors' integer rate: truncated toward zero, and saturated first
-// so that no rate a host can send makes the conversion undefined.
-int truncateRate(float rate) {
-    if (rate >= 2147483648.0f) return std::numeric_limits<int>::max();
-    if (rate <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(rate);
 }
 
 constexpr VstInt32 kDefaultIdentifier = fourCharCode('Z', 'E', 'L', 'K');
@@ -80,7 +73,7 @@ Zelko::Zelko(audioMasterCallback audioMaster, std::unique_ptr<dsp> processor,
     setUniqueID(id != nullptr && id[0] != '\0' ? identifierFromText(id)
                                                : identifierFromLabels(*mainCollector));
 
-    const int rate = truncateRate(sampleRate);
+    const int rate = integerRate(sampleRate);
     freeVoices.reserve(kVoiceCount);
     playingVoices.reserve(kVoiceCount);
     releasedVoices.reserve(kVoiceCount);
@@ -129,7 +122,7 @@ void Zelko::initializeProcessors(int rate) {
 void Zelko::setSampleRate(float newSampleRate) {
     if (!std::isfinite(newSampleRate)) return;
     AudioEffectX::setSampleRate(newSampleRate);
-    initializeProcessors(truncateRate(newSampleRate));
+    initializeProcessors(integerRate(newSampleRate));
 }
 
 void Zelko::setParameter(VstInt32 index, float value) {

@@ -1,9 +1,7 @@
 #include "lv2/port_table.h"
 
 #include <cctype>
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 namespace lv2glue {
@@ -21,13 +19,6 @@ constexpr LabelUnit kKnownUnits[] = {
 };
 
 }  // namespace
-
-int processorRate(double hostRate) {
-    if (!std::isfinite(hostRate)) return 44100;
-    if (hostRate >= 2147483648.0) return std::numeric_limits<int>::max();
-    if (hostRate <= -2147483648.0) return std::numeric_limits<int>::min();
-    return static_cast<int>(hostRate);
-}
 
 std::string symbolFromLabel(const std::string& label) {
     std::string symbol;

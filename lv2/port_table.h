@@ -24,11 +24,6 @@ inline constexpr const char* kBinaryName = "zelko.so";
 // figure as its initial delay.
 inline constexpr float kChainLatency = static_cast<float>(chainLatency);
 
-// The sample rate a processor runs at for a rate the host gives: truncated toward zero and
-// saturated to the integer range first. The VST shell ignores a rate that is not finite and keeps
-// its starting rate, 44100 Hz; here, where there is no earlier rate, that starting rate is used.
-int processorRate(double hostRate);
-
 enum class PortKind { slider, toggle, meter };
 
 struct ControlPort {

@@ -13,8 +13,8 @@
 #include <new>
 #include <vector>
 
-#include "dsp/mydsp.h"
 #include "dsp/denormal_flush.h"
+#include "dsp/mydsp.h"
 #include "lv2/port_table.h"
 
 namespace {
@@ -60,7 +60,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
         instance->meterOutputs.assign(instance->ports.meters.size(), nullptr);
         instance->meterValues.resize(instance->ports.meters.size());
         instance->resetMeters();
-        instance->processor->initialize(lv2glue::processorRate(sampleRate));
+        instance->processor->initialize(integerRate(sampleRate));
         return instance.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
