@@ -212,53 +212,51 @@ TEST(SeparatedBand, EqualCombSignalsGiveSeparationZeroAndAMonoBand) {
     EXPECT_GT(midEnergy, 1.0);
 }
 
-TEST(SeparatedBand, RatioTwoClampsTheMeterAtOneAndAHalf) {
-    // combSum = 2 combDifference exactly, so every detector value of the plus side is exactly
-    // twice the minus side's: HI / LO = 2, ACT -> 1, s = tan(1) = 1.557 and the meter clamps.
+// Band 7 on a 1240 Hz tone whose combSum is exactly `ratio` times its combDifference, so that
+// every detector value of the plus side is `ratio` times the minus side's. The energies and the
+// highest meter are taken over the last second of `seconds`.
+struct RatioRun {
+    float lastMeter = 0.0f;
+    float lateMeterPeak = 0.0f;
+    double sideToMid = 0.0;  // amplitude ratio
+};
+
+RatioRun runAtRatio(float ratio, float amplitude, int seconds) {
     SeparatedRun run(44100, 7);
-    const double hz = 1240.0;
-    SeparatedRun::Output out{};
+    RatioRun result;
     double sideEnergy = 0.0;
     double midEnergy = 0.0;
-    for (int n = 0; n < 2 * 44100; ++n) {
-        const float s = 0.3f * sineAt(hz, 44100.0, n);
-        out = run.step(2.0f * s, s);
-        ASSERT_GE(out.meter, 0.0f);
-        ASSERT_LE(out.meter, 1.5f);
-        if (n >= 44100) {
+    for (int n = 0; n < seconds * 44100; ++n) {
+        const float s = amplitude * sineAt(1240.0, 44100.0, n);
+        const SeparatedRun::Output out = run.step(ratio * s, s);
+        EXPECT_GE(out.meter, 0.0f);
+        EXPECT_LE(out.meter, 1.5f);
+        result.lastMeter = out.meter;
+        if (n >= (seconds - 1) * 44100) {
+            result.lateMeterPeak = std::max(result.lateMeterPeak, out.meter);
             sideEnergy += static_cast<double>(out.side) * out.side;
             midEnergy += static_cast<double>(out.mid) * out.mid;
         }
     }
-    EXPECT_EQ(out.meter, 1.5f);
-    // mid ~ (2s + s) and side ~ SEP (2s - s) = 1.5 s: side / mid = 1.5 / 3 in amplitude. The
-    // 30 Hz section's settled DC gain (0.3 % off at 44100 Hz) and rounding allow 1 %.
-    EXPECT_NEAR(std::sqrt(sideEnergy / midEnergy), 0.5, 0.005);
+    result.sideToMid = std::sqrt(sideEnergy / midEnergy);
+    return result;
 }
 
-TEST(SeparatedBand, RatioThreeCollapsesTheBandToMono) {
+TEST(SeparatedBand, RatioTwoClampsTheMeterAndRatioThreeCollapsesTheBandToMono) {
+    // HI / LO = 2, ACT -> 1: s = tan(1) = 1.557 and the meter clamps. mid ~ (2s + s) and
+    // side ~ SEP (2s - s) = 1.5 s: side / mid = 1.5 / 3 in amplitude. The 30 Hz section's settled
+    // DC gain (0.3 % off at 44100 Hz) and rounding allow 1 %.
+    const RatioRun two = runAtRatio(2.0f, 0.3f, 2);
+    EXPECT_EQ(two.lastMeter, 1.5f);
+    EXPECT_NEAR(two.sideToMid, 0.5, 0.005);
+
     // HI / LO = 3: tan(2) < 0, so s = 0 and the band falls back to mono once the onset (where
-    // ACT passes the separating range on its way to 1) has decayed from the separation filters.
-    SeparatedRun run(44100, 7);
-    const double hz = 1240.0;
-    SeparatedRun::Output out{};
-    double sideEnergy = 0.0;
-    double midEnergy = 0.0;
-    for (int n = 0; n < 3 * 44100; ++n) {
-        const float s = 0.2f * sineAt(hz, 44100.0, n);
-        out = run.step(3.0f * s, s);
-        ASSERT_GE(out.meter, 0.0f);
-        ASSERT_LE(out.meter, 1.5f);
-        if (n >= 2 * 44100) {
-            // The onset's separation decays geometrically towards 0 in the 10 Hz lowpass.
-            ASSERT_LT(out.meter, 1e-6f) << n;
-            sideEnergy += static_cast<double>(out.side) * out.side;
-            midEnergy += static_cast<double>(out.mid) * out.mid;
-        }
-    }
-    // The side output 2048 samples late still carries the tail of the onset's separation, which
-    // a 30 Hz lowpass lets decay to far below 1 % within a second.
-    EXPECT_LT(std::sqrt(sideEnergy / midEnergy), 1e-3);
+    // ACT passes the separating range on its way to 1) has decayed geometrically from the 10 Hz
+    // lowpass. The side output 2048 samples late still carries the onset's tail, which the 30 Hz
+    // lowpass lets decay to far below 1 % within a second.
+    const RatioRun three = runAtRatio(3.0f, 0.2f, 3);
+    EXPECT_LT(three.lateMeterPeak, 1e-6f);
+    EXPECT_LT(three.sideToMid, 1e-3);
 }
 
 TEST(SeparatedBand, MeterStaysWithinZeroToOneAndAHalfForUnrelatedCombSignals) {
