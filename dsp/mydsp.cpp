@@ -97,8 +97,9 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     dnr2Bandwidth = cutoffs.dnr2;
     dnrBandwidth = cutoffs.dnr;
     float kd[maxRun];
-    prewarpRun(dnr2Argument, k2, count);
-    prewarpRun(dnrArgument, kd, count);
+    const bool avx2 = bandPath == BandPath::avx2;
+    prewarpRun(dnr2Argument, k2, count, avx2);
+    prewarpRun(dnrArgument, kd, count, avx2);
 
     float dnrOutput[maxRun];
     for (int i = 0; i < count; ++i) {

@@ -86,11 +86,12 @@ struct MovingPrewarp {
 };
 
 // k = SampleRate::prewarpOf(argument[i]) of `count` (at most maxPrewarpRun) moving cutoffs at
-// once: four or eight tangents at a time where the processor has the vector forms, each lane
-// with the bits of the scalar function, and the reciprocal as a division in each lane.
+// once: four tangents at a time with SSE2, eight with AVX2 where `avx2` says the processor has it
+// (the processor asks once), each lane with the bits of the scalar function, and the reciprocal
+// as a division in each lane.
 inline constexpr int maxPrewarpRun = 32;
 
-inline void prewarpRun(const float* argument, float* k, int count) {
+inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unused]] bool avx2) {
 #ifdef ZELKO_HAVE_SSE2
     constexpr int maxQuads = maxPrewarpRun / 4;
     alignas(16) float padded[maxPrewarpRun];
@@ -99,7 +100,7 @@ inline void prewarpRun(const float* argument, float* k, int count) {
     const int quads = (count + 3) / 4;
     for (int i = 0; i < 4 * quads; ++i) padded[i] = i < count ? argument[i] : 0.5f;
     for (int q = 0; q < quads; ++q) x[q] = _mm_load_ps(padded + 4 * q);
-    crmath::tanQuads(x, t, static_cast<std::size_t>(quads));
+    crmath::tanQuads(x, t, static_cast<std::size_t>(quads), avx2);
     for (int q = 0; q < quads; ++q)
         _mm_store_ps(padded + 4 * q, _mm_div_ps(_mm_set1_ps(1.0f), t[q]));
     for (int i = 0; i < count; ++i) k[i] = padded[i];

@@ -10,8 +10,8 @@
 // (from other target("avx2") code or behind a CPU check). They never use FMA: each lane runs the
 // scalar function's double operations in the same order, four to a register, and is bit for bit
 // the scalar result of correctly_rounded.h. Lanes that need the scalar function's rare path (see
-// correctly_rounded_sse2.h) are recomputed by it. crmath::tanQuads, at the end, picks the AVX2 or
-// the SSE2 form at run time for an array of four-lane vectors.
+// correctly_rounded_sse2.h) are recomputed by it. crmath::tanQuads, at the end, takes the AVX2 or
+// the SSE2 form, as its caller chose, for an array of four-lane vectors.
 #pragma once
 
 #include <immintrin.h>
@@ -194,9 +194,9 @@ CRMATH_AVX2 __m256 tan(__m256 x) {
 
 namespace crmath {
 
-// tan x of `count` quads of lanes: eight lanes at a time with AVX2 where the processor has it
-// (the check is a load of the flags the runtime filled in at start-up), four at a time with SSE2
-// otherwise. Every lane is the scalar result either way.
+// tan x of `count` quads of lanes: eight lanes at a time with AVX2 where the caller has found
+// that the processor has it, four at a time with SSE2 otherwise. Every lane is the scalar result
+// either way.
 __attribute__((target("avx2"))) inline void tanQuadsAvx2(const __m128* x, __m128* y,
                                                          std::size_t count) {
     std::size_t i = 0;
@@ -208,8 +208,8 @@ __attribute__((target("avx2"))) inline void tanQuadsAvx2(const __m128* x, __m128
     if (i < count) y[i] = crmath::tan(x[i]);
 }
 
-inline void tanQuads(const __m128* x, __m128* y, std::size_t count) {
-    if (__builtin_cpu_supports("avx2")) return tanQuadsAvx2(x, y, count);
+inline void tanQuads(const __m128* x, __m128* y, std::size_t count, bool avx2) {
+    if (avx2) return tanQuadsAvx2(x, y, count);
     for (std::size_t i = 0; i < count; ++i) y[i] = crmath::tan(x[i]);
 }
 
