@@ -29,14 +29,11 @@
 namespace {
 
 const std::string kUri = "urn:zelko:comb-stereo-processor";
-// The tools and liblilv alike find only the built bundle.
-const bool kPathSet = setenv("LV2_PATH", ZELKO_LV2_BUNDLE_DIR "/..", 1) == 0;
-
-// A tool's output and status; a sanitized module needs the sanitizer's runtime loaded first.
-std::string run(const std::string& command, int* status = nullptr) {
-    const std::string preload = *ZELKO_LV2_TOOL_PRELOAD ? "LD_PRELOAD=" ZELKO_LV2_TOOL_PRELOAD : "";
-    return runCommand(preload + " ASAN_OPTIONS=detect_leaks=0 " + command + " 2>&1", status);
-}
+// The tools and liblilv alike find only the built bundle; the tools, which are not instrumented,
+// load a sanitized module only with the sanitizer's runtime loaded first.
+const bool kEnvironment = setenv("LV2_PATH", ZELKO_LV2_BUNDLE_DIR "/..", 1) == 0 &&
+                          setenv("LD_PRELOAD", ZELKO_LV2_TOOL_PRELOAD, 1) == 0 &&
+                          setenv("ASAN_OPTIONS", "detect_leaks=0", 1) == 0;
 
 // One instance at a rate, each control port connected to a value of its own: the audio ports come
 // first, the controls from port 3, the meters from 8, the latency at 20.
@@ -105,8 +102,7 @@ std::map<std::string, std::set<std::string>> describedPorts(const std::string& t
                           R"((hz|db|\w+Port|toggled|latency|reportsLatency)\b)");
     std::map<std::string, std::set<std::string>> ports;
     for (std::sregex_iterator p(turtle.begin(), turtle.end(), port), end; p != end; ++p) {
-        const std::string text = (*p)[0];
-        for (std::sregex_iterator f(text.begin(), text.end(), fact); f != end; ++f) {
+        for (std::sregex_iterator f((*p)[0].first, (*p)[0].second, fact); f != end; ++f) {
             const std::smatch& m = *f;
             ports[(*p)[1]].insert(m[1].matched ? m[1].str() + "=" + plain(m[2]) : m[4].str());
         }
@@ -115,7 +111,7 @@ std::map<std::string, std::set<std::string>> describedPorts(const std::string& t
 }
 
 TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsOneSymbol) {
-    EXPECT_EQ(run("lv2ls; echo $?"), kUri + "\n0\n");
+    EXPECT_EQ(runCommand("lv2ls; echo $?"), kUri + "\n0\n");
     std::map<std::string, std::set<std::string>> expected;
     const auto expect = [&](const std::string& name, const std::string& facts) {
         std::istringstream words(facts);
@@ -146,14 +142,15 @@ TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsO
                          " maximum=" + plain(vst.text(effGetParamDisplay, i)) +
                          (low == "OFF" ? " toggled" : ""));
     }
-    EXPECT_EQ(describedPorts(run("lv2info -p /dev/stdout " + kUri)), expected);
+    EXPECT_EQ(describedPorts(runCommand("lv2info -p /dev/stdout " + kUri)), expected);
     // The latency port reports the VST's delay from the first run on.
     Host host;
     host.run(nullptr, nullptr, nullptr, 0);
     EXPECT_EQ(host.values[20], 2658.0f);
     EXPECT_EQ(host.values[20], static_cast<float>(vst.effect()->initialDelay));
-    EXPECT_EQ(run("nm -D --defined-only --format=just-symbols " ZELKO_LV2_BUNDLE_DIR "/zelko.so"),
-              "lv2_descriptor\n");
+    EXPECT_EQ(
+        runCommand("nm -D --defined-only --format=just-symbols " ZELKO_LV2_BUNDLE_DIR "/zelko.so"),
+        "lv2_descriptor\n");
 }
 
 std::vector<float> readSound(const std::string& path) {
@@ -171,10 +168,13 @@ TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
         {"-c lowpass_filter 6250 -c auto_eq_threshold -45 -c noisegate_gain_db 17.5 -c "
          "output_agc_threshold -8.25 -c dnr_lpf_disable 1",
          "-p 0=0.25n -p 1=0.5n -p 2=0.25n -p 3=0.25n -p 4=on"}};
+    const std::string kRender =
+        " && " ZELKO_RENDER_PATH
+        " in.wav -o vst.wav -f -q --subtype float --no-latency-compensation ";
     const std::string dir = testing::TempDir() + "zelko-lv2apply-" + std::to_string(getpid());
     std::vector<float> input, unused;
     programme::makeInputs(input, unused);  // noise, tones, clicks and silence
-    run("mkdir -p " + dir);
+    runCommand("mkdir -p " + dir);
     for (int rate : {44100, 48000, 96000}) {
         SndfileHandle(dir + "/in.wav", SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate)
             .writef(input.data(), input.size());
@@ -182,41 +182,37 @@ TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
         for (const auto& [lv2Controls, vstParameters] : settings) {
             int status = -1;
             const std::string said =
-                run("cd " + dir + " && lv2apply -i in.wav -o lv2.wav " + lv2Controls + " " + kUri +
-                        " && " ZELKO_RENDER_PATH
-                        " in.wav -o vst.wav -f -q --subtype float --no-latency-compensation " +
-                        vstParameters,
-                    &status);
+                runCommand("cd " + dir + " && lv2apply -i in.wav -o lv2.wav " + lv2Controls + " " +
+                               kUri + kRender + vstParameters + " 2>&1",
+                           &status);
             ASSERT_EQ(status, 0) << said;
             const std::vector<float> lv2 = readSound(dir + "/lv2.wav"),
                                      vst = readSound(dir + "/vst.wav");
-            ASSERT_TRUE(lv2.size() == 2 * input.size() && vst.size() == lv2.size()) << rate;
-            EXPECT_EQ(std::memcmp(lv2.data(), vst.data(), lv2.size() * 4), 0)
-                << rate << vstParameters;
+            EXPECT_TRUE(lv2.size() == 2 * input.size() && vst.size() == lv2.size() &&
+                        std::memcmp(lv2.data(), vst.data(), lv2.size() * 4) == 0)
+                << rate << " Hz " << vstParameters;
             // Both settings reach the chain: they sound different, and neither is silent.
             EXPECT_NE(lv2, previous);
             EXPECT_GT(*std::max_element(lv2.begin(), lv2.end()), 0.01f);
             previous = lv2;
         }
     }
-    run("rm -r " + dir);
+    runCommand("rm -r " + dir);
 }
 
 const std::vector<float> kNoise = testsignal::noise(24000, 5u, 0.5f);
 
-TEST(Lv2Host, EveryBlockSizeUpTo4096EmptyBlocksAndSharedBuffersGiveTheSameOutput) {
+// Blocks of every size up to 4096 and empty ones, and the input buffer shared with either output.
+TEST(Lv2Host, BlockSizesAndSharedBuffersGiveTheSameOutput) {
     std::vector<std::uint32_t> sizes;
     for (std::uint32_t size = 1; size <= 4096; size *= 2)
         sizes.insert(sizes.end(), {size - 1, 0, size, std::min(size + 1, 4096u)});
-    std::uint32_t total = 0;
-    for (std::uint32_t size : sizes) total += size;
-    const std::vector<float> in = testsignal::noise(static_cast<int>(total), 9u, 0.5f);
     Host whole, blocks;
-    const std::vector<float> out = whole.render(in, {total});
-    EXPECT_EQ(blocks.render(in, sizes), out);
+    const std::vector<float> out = whole.render(kNoise, {24000});
+    EXPECT_EQ(blocks.render(kNoise, sizes), out);
     EXPECT_TRUE(std::equal(whole.values.begin() + 3, whole.values.end(), &blocks.values[3]));
-    EXPECT_EQ(Host().render(in, {1000}, 1), out);
-    EXPECT_EQ(Host().render(in, {1000}, 2), out);
+    EXPECT_EQ(Host().render(kNoise, {1000}, 1), out);
+    EXPECT_EQ(Host().render(kNoise, {1000}, 2), out);
 }
 
 TEST(Lv2Host, ActivationReturnsToExactSilence) {
