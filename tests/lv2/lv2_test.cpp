@@ -2,10 +2,10 @@
 // the VST module and the renderer, and driven by a small host built on liblilv.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -43,8 +43,7 @@ struct Host {
         const LilvPlugins* all = lilv_world_get_all_plugins(world);
         const LilvPlugin* plugin = lilv_plugins_get(all, lilv_plugins_begin(all));
         instance = lilv_plugin_instantiate(plugin, rate, nullptr);
-        values.resize(lilv_plugin_get_num_ports(plugin));
-        minimum = maximum = values;
+        values = minimum = maximum = std::vector<float>(lilv_plugin_get_num_ports(plugin));
         lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), values.data());
         for (std::uint32_t p = 3; p < values.size(); ++p)
             lilv_instance_connect_port(instance, p, &values[p]);
@@ -168,13 +167,13 @@ TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
         {"-c lowpass_filter 6250 -c auto_eq_threshold -45 -c noisegate_gain_db 17.5 -c "
          "output_agc_threshold -8.25 -c dnr_lpf_disable 1",
          "-p 0=0.25n -p 1=0.5n -p 2=0.25n -p 3=0.25n -p 4=on"}};
-    const std::string kRender =
+    const std::string renderVst =
         " && " ZELKO_RENDER_PATH
         " in.wav -o vst.wav -f -q --subtype float --no-latency-compensation ";
-    const std::string dir = testing::TempDir() + "zelko-lv2apply-" + std::to_string(getpid());
+    std::string dir = testing::TempDir() + "zelko-lv2apply-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
     std::vector<float> input, unused;
     programme::makeInputs(input, unused);  // noise, tones, clicks and silence
-    runCommand("mkdir -p " + dir);
     for (int rate : {44100, 48000, 96000}) {
         SndfileHandle(dir + "/in.wav", SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate)
             .writef(input.data(), input.size());
@@ -183,7 +182,7 @@ TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
             int status = -1;
             const std::string said =
                 runCommand("cd " + dir + " && lv2apply -i in.wav -o lv2.wav " + lv2Controls + " " +
-                               kUri + kRender + vstParameters + " 2>&1",
+                               kUri + renderVst + vstParameters + " 2>&1",
                            &status);
             ASSERT_EQ(status, 0) << said;
             const std::vector<float> lv2 = readSound(dir + "/lv2.wav"),
