@@ -2,23 +2,13 @@
 // clash with a host's or another plug-in's symbol of the same name.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace {
+#include "support/command.h"
 
-std::string runCommand(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return {};
-    std::string output;
-    char buffer[4096];
-    std::size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, count);
-    return output;
-}
+namespace {
 
 // `nm -D --defined-only` prints "address type name" per symbol.
 std::vector<std::string> linuxExports(const std::string& path) {

@@ -1,0 +1,256 @@
+// The LV2 plug-in as hosts see it: through Debian's lv2ls, lv2info and lv2apply, compared with
+// the VST module and the renderer, and driven by a small host built on liblilv.
+#include <gtest/gtest.h>
+#include <lilv/lilv.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sndfile.hh>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// GCC 12 reports its own <regex> as maybe uninitialized under the sanitizers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
+
+#include "support/allocation_counter.h"
+#include "support/command.h"
+#include "support/noise.h"
+#include "support/plugin_host.h"
+#include "support/render_programme.h"
+
+namespace {
+
+const std::string kUri = "urn:zelko:comb-stereo-processor";
+// The tools and liblilv alike find only the built bundle; the tools, which are not instrumented,
+// load a sanitized module only with the sanitizer's runtime loaded first.
+const bool kEnvironment = setenv("LV2_PATH", ZELKO_LV2_BUNDLE_DIR "/..", 1) == 0 &&
+                          setenv("LD_PRELOAD", ZELKO_LV2_TOOL_PRELOAD, 1) == 0 &&
+                          setenv("ASAN_OPTIONS", "detect_leaks=0", 1) == 0;
+
+// One instance at a rate, each control port connected to a value of its own: the audio ports come
+// first, the controls from port 3, the meters from 8, the latency at 20.
+struct Host {
+    explicit Host(double rate = 48000.0) {
+        lilv_world_load_all(world);
+        const LilvPlugins* all = lilv_world_get_all_plugins(world);
+        const LilvPlugin* plugin = lilv_plugins_get(all, lilv_plugins_begin(all));
+        instance = lilv_plugin_instantiate(plugin, rate, nullptr);
+        values = minimum = maximum = std::vector<float>(lilv_plugin_get_num_ports(plugin));
+        lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), values.data());
+        for (std::uint32_t p = 3; p < values.size(); ++p)
+            lilv_instance_connect_port(instance, p, &values[p]);
+        lilv_instance_activate(instance);
+    }
+    // No run of any instance in these tests, whatever its block or controls, may allocate.
+    ~Host() {
+        EXPECT_TRUE(allocation_counter::hooksInstalled && allocations == 0) << allocations;
+        lilv_instance_deactivate(instance);
+        lilv_instance_free(instance);
+        lilv_world_free(world);
+    }
+
+    void run(const float* in, float* left, float* right, std::uint32_t frames) {
+        lilv_instance_connect_port(instance, 0, const_cast<float*>(in));
+        lilv_instance_connect_port(instance, 1, left);
+        lilv_instance_connect_port(instance, 2, right);
+        allocations +=
+            allocation_counter::allocationsDuring([&] { lilv_instance_run(instance, frames); });
+    }
+
+    // The input in blocks of the given sizes taken in turn, read in place from the left (1) or
+    // right (2) output when `shared` says so; the left output, then the right.
+    std::vector<float> render(const std::vector<float>& in,
+                              const std::vector<std::uint32_t>& blocks = {256}, int shared = 0) {
+        const std::size_t n = in.size();
+        std::vector<float> out(2 * n);
+        if (shared) std::copy(in.begin(), in.end(), &out[(shared - 1) * n]);
+        for (std::size_t at = 0, b = 0; at < n; ++b) {
+            const auto frames = std::min<std::size_t>(blocks[b % blocks.size()], n - at);
+            run(shared ? &out[(shared - 1) * n + at] : &in[at], &out[at], &out[n + at], frames);
+            at += frames;
+        }
+        return out;
+    }
+
+    LilvWorld* world = lilv_world_new();
+    LilvInstance* instance = nullptr;
+    std::vector<float> values, minimum, maximum;
+    long allocations = 0;
+};
+
+// A number as the VST shows it, or as Turtle writes it: "-6", "0.25"; a switch is OFF or ON.
+std::string plain(const std::string& text) {
+    std::ostringstream out;
+    out << (text == "ON" ? 1.0 : text == "OFF" ? 0.0 : std::stod(text));
+    return out.str();
+}
+
+// Each port in the Turtle that lv2info writes, by name: its kinds, range, default, unit,
+// designation and properties, such as {"ControlPort", "InputPort", "default=0", "hz"}.
+std::map<std::string, std::set<std::string>> describedPorts(const std::string& turtle) {
+    const std::regex port(R"x(\[[^\]]*lv2:name "([^"]*)"[^\]]*\])x");
+    const std::regex fact(R"(lv2:(minimum|maximum|default) (\S+) ;|(units#|lv2:))"
+                          R"((hz|db|\w+Port|toggled|latency|reportsLatency)\b)");
+    std::map<std::string, std::set<std::string>> ports;
+    for (std::sregex_iterator p(turtle.begin(), turtle.end(), port), end; p != end; ++p) {
+        for (std::sregex_iterator f((*p)[0].first, (*p)[0].second, fact); f != end; ++f) {
+            const std::smatch& m = *f;
+            ports[(*p)[1]].insert(m[1].matched ? m[1].str() + "=" + plain(m[2]) : m[4].str());
+        }
+    }
+    return ports;
+}
+
+TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsOneSymbol) {
+    EXPECT_EQ(runCommand("lv2ls; echo $?"), kUri + "\n0\n");
+    std::map<std::string, std::set<std::string>> expected;
+    const auto expect = [&](const std::string& name, const std::string& facts) {
+        std::istringstream words(facts);
+        for (std::string word; words >> word;) expected[name].insert(word);
+    };
+    expect("In", "AudioPort InputPort");
+    for (const char* name : {"Left", "Right"}) expect(name, "AudioPort OutputPort");
+    for (int band = 3; band <= 12; ++band) {
+        expect("Band " + std::to_string(band) + " Separation",
+               "ControlPort OutputPort minimum=0 maximum=1");
+    }
+    for (const char* name : {"DNR Bandwidth", "DNR2 Bandwidth"})
+        expect(name, "ControlPort OutputPort minimum=0 maximum=20000 hz");
+    expect("Latency", "ControlPort OutputPort minimum=0 maximum=2658 latency reportsLatency");
+    // The units are what the VST parameters do not carry.
+    expect("Lowpass Filter", "hz");
+    for (const char* name : {"Auto-EQ Threshold", "Noisegate Gain dB", "Output AGC Threshold"})
+        expect(name, "db");
+    testhost::Plugin vst;
+    ASSERT_TRUE(vst);
+    for (int i = 0; i < vst.effect()->numParams; ++i) {
+        const std::string name = vst.text(effGetParamName, i),
+                          initial = vst.text(effGetParamDisplay, i);
+        vst.setParameter(i, 0.0f);
+        const std::string low = vst.text(effGetParamDisplay, i);
+        vst.setParameter(i, 1.0f);
+        expect(name, "ControlPort InputPort default=" + plain(initial) + " minimum=" + plain(low) +
+                         " maximum=" + plain(vst.text(effGetParamDisplay, i)) +
+                         (low == "OFF" ? " toggled" : ""));
+    }
+    EXPECT_EQ(describedPorts(runCommand("lv2info -p /dev/stdout " + kUri)), expected);
+    // The latency port reports the VST's delay from the first run on.
+    Host host;
+    host.run(nullptr, nullptr, nullptr, 0);
+    EXPECT_EQ(host.values[20], 2658.0f);
+    EXPECT_EQ(host.values[20], static_cast<float>(vst.effect()->initialDelay));
+    EXPECT_EQ(
+        runCommand("nm -D --defined-only --format=just-symbols " ZELKO_LV2_BUNDLE_DIR "/zelko.so"),
+        "lv2_descriptor\n");
+}
+
+std::vector<float> readSound(const std::string& path) {
+    SndfileHandle file(path);
+    std::vector<float> samples(static_cast<std::size_t>(file.frames() * file.channels()));
+    file.readf(samples.data(), file.frames());
+    return samples;
+}
+
+// The other setting of the five controls, as the two hosts take it: VST parameters whose plain
+// values are exact floats, so that both reach the processor with the same bits.
+TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
+    const std::string settings[][2] = {
+        {"", ""},
+        {"-c lowpass_filter 6250 -c auto_eq_threshold -45 -c noisegate_gain_db 17.5 -c "
+         "output_agc_threshold -8.25 -c dnr_lpf_disable 1",
+         "-p 0=0.25n -p 1=0.5n -p 2=0.25n -p 3=0.25n -p 4=on"}};
+    const std::string renderVst =
+        " && " ZELKO_RENDER_PATH
+        " in.wav -o vst.wav -f -q --subtype float --no-latency-compensation ";
+    std::string dir = testing::TempDir() + "zelko-lv2apply-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    std::vector<float> input, unused;
+    programme::makeInputs(input, unused);  // noise, tones, clicks and silence
+    for (int rate : {44100, 48000, 96000}) {
+        SndfileHandle(dir + "/in.wav", SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate)
+            .writef(input.data(), input.size());
+        std::vector<float> previous;
+        for (const auto& [lv2Controls, vstParameters] : settings) {
+            int status = -1;
+            const std::string said =
+                runCommand("cd " + dir + " && lv2apply -i in.wav -o lv2.wav " + lv2Controls + " " +
+                               kUri + renderVst + vstParameters + " 2>&1",
+                           &status);
+            ASSERT_EQ(status, 0) << said;
+            const std::vector<float> lv2 = readSound(dir + "/lv2.wav"),
+                                     vst = readSound(dir + "/vst.wav");
+            EXPECT_TRUE(lv2.size() == 2 * input.size() && vst.size() == lv2.size() &&
+                        std::memcmp(lv2.data(), vst.data(), lv2.size() * 4) == 0)
+                << rate << " Hz " << vstParameters;
+            // Both settings reach the chain: they sound different, and neither is silent.
+            EXPECT_NE(lv2, previous);
+            EXPECT_GT(*std::max_element(lv2.begin(), lv2.end()), 0.01f);
+            previous = lv2;
+        }
+    }
+    runCommand("rm -r " + dir);
+}
+
+const std::vector<float> kNoise = testsignal::noise(24000, 5u, 0.5f);
+
+// Blocks of every size up to 4096 and empty ones, and the input buffer shared with either output.
+TEST(Lv2Host, BlockSizesAndSharedBuffersGiveTheSameOutput) {
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t size = 1; size <= 4096; size *= 2)
+        sizes.insert(sizes.end(), {size - 1, 0, size, std::min(size + 1, 4096u)});
+    Host whole, blocks;
+    const std::vector<float> out = whole.render(kNoise, {24000});
+    EXPECT_EQ(blocks.render(kNoise, sizes), out);
+    EXPECT_TRUE(std::equal(whole.values.begin() + 3, whole.values.end(), &blocks.values[3]));
+    EXPECT_EQ(Host().render(kNoise, {1000}, 1), out);
+    EXPECT_EQ(Host().render(kNoise, {1000}, 2), out);
+}
+
+TEST(Lv2Host, ActivationReturnsToExactSilence) {
+    const std::vector<float> fresh = Host().render(kNoise);
+    Host host;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        host.render(testsignal::noise(5000, 11u + cycle, 0.9f));
+        lilv_instance_deactivate(host.instance);
+        lilv_instance_activate(host.instance);
+        EXPECT_EQ(host.render(kNoise), fresh) << cycle;
+    }
+}
+
+// Above the range, below it and NaN, which reads as the minimum; a rate that is no number plays
+// as 44.1 kHz and one beyond reason as 192 kHz.
+TEST(Lv2Host, ControlsOutsideTheirRangesAndOddRatesAreHeldToTheirLimits) {
+    Host wild(std::nan("")), limits(44100.0);
+    for (std::uint32_t p = 3; p < 8; ++p) {
+        wild.values[p] = p % 2 == 1 ? 1e9f : p == 4 ? -1e9f : std::nanf("");
+        limits.values[p] = p % 2 == 1 ? limits.maximum[p] : limits.minimum[p];
+    }
+    EXPECT_EQ(wild.render(kNoise), limits.render(kNoise));
+    EXPECT_EQ(Host(1e12).render(kNoise), Host(192000.0).render(kNoise));
+}
+
+// A band-limited tone keeps the noise-reduction lowpass low; broadband noise opens it, and the
+// band meters read the new signal.
+TEST(Lv2Host, MetersMoveWhenTheSignalWidens) {
+    Host host;
+    std::vector<float> tone(48000);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * std::sin(0.02f * i);
+    host.render(tone);
+    const std::vector<float> afterTone = host.values;
+    host.render(testsignal::noise(48000, 3u, 0.5f));
+    for (std::uint32_t p = 8; p < 20; ++p) {
+        EXPECT_TRUE(host.values[p] >= 0.0f && host.values[p] <= (p < 18 ? 1.5f : 22000.0f)) << p;
+        EXPECT_TRUE(p < 18 ? host.values[p] != afterTone[p] : host.values[p] > afterTone[p] + 1000)
+            << p;
+    }
+}
+
+}  // namespace
