@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "dsp/control_block.h"
+
 namespace {
 
 // 0..1 with NaN at the bottom, so a broken host value can never leave the range.
@@ -90,13 +92,11 @@ vstSlider::vstSlider(const char* label, float* target, float initial, float mini
 
 // Neither direction rounds to the step: the host may place the value anywhere in the range.
 void vstSlider::setNormalized(double x) {
-    float v = static_cast<float>(x) * (maximum - minimum) + minimum;
-    *target = (v < minimum || std::isnan(v)) ? minimum : std::min(v, maximum);
+    *target = heldToRange(static_cast<float>(x) * (maximum - minimum) + minimum, minimum, maximum);
 }
 
 void vstSlider::setPlain(double x) {
-    float v = static_cast<float>(x);
-    *target = (v < minimum || std::isnan(v)) ? minimum : std::min(v, maximum);
+    *target = heldToRange(static_cast<float>(x), minimum, maximum);
 }
 
 float vstSlider::getNormalized() const {

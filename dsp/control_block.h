@@ -5,6 +5,8 @@
 // the per-sample path never touches a control field.
 #pragma once
 
+#include <cmath>
+
 #include "dsp/level_floor.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
@@ -17,6 +19,12 @@ struct ControlRange {
     float maximum;
     float step;
 };
+
+// A value a host sends, held to [minimum, maximum]; NaN reads as the minimum.
+inline float heldToRange(float value, float minimum, float maximum) {
+    if (value < minimum || std::isnan(value)) return minimum;
+    return value < maximum ? value : maximum;
+}
 
 inline constexpr ControlRange dnrLpfDisableRange = {0.0f, 0.0f, 1.0f, 1.0f};
 inline constexpr ControlRange lowpassCutoffRange = {22000.0f, 1000.0f, 22000.0f, 100.0f};

@@ -15,7 +15,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "dsp/delay_ring.h"
 #include "dsp/lanes.h"
@@ -69,22 +68,6 @@ struct NoiseReductionConstants {
                            const NoiseReductionConstants&) = default;
 };
 
-// k = 1 / tan(pi f / fs) of a cutoff that moves, computed again only when the tangent's argument
-// changed: the cutoffs rest at their clamps for long stretches.
-struct MovingPrewarp {
-    float argument = std::numeric_limits<float>::quiet_NaN();  // equal to no argument
-    float k = 0.0f;
-
-    float at(float hz, const SampleRate& rate) {
-        const float now = rate.prewarpArgument(hz);
-        if (!(now == argument)) {
-            argument = now;
-            k = SampleRate::prewarpOf(now);
-        }
-        return k;
-    }
-};
-
 // k = SampleRate::prewarpOf(argument[i]) of `count` (at most maxPrewarpRun) moving cutoffs at
 // once: four tangents at a time with SSE2, eight with AVX2 where `avx2` says the processor has it
 // (the processor asks once), each lane with the bits of the scalar function, and the reciprocal
@@ -131,8 +114,6 @@ struct NoiseReduction {
     ButterworthSection<double> preciseDetectorSlow;
     ButterworthSection<double> preciseDetectorFast;
     float lowpassOutput = 0.0f;  // y[n-1], before the level is restored
-    MovingPrewarp dnr2Prewarp;
-    MovingPrewarp dnrPrewarp;
 
     void reset() { *this = {}; }
 
@@ -145,8 +126,8 @@ struct NoiseReduction {
                               const NoiseReductionConstants& c, const SampleRate& rate) {
         const NoiseReductionCutoffs cutoffs =
             detect<precise>(normalisedRing, ringIndex, disableCutoff, c);
-        const float k2 = dnr2Prewarp.at(cutoffs.dnr2, rate);
-        const float kd = dnrPrewarp.at(cutoffs.dnr, rate);
+        const float k2 = rate.prewarp(cutoffs.dnr2);
+        const float kd = rate.prewarp(cutoffs.dnr);
         const float y = lowpass(normalisedRing.read(ringIndex, noiseReductionLookAhead),
                                 normalisedRing.read(ringIndex, noiseReductionLookAhead + 1), kd);
         return {y * divisor, k2, k2 + 1.0f, cutoffs.dnr2, cutoffs.dnr};

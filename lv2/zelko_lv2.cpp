@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "dsp/control_block.h"
 #include "dsp/denormal_flush.h"
 #include "dsp/mydsp.h"
 #include "lv2/port_table.h"
@@ -23,12 +24,6 @@ using lv2glue::PortCollector;
 
 // The processor counts frames in an int; a longer run is processed in parts of this size.
 constexpr std::uint32_t kLongestBlock = 1u << 30;
-
-// The host's value inside the declared range; NaN reads as the minimum, as in the VST shell.
-float clampToRange(float value, float minimum, float maximum) {
-    if (value < minimum || std::isnan(value)) return minimum;
-    return std::min(value, maximum);
-}
 
 struct Instance {
     std::unique_ptr<mydsp> processor;
@@ -99,7 +94,7 @@ void run(LV2_Handle handle, std::uint32_t frames) {
     for (std::size_t c = 0; c < self.controlInputs.size(); ++c) {
         const lv2glue::ControlPort& control = self.ports.controls[c];
         if (const float* value = self.controlInputs[c]) {
-            *control.zone = clampToRange(*value, control.minimum, control.maximum);
+            *control.zone = heldToRange(*value, control.minimum, control.maximum);
         }
     }
 
