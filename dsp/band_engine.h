@@ -32,6 +32,7 @@
 #include "dsp/band_constants.h"
 #include "dsp/band_table.h"
 #include "dsp/bands.h"
+#include "dsp/comb_decorrelator.h"
 #include "dsp/delay_ring.h"
 #include "dsp/detectors.h"
 #include "dsp/lanes.h"
@@ -50,6 +51,14 @@ class BandEngine final : public BandProcessor {
     void computeConstants(const SampleRate& rate) override;
     void clear() override;
     void setBlockControls(float autoEqFloor, const float* gateScale) override;
+    void formCombPair(int count, const float* x, std::uint32_t firstRingIndex, float* combSum,
+                      float* combDifference) override {
+        for (int n = 0; n < count; ++n) {
+            const float d = decorrelator.step(x[n], firstRingIndex + static_cast<std::uint32_t>(n));
+            combSum[n] = x[n] + d;
+            combDifference[n] = x[n] - d;
+        }
+    }
     void run(int count, const float* combSum, const float* combDifference,
              std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
              float (&separation)[separatedBandCount]) override;
@@ -72,6 +81,9 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
+    // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
+    // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
+    void spreadRatios(int count);
     // Bands 12 to 3: separation and width; the ring inputs of every band; bands 2 and 1: their
     // delayed mono output; the sums.
     void separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum, float* rightSum);
@@ -84,6 +96,7 @@ class BandEngine final : public BandProcessor {
     Lanes gate[maxRun];          // g
     Lanes normaliser[maxRun];    // N
     Lanes ratio[maxRun];         // ACT HI / LO
+    Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -144,6 +157,8 @@ class BandEngine final : public BandProcessor {
     alignas(32) float mid[lanes] = {};
     alignas(32) float side[lanes] = {};
     alignas(32) float meter[lanes] = {};
+
+    CombDecorrelator<V> decorrelator;
 };
 
 template <class V>
@@ -193,6 +208,7 @@ void BandEngine<V>::clear() {
     auto resetAll = [](auto& blocks) {
         for (auto& block : blocks) block.reset();
     };
+    decorrelator.reset();
     resetAll(plusFilter);
     resetAll(minusFilter);
     plusRing.clear();
@@ -239,6 +255,7 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
     measureRatios(count);
+    spreadRatios(count);
     separateAndSum(count, firstRingIndex, leftSum, rightSum);
     for (std::size_t i = 0; i < separatedBandCount; ++i) separation[i] = meter[i];
 }
@@ -321,6 +338,23 @@ void BandEngine<V>::measureRatios(int count) {
 }
 
 template <class V>
+void BandEngine<V>::spreadRatios(int count) {
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1)
+            // without range reduction: it rises from 0 at q = 1 without bound towards
+            // q = 1 + pi/2, and a ratio beyond that gives a negative tangent, taken as 0, which
+            // collapses the band to mono. Where no lane has q > 1 the tangent is not needed.
+            const V q = ratio[n][g];
+            V spreadNow{};
+            if (anyAbove(q, 1.0f))
+                spreadNow = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
+            spread[n][g] = spreadNow;
+        }
+    }
+}
+
+template <class V>
 void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum,
                                    float* rightSum) {
     for (int n = 0; n < count; ++n) {
@@ -328,15 +362,7 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
         Lanes separation;
         Lanes widthGain;
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1)
-            // without range reduction: it rises from 0 at q = 1 without bound towards
-            // q = 1 + pi/2, and a ratio beyond that gives a negative tangent, taken as 0, which
-            // collapses the band to mono. Where no lane has q > 1 the tangent is not needed.
-            const V q = ratio[n][g];
-            V spread{};
-            if (anyAbove(q, 1.0f))
-                spread = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
-            const V separationRaw = separationLowpass[g].step(spread, shared.lowpass10Hz);
+            const V separationRaw = separationLowpass[g].step(spread[n][g], shared.lowpass10Hz);
 
             // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
             const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));

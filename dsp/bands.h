@@ -1,7 +1,9 @@
-// The twelve bands as one stage of the chain, behind the choice of how they run.
+// The comb decorrelator and the twelve bands as one stage of the chain, behind the choice of how
+// they run.
 //
 // The bands run as one BandEngine (dsp/band_engine.h) over a lane type: floats one band at a
-// time, SSE2 four bands to a register, or AVX2 eight. All three give the same output bit for bit;
+// time, SSE2 four bands to a register, or AVX2 eight; the decorrelator's sections run over the
+// same lane type. All three give the same output bit for bit;
 // they differ in speed only. The processor picks the fastest one the machine has once, when it is
 // created, and reaches it through this interface, so that the AVX2 code lives in its own
 // translation unit and the binaries still run on any x86-64 processor.
@@ -43,8 +45,13 @@ class BandProcessor {
     // until the next call.
     virtual void setBlockControls(float autoEqFloor, const float* gateScale) = 0;
 
-    // Most samples one call of `run` takes.
+    // Most samples one call of `formCombPair` or `run` takes.
     static constexpr int maxRun = 32;
+
+    // The comb pair of `count` (1 ... maxRun) samples of dnrOutput x, the first at
+    // `firstRingIndex`: combSum = x + d and combDifference = x - d, with d = combDelayed.
+    virtual void formCombPair(int count, const float* x, std::uint32_t firstRingIndex,
+                              float* combSum, float* combDifference) = 0;
 
     // Runs the bands on `count` (1 ... maxRun) samples of combSum = x + d and
     // combDifference = x - d (x = dnrOutput, d = combDelayed), the first at `firstRingIndex`;

@@ -11,83 +11,76 @@
 //
 // Run one sample at a time, the chain is one long dependency: sixty add-multiply-subtract steps,
 // each waiting for the one before. But nothing reads the chain's output before it is 300 samples
-// old, so the chain runs up to a chunk of 16 samples behind the input: x is gathered for the
-// chunk, then the sections run over the whole chunk, four at a time. Each section only reaches
-// two samples back, so within a chunk the steps of different samples and sections overlap
-// instead of waiting for each other. Every value is computed with the same operations in the
-// same order as sample by sample, so the output is the same bit for bit.
+// old, so the sections run as a pipeline: section j + 1 sits in lane j of the lane type V, and
+// each step every section takes the sample its predecessor finished in the step before. Section
+// j + 1 therefore works on the sample j steps behind the input, and the output of section 60
+// reaches the ring 59 samples late, long before it is read. Within a step no section waits for
+// another, so one step is a handful of vector operations instead of a chain of sixty. Every
+// section still computes its own recursion with the same operations in the same order, so d is
+// the same bit for bit on every lane type. At a reset every section holds silence, and the
+// sections not yet reached by the first sample keep computing exact zeros until it arrives.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/delay_ring.h"
+#include "dsp/lanes.h"
 #include "dsp/phase_network.h"
 
 inline constexpr int decorrelatorSections = 60;
 inline constexpr std::uint32_t combDelay = 300;
 
+template <class V = float>
 struct CombDecorrelator {
-    // Samples per chunk; a power of two that divides 2^32, so chunks follow the shared counter
-    // across its wrap, and far less than the 300 samples of delay.
-    static constexpr std::uint32_t chunk = 16;
+    static constexpr std::size_t width = LaneTraits<V>::width;
+    static constexpr std::size_t vectors = (decorrelatorSections + width - 1) / width;
+    // Lanes past the sixtieth run as further sections whose output nobody reads.
+    static constexpr std::size_t lastSection = decorrelatorSections - 1;  // its lane
 
-    // x of the current chunk, gathered until the chunk is complete.
-    float pending[chunk] = {};
-    // The last two values (n - 2, n - 1, before the current chunk) of every signal of the chain:
-    // index 0 is x, index j the output of section j.
-    float history[decorrelatorSections + 1][2] = {};
+    // Each section's input and output, two steps back, kept by the parity of the ring counter:
+    // slot [n & 1] holds those of step n - 2 until step n replaces them, and slot [(n - 1) & 1]
+    // those of step n - 1.
+    V inputs[2][vectors] = {};
+    V outputs[2][vectors] = {};
+    std::array<V, vectors> coefficients = laneCoefficients();
     DelayRing<512> combRing;
 
-    void reset() { *this = {}; }
+    void reset() { *this = CombDecorrelator(); }
 
     // Takes x[n] and returns d[n].
     float step(float x, std::uint32_t ringIndex) {
-        const std::uint32_t slot = ringIndex & (chunk - 1);
-        pending[slot] = x;
-        if (slot == chunk - 1) runChunk(ringIndex - slot);
+        advance(x, ringIndex);
         return combRing.read(ringIndex, combDelay);
     }
 
   private:
-    void runChunk(std::uint32_t first) {
-        // Each signal of a chunk with its two older values in front: signal[i + 2] is sample
-        // first + i, signal[0] and signal[1] are first - 2 and first - 1. The sections run four at
-        // a time, one group per period of the coefficients: in a group's loop the four
-        // recursions of a sample are independent of the previous sample's, so they overlap.
-        float signals[5][chunk + 2];
-        signals[0][0] = history[0][0];
-        signals[0][1] = history[0][1];
-        for (std::uint32_t i = 0; i < chunk; ++i) signals[0][i + 2] = pending[i];
-        history[0][0] = signals[0][chunk];
-        history[0][1] = signals[0][chunk + 1];
+    static std::array<V, vectors> laneCoefficients() {
+        float perLane[vectors * width];
+        for (std::size_t i = 0; i < vectors * width; ++i) perLane[i] = phaseNetworkChainB[i % 4];
+        std::array<V, vectors> c;
+        for (std::size_t v = 0; v < vectors; ++v) c[v] = LaneTraits<V>::load(perLane + v * width);
+        return c;
+    }
 
-        const float a1 = phaseNetworkChainB[0];
-        const float a2 = phaseNetworkChainB[1];
-        const float a3 = phaseNetworkChainB[2];
-        const float a4 = phaseNetworkChainB[3];
-        for (int group = 0; group < decorrelatorSections / 4; ++group) {
-            float* const x = signals[0];
-            float* const y1 = signals[1];
-            float* const y2 = signals[2];
-            float* const y3 = signals[3];
-            float* const y4 = signals[4];
-            float(*const h)[2] = &history[4 * group];
-            for (int s = 1; s <= 4; ++s) {
-                signals[s][0] = h[s][0];
-                signals[s][1] = h[s][1];
-            }
-            for (std::uint32_t i = 2; i < chunk + 2; ++i) {
-                y1[i] = a1 * (x[i] + y1[i - 2]) - x[i - 2];
-                y2[i] = a2 * (y1[i] + y2[i - 2]) - y1[i - 2];
-                y3[i] = a3 * (y2[i] + y3[i - 2]) - y2[i - 2];
-                y4[i] = a4 * (y3[i] + y4[i - 2]) - y3[i - 2];
-            }
-            for (int s = 1; s <= 4; ++s) {
-                h[s][0] = signals[s][chunk];
-                h[s][1] = signals[s][chunk + 1];
-            }
-            for (std::uint32_t i = 0; i < chunk + 2; ++i) x[i] = y4[i];
+    void advance(float x, std::uint32_t ringIndex) {
+        V(&now)[vectors] = outputs[ringIndex & 1u];
+        V(&twoBack)[vectors] = inputs[ringIndex & 1u];
+        const V(&lastStep)[vectors] = outputs[(ringIndex & 1u) ^ 1u];
+        // Every lane takes what the lane below it produced in the last step; lane 0 of the first
+        // vector takes x, lane 0 of the others the top lane of the vector before.
+        V carry(x);
+        for (std::size_t v = 0; v < vectors; ++v) {
+            const V moved = rotatedUp(lastStep[v]);
+            const V in = withFirstLaneOf(moved, carry);
+            carry = moved;
+            now[v] = coefficients[v] * (in + now[v]) - twoBack[v];
+            twoBack[v] = in;
         }
-        for (std::uint32_t i = 0; i < chunk; ++i) combRing.write(first + i, signals[0][i + 2]);
+        alignas(32) float lanes[width];
+        LaneTraits<V>::store(lanes, now[lastSection / width]);
+        combRing.write(ringIndex - static_cast<std::uint32_t>(lastSection),
+                       lanes[lastSection % width]);
     }
 };

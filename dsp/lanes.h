@@ -56,6 +56,15 @@ inline bool anyAbove(float x, float threshold) {
 inline bool allEqual(float a, float b) {
     return a == b;
 }
+// The lanes moved up by one place, the top lane wrapping round to lane 0:
+// (v0, v1, ..., vw-1) -> (vw-1, v0, ..., vw-2). A float is its own single lane.
+inline float rotatedUp(float x) {
+    return x;
+}
+// `a` with its lane 0 taken from lane 0 of `b`.
+inline float withFirstLaneOf(float, float b) {
+    return b;
+}
 // The chain's correctly rounded transcendental functions; the vector forms give each lane the
 // bits of these.
 inline float exponential(float x) {
@@ -117,6 +126,8 @@ struct Lanes4 {
     friend bool allEqual(Lanes4 a, Lanes4 b) {
         return _mm_movemask_ps(_mm_cmpeq_ps(a.v, b.v)) == 0xf;
     }
+    friend Lanes4 rotatedUp(Lanes4 x) { return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(2, 1, 0, 3)); }
+    friend Lanes4 withFirstLaneOf(Lanes4 a, Lanes4 b) { return _mm_move_ss(a.v, b.v); }
 };
 
 inline Lanes4 exponential(Lanes4 x) {

@@ -51,9 +51,14 @@ struct Lanes8 {
     friend bool allEqual(Lanes8 a, Lanes8 b) {
         return _mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)) == 0xff;
     }
+    friend Lanes8 rotatedUp(Lanes8 x) {
+        return _mm256_permutevar8x32_ps(x.v, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6));
+    }
+    friend Lanes8 withFirstLaneOf(Lanes8 a, Lanes8 b) { return _mm256_blend_ps(a.v, b.v, 1); }
 };
 
-inline Lanes8 exponential(Lanes8 x) {
+// Inline in the followers' loops; its rare general path stays out of line.
+__attribute__((always_inline)) inline Lanes8 exponential(Lanes8 x) {
     return crmath::exp(x.v);
 }
 inline Lanes8 tangent(Lanes8 x) {

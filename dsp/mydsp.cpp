@@ -22,7 +22,6 @@ void mydsp::computeConstants(int sampleRate) {
 void mydsp::clearState() {
     input.reset();
     noiseReduction.reset();
-    decorrelator.reset();
     bands->clear();
     outputStage.clear();
     ringIndex = 0;
@@ -106,12 +105,7 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
         k2PlusOne[i] = k2[i] + 1.0f;
         dnrOutput[i] = noiseReduction.lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
     }
-    for (int i = 0; i < count; ++i) {
-        const float x = dnrOutput[i];
-        const float d = decorrelator.step(x, ringIndex + static_cast<std::uint32_t>(i));
-        combSum[i] = x + d;
-        combDifference[i] = x - d;
-    }
+    bands->formCombPair(count, dnrOutput, ringIndex, combSum, combDifference);
 
     float leftSum[maxRun];
     float rightSum[maxRun];

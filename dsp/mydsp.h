@@ -6,7 +6,6 @@
 
 #include "dsp/band_constants.h"
 #include "dsp/bands.h"
-#include "dsp/comb_decorrelator.h"
 #include "dsp/control_block.h"
 #include "dsp/dsp.h"
 #include "dsp/input_stage.h"
@@ -95,7 +94,6 @@ class mydsp final : public dsp {
     // Signal state, zeroed by clearState.
     InputStage input;
     NoiseReduction noiseReduction;
-    CombDecorrelator decorrelator;
     BandPath bandPath;
     std::unique_ptr<BandProcessor> bands;
     OutputStage outputStage;

@@ -154,6 +154,12 @@ CRMATH_AVX2 __m256d tanKernel4(__m256d d) {
     return _mm256_add_pd(_mm256_andnot_pd(cot, ta), _mm256_div_pd(num, den));
 }
 
+// e^x away from zero, out of line: the adaptive followers call exp every sample with arguments
+// near zero, and only that short path belongs inline in their loops.
+__attribute__((target("avx2"), noinline)) inline __m256 expAwayFromZero8(__m256 x) {
+    return expFamily8(x, kExp, [](float v) { return crmath::exp(v); });
+}
+
 }  // namespace detail
 
 CRMATH_AVX2 __m256 exp(__m256 x) {
@@ -167,7 +173,7 @@ CRMATH_AVX2 __m256 exp(__m256 x) {
         return detail::redoLanes8(x, result, _mm256_castsi256_ps(detail::nearMidpoint8(y0, y1)),
                                   scalar);
     }
-    return detail::expFamily8(x, detail::kExp, scalar);
+    return detail::expAwayFromZero8(x);
 }
 
 CRMATH_AVX2 __m256 exp10(__m256 x) {

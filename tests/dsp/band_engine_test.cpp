@@ -546,8 +546,20 @@ struct Pair {
         }
     }
 
-    // Returns false (after recording a test failure) at the first differing bit.
+    // Returns false (after recording a test failure) at the first differing bit. The comb pair
+    // each path's decorrelator forms from x is compared too; the bands are fed the programme's
+    // own d, which reaches every ratio a real decorrelator would not.
     bool step(float x, float d, const BlockValues& b) {
+        float scalarPair[2];
+        scalar->formCombPair(1, &x, ringIndex, &scalarPair[0], &scalarPair[1]);
+        for (std::size_t k = 0; k < lanes.size(); ++k) {
+            float lanePair[2];
+            lanes[k]->formCombPair(1, &x, ringIndex, &lanePair[0], &lanePair[1]);
+            if (!sameBits(scalarPair[0], lanePair[0]) || !sameBits(scalarPair[1], lanePair[1])) {
+                ADD_FAILURE() << "path " << k << ": comb pair differs at sample " << samples;
+                return false;
+            }
+        }
         float scalarMeters[separatedBandCount];
         float laneMeters[separatedBandCount];
         for (float& m : scalarMeters) m = 0.25f;  // stale values that every path must overwrite

@@ -77,7 +77,7 @@ struct FrontChain {
     InputDriver input;
     NoiseReductionConstants reductionConstants;
     NoiseReduction reduction;
-    CombDecorrelator decorrelator;
+    CombDecorrelator<> decorrelator;
     NoiseReductionOutput last{};
 
     explicit FrontChain(int sampleRate, ControlValues controls = defaultControls())
