@@ -339,18 +339,34 @@ void BandEngine<V>::measureRatios(int count) {
 
 template <class V>
 void BandEngine<V>::spreadRatios(int count) {
+    // Only the separated bands' ratios are mapped, packed side by side for the whole run, so
+    // that every vector of tangents is full: the last separated group's lanes of mono and idle
+    // bands would otherwise take a full vector's tangent each sample. Each group is stored whole
+    // at its place; the next sample's store overwrites the lanes past the separated bands.
+    constexpr std::size_t perSample = separatedBandCount;
+    alignas(32) float packed[maxRun * perSample + lanes];
     for (int n = 0; n < count; ++n) {
-        for (std::size_t g = 0; g < separatedGroups; ++g) {
-            // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1)
-            // without range reduction: it rises from 0 at q = 1 without bound towards
-            // q = 1 + pi/2, and a ratio beyond that gives a negative tangent, taken as 0, which
-            // collapses the band to mono. Where no lane has q > 1 the tangent is not needed.
-            const V q = ratio[n][g];
-            V spreadNow{};
-            if (anyAbove(q, 1.0f))
-                spreadNow = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
-            spread[n][g] = spreadNow;
-        }
+        float* const sample = packed + static_cast<std::size_t>(n) * perSample;
+        for (std::size_t g = 0; g < separatedGroups; ++g)
+            LaneTraits<V>::store(sample + g * width, ratio[n][g]);
+    }
+    const std::size_t used = static_cast<std::size_t>(count) * perSample;
+    for (std::size_t i = used; i < used + lanes; ++i) packed[i] = 0.0f;
+    for (std::size_t i = 0; i < used; i += width) {
+        // The ratio of the louder to the quieter comb signal, mapped through tan(q - 1) without
+        // range reduction: it rises from 0 at q = 1 without bound towards q = 1 + pi/2, and a
+        // ratio beyond that gives a negative tangent, taken as 0, which collapses the band to
+        // mono. Where no lane has q > 1 the tangent is not needed.
+        const V q = LaneTraits<V>::load(packed + i);
+        V spreadNow{};
+        if (anyAbove(q, 1.0f))
+            spreadNow = onlyWhereAbove(q, 1.0f, zeroWhereNegative(tangent(q - 1.0f)));
+        LaneTraits<V>::store(packed + i, spreadNow);
+    }
+    for (int n = 0; n < count; ++n) {
+        const float* const sample = packed + static_cast<std::size_t>(n) * perSample;
+        for (std::size_t g = 0; g < separatedGroups; ++g)
+            spread[n][g] = LaneTraits<V>::load(sample + g * width);
     }
 }
 
