@@ -39,6 +39,12 @@
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 
+// Whether `bands` in lanes of `width` leave a last group of at most half a vector.
+constexpr bool pairsLastGroup(std::size_t bands, std::size_t width) {
+    const std::size_t tail = bands % width;
+    return width > 1 && tail != 0 && 2 * tail <= width;
+}
+
 template <class V>
 class BandEngine final : public BandProcessor {
   public:
@@ -47,6 +53,18 @@ class BandEngine final : public BandProcessor {
     static constexpr std::size_t lanes = groups * width;
     static constexpr std::size_t separatedGroups = (separatedBandCount + width - 1) / width;
     static constexpr std::size_t monoBandCount = bandCount - separatedBandCount;
+
+    // Where the last group holds at most half a vector of bands, both comb signals of those bands
+    // share one vector, s+ in the lower half and s- in the upper, and one filter, one magnitude
+    // and one follower serve both: the last group's detectors then cost half. Each lane still
+    // runs its own band's operations. With AVX2 the last group of all bands (bands 4 to 1) and
+    // of the separated bands (4 and 3) is paired; with SSE2 the last separated group (4 and 3).
+    static constexpr bool pairedTail = pairsLastGroup(bandCount, width);
+    static constexpr bool pairedSeparatedTail = pairsLastGroup(separatedBandCount, width);
+    // Groups whose s+ and s- have a vector each.
+    static constexpr std::size_t unpairedGroups = pairedTail ? groups - 1 : groups;
+    static constexpr std::size_t unpairedSeparatedGroups =
+        pairedSeparatedTail ? separatedGroups - 1 : separatedGroups;
 
     void computeConstants(const SampleRate& rate) override;
     void clear() override;
@@ -81,6 +99,8 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
+    // E+ and E- of group g at sample n.
+    std::array<V, 2> envelopes(std::size_t g, int n);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
     void spreadRatios(int count);
@@ -117,13 +137,17 @@ class BandEngine final : public BandProcessor {
     float autoEqFloor = 0.0f;
     Lanes gateScales;
 
-    // Leveller state, every band.
-    BandFilter<V> plusFilter[groups];
-    BandFilter<V> minusFilter[groups];
+    // Leveller state, every band; the paired last group's filter, magnitude and edges.
+    BandFilter<V> plusFilter[unpairedGroups];
+    BandFilter<V> minusFilter[unpairedGroups];
+    BandFilter<V> pairedFilter;
+    ButterworthCoefficients<V> pairedLowEdge;
+    ButterworthCoefficients<V> pairedHighEdge;
     DelayRing<256, Lanes> plusRing;  // the bandRings
     DelayRing<256, Lanes> minusRing;
-    AnalyticMagnitude<V> plusMagnitude[groups];
-    AnalyticMagnitude<V> minusMagnitude[groups];
+    AnalyticMagnitude<V> plusMagnitude[unpairedGroups];
+    AnalyticMagnitude<V> minusMagnitude[unpairedGroups];
+    AnalyticMagnitude<V> pairedMagnitude;
     SlidingWindowMaximum<V> detectorWindow[groups];
     AdaptiveFollower<V> peakLevel[groups];
     AdaptiveFollower<V> averageLevel[groups];
@@ -131,10 +155,12 @@ class BandEngine final : public BandProcessor {
     OnePoleSmoother<V> gateSmoother[groups];
 
     // Separation and width state of bands 12 to 3.
-    AnalyticMagnitude<V> plusEnvelopeMagnitude[separatedGroups];
-    AnalyticMagnitude<V> minusEnvelopeMagnitude[separatedGroups];
-    AdaptiveFollower<V> plusEnvelope[separatedGroups];
-    AdaptiveFollower<V> minusEnvelope[separatedGroups];
+    AnalyticMagnitude<V> plusEnvelopeMagnitude[unpairedSeparatedGroups];
+    AnalyticMagnitude<V> minusEnvelopeMagnitude[unpairedSeparatedGroups];
+    AdaptiveFollower<V> plusEnvelope[unpairedSeparatedGroups];
+    AdaptiveFollower<V> minusEnvelope[unpairedSeparatedGroups];
+    AnalyticMagnitude<V> pairedEnvelopeMagnitude;
+    AdaptiveFollower<V> pairedEnvelope;
     PeakHold<V> lowHold[separatedGroups];
     OnePoleSmoother<V> lowSmoother[separatedGroups];
     PeakHold<V> highHold[separatedGroups];
@@ -201,6 +227,20 @@ void BandEngine<V>::computeConstants(const SampleRate& rate) {
     }
     bandGain = fromLanes(gain);
     polarityGain = fromLanes(polarity);
+    if constexpr (pairedTail) {
+        // Both halves carry the last group's own bands.
+        const auto doubled = [](const ButterworthCoefficients<V>& c) {
+            ButterworthCoefficients<V> d;
+            d.a1 = lowerHalves(c.a1, c.a1);
+            d.a2 = lowerHalves(c.a2, c.a2);
+            d.invA0 = lowerHalves(c.invA0, c.invA0);
+            d.kSquared = lowerHalves(c.kSquared, c.kSquared);
+            d.a0 = lowerHalves(c.a0, c.a0);
+            return d;
+        };
+        pairedLowEdge = doubled(lowEdge[groups - 1]);
+        pairedHighEdge = doubled(highEdge[groups - 1]);
+    }
 }
 
 template <class V>
@@ -211,10 +251,12 @@ void BandEngine<V>::clear() {
     decorrelator.reset();
     resetAll(plusFilter);
     resetAll(minusFilter);
+    pairedFilter.reset();
     plusRing.clear();
     minusRing.clear();
     resetAll(plusMagnitude);
     resetAll(minusMagnitude);
+    pairedMagnitude.reset();
     resetAll(detectorWindow);
     resetAll(peakLevel);
     resetAll(averageLevel);
@@ -225,6 +267,8 @@ void BandEngine<V>::clear() {
     resetAll(minusEnvelopeMagnitude);
     resetAll(plusEnvelope);
     resetAll(minusEnvelope);
+    pairedEnvelopeMagnitude.reset();
+    pairedEnvelope.reset();
     resetAll(lowHold);
     resetAll(lowSmoother);
     resetAll(highHold);
@@ -267,15 +311,27 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes plus;
         Lanes minus;
-        for (std::size_t g = 0; g < groups; ++g) {
+        for (std::size_t g = 0; g < unpairedGroups; ++g) {
             plus[g] = plusFilter[g].step(V(combSum[n]), lowEdge[g], highEdge[g]);
             minus[g] = minusFilter[g].step(V(combDifference[n]), lowEdge[g], highEdge[g]);
         }
+        if constexpr (pairedTail) {
+            const V both = pairedFilter.step(lowerHalves(V(combSum[n]), V(combDifference[n])),
+                                             pairedLowEdge, pairedHighEdge);
+            plus[groups - 1] = both;
+            minus[groups - 1] = swappedHalves(both);
+        }
         plusRing.write(ringIndex, plus);
         minusRing.write(ringIndex, minus);
+        Lanes levels;
+        for (std::size_t g = 0; g < unpairedGroups; ++g)
+            levels[g] = larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
+        if constexpr (pairedTail) {
+            const V both = pairedMagnitude.step(plus[groups - 1]);
+            levels[groups - 1] = larger(both, swappedHalves(both));
+        }
         for (std::size_t g = 0; g < groups; ++g) {
-            const V level =
-                larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
+            const V level = levels[g];
             bandLevel[n][g] = level;
             // The window holds the level floored at autoEqFloor, so the peak follower, and with
             // it the normaliser, never drops below the threshold: that caps the boost of a quiet
@@ -311,13 +367,7 @@ template <class V>
 void BandEngine<V>::measureRatios(int count) {
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const V gain = bandGain[g] * gate[n][g];
-            const V plusLevelled = (gain * plusDelayed[n][g]) / normaliser[n][g];
-            const V minusLevelled = (gain * minusDelayed[n][g]) / normaliser[n][g];
-            const V plusEnvelopeNow = plusEnvelope[g].step(
-                plusEnvelopeMagnitude[g].step(plusLevelled), shared.envelope, shared.periodT);
-            const V minusEnvelopeNow = minusEnvelope[g].step(
-                minusEnvelopeMagnitude[g].step(minusLevelled), shared.envelope, shared.periodT);
+            const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes(g, n);
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
@@ -335,6 +385,26 @@ void BandEngine<V>::measureRatios(int count) {
             ratio[n][g] = (activity * highLevel) / lowLevel;
         }
     }
+}
+
+template <class V>
+std::array<V, 2> BandEngine<V>::envelopes(std::size_t g, int n) {
+    const V gain = bandGain[g] * gate[n][g];
+    const V plus = gain * plusDelayed[n][g];
+    const V minus = gain * minusDelayed[n][g];
+    const V norm = normaliser[n][g];
+    if constexpr (pairedSeparatedTail) {
+        if (g == separatedGroups - 1) {
+            const V levelled = lowerHalves(plus, minus) / lowerHalves(norm, norm);
+            const V both = pairedEnvelope.step(pairedEnvelopeMagnitude.step(levelled),
+                                               shared.envelope, shared.periodT);
+            return {both, swappedHalves(both)};
+        }
+    }
+    return {plusEnvelope[g].step(plusEnvelopeMagnitude[g].step(plus / norm), shared.envelope,
+                                 shared.periodT),
+            minusEnvelope[g].step(minusEnvelopeMagnitude[g].step(minus / norm), shared.envelope,
+                                  shared.periodT)};
 }
 
 template <class V>

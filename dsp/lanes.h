@@ -128,6 +128,12 @@ struct Lanes4 {
     }
     friend Lanes4 rotatedUp(Lanes4 x) { return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(2, 1, 0, 3)); }
     friend Lanes4 withFirstLaneOf(Lanes4 a, Lanes4 b) { return _mm_move_ss(a.v, b.v); }
+    // (a0, a1, b0, b1): the lower halves of a and b.
+    friend Lanes4 lowerHalves(Lanes4 a, Lanes4 b) { return _mm_movelh_ps(a.v, b.v); }
+    // (x2, x3, x0, x1)
+    friend Lanes4 swappedHalves(Lanes4 x) {
+        return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(1, 0, 3, 2));
+    }
 };
 
 inline Lanes4 exponential(Lanes4 x) {

@@ -55,6 +55,10 @@ struct Lanes8 {
         return _mm256_permutevar8x32_ps(x.v, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6));
     }
     friend Lanes8 withFirstLaneOf(Lanes8 a, Lanes8 b) { return _mm256_blend_ps(a.v, b.v, 1); }
+    // (a0 ... a3, b0 ... b3): the lower halves of a and b.
+    friend Lanes8 lowerHalves(Lanes8 a, Lanes8 b) { return _mm256_permute2f128_ps(a.v, b.v, 0x20); }
+    // (x4 ... x7, x0 ... x3)
+    friend Lanes8 swappedHalves(Lanes8 x) { return _mm256_permute2f128_ps(x.v, x.v, 0x01); }
 };
 
 // Inline in the followers' loops; its rare general path stays out of line.
