@@ -25,11 +25,11 @@ inline constexpr float separationMaximum = 1.5f;
 // Constants every band shares, computed once per sample rate.
 struct BandSharedConstants {
     float periodT = 1.0f;
-    AdaptiveFollowerConstants peakLevel;     // 0.25 s, activity 0.5 s, smoothing 15 ms
-    AdaptiveFollowerConstants averageLevel;  // 5 s, activity 10 s, smoothing 0.5 s
-    AdaptiveFollowerConstants envelope;      // 0.03 s, activity 60 ms, smoothing 1 ms
-    Pole<> gatePole;                         // 30 ms
-    Pole<> levelHoldPole;                    // 0.4 s
+    AdaptiveFollowerConstants<> peakLevel;     // 0.25 s, activity 0.5 s, smoothing 15 ms
+    AdaptiveFollowerConstants<> averageLevel;  // 5 s, activity 10 s, smoothing 0.5 s
+    AdaptiveFollowerConstants<> envelope;      // 0.03 s, activity 60 ms, smoothing 1 ms
+    Pole<> gatePole;                           // 30 ms
+    Pole<> levelHoldPole;                      // 0.4 s
     FirstOrderLowpassConstants lowpass10Hz;
     ButterworthCoefficients<> lowpass30Hz;
 

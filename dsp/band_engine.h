@@ -54,11 +54,13 @@ class BandEngine final : public BandProcessor {
     static constexpr std::size_t separatedGroups = (separatedBandCount + width - 1) / width;
     static constexpr std::size_t monoBandCount = bandCount - separatedBandCount;
 
-    // Where the last group holds at most half a vector of bands, both comb signals of those bands
-    // share one vector, s+ in the lower half and s- in the upper, and one filter, one magnitude
-    // and one follower serve both: the last group's detectors then cost half. Each lane still
-    // runs its own band's operations. With AVX2 the last group of all bands (bands 4 to 1) and
-    // of the separated bands (4 and 3) is paired; with SSE2 the last separated group (4 and 3).
+    // Where the last group holds at most half a vector of bands, the pairs of like detectors of
+    // those bands share one vector, the first of each pair in the lower half and the second in
+    // the upper: the band filters and magnitudes of s+ and s-, the peak and average followers,
+    // and the envelope followers of E+ and E-. The last group's detectors then cost half, and
+    // each lane still runs its own band's operations. With AVX2 the last group of all bands
+    // (bands 4 to 1) and of the separated bands (4 and 3) is paired; with SSE2 the last
+    // separated group (4 and 3).
     static constexpr bool pairedTail = pairsLastGroup(bandCount, width);
     static constexpr bool pairedSeparatedTail = pairsLastGroup(separatedBandCount, width);
     // Groups whose s+ and s- have a vector each.
@@ -99,6 +101,8 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
+    // P and A of group g at sample n.
+    std::array<V, 2> followLevels(std::size_t g, int n);
     // E+ and E- of group g at sample n.
     std::array<V, 2> envelopes(std::size_t g, int n);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
@@ -149,8 +153,11 @@ class BandEngine final : public BandProcessor {
     AnalyticMagnitude<V> minusMagnitude[unpairedGroups];
     AnalyticMagnitude<V> pairedMagnitude;
     SlidingWindowMaximum<V> detectorWindow[groups];
-    AdaptiveFollower<V> peakLevel[groups];
-    AdaptiveFollower<V> averageLevel[groups];
+    AdaptiveFollower<V> peakLevel[unpairedGroups];
+    AdaptiveFollower<V> averageLevel[unpairedGroups];
+    // The paired last group's peak follower (lower half) and average follower (upper half).
+    AdaptiveFollower<V> pairedLevel;
+    AdaptiveFollowerConstants<V> pairedLevelConstants;
     PeakHold<V> gateHold[groups];
     OnePoleSmoother<V> gateSmoother[groups];
 
@@ -240,6 +247,16 @@ void BandEngine<V>::computeConstants(const SampleRate& rate) {
         };
         pairedLowEdge = doubled(lowEdge[groups - 1]);
         pairedHighEdge = doubled(highEdge[groups - 1]);
+        const auto halves = [](float low, float high) { return lowerHalves(V(low), V(high)); };
+        const AdaptiveFollowerConstants<>& peak = shared.peakLevel;
+        const AdaptiveFollowerConstants<>& average = shared.averageLevel;
+        pairedLevelConstants.tau0 = halves(peak.tau0, average.tau0);
+        pairedLevelConstants.activity = {
+            halves(peak.activity.p, average.activity.p),
+            halves(peak.activity.complement, average.activity.complement)};
+        pairedLevelConstants.smoothing = {
+            halves(peak.smoothing.p, average.smoothing.p),
+            halves(peak.smoothing.complement, average.smoothing.complement)};
     }
 }
 
@@ -260,6 +277,7 @@ void BandEngine<V>::clear() {
     resetAll(detectorWindow);
     resetAll(peakLevel);
     resetAll(averageLevel);
+    pairedLevel.reset();
     resetAll(gateHold);
     resetAll(gateSmoother);
 
@@ -349,9 +367,7 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         for (std::size_t g = 0; g < groups; ++g) {
-            const V peak = peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT);
-            const V average =
-                averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT);
+            const auto [peak, average] = followLevels(g, n);
             const V loweredAverage = 0.70794576f * average;
             normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
             const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
@@ -385,6 +401,19 @@ void BandEngine<V>::measureRatios(int count) {
             ratio[n][g] = (activity * highLevel) / lowLevel;
         }
     }
+}
+
+template <class V>
+std::array<V, 2> BandEngine<V>::followLevels(std::size_t g, int n) {
+    if constexpr (pairedTail) {
+        if (g == groups - 1) {
+            const V both = pairedLevel.step(lowerHalves(windowPeak[n][g], bandLevel[n][g]),
+                                            pairedLevelConstants, shared.periodT);
+            return {both, swappedHalves(both)};
+        }
+    }
+    return {peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT),
+            averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT)};
 }
 
 template <class V>

@@ -115,11 +115,13 @@ struct SlidingWindowMaximum {
 };
 
 // Parameters of an adaptive follower: base release time tau0 in seconds, the pole of its
-// activity measure and the pole of its output smoother.
+// activity measure and the pole of its output smoother; one set per lane (C = T) or shared by
+// every lane (C = float).
+template <class C = float>
 struct AdaptiveFollowerConstants {
-    float tau0 = 1.0f;
-    Pole<> activity;
-    Pole<> smoothing;
+    C tau0 = 1.0f;
+    Pole<C> activity;
+    Pole<C> smoothing;
 };
 
 // The release pole p = exp(-T / tau) of a release time tau, computed again only when tau changed
@@ -162,7 +164,8 @@ struct AdaptiveFollower {
 
     void reset() { *this = {}; }
 
-    T step(T v, const AdaptiveFollowerConstants& c, float periodT) {
+    template <class C>
+    T step(T v, const AdaptiveFollowerConstants<C>& c, float periodT) {
         const T activityIfRising = activityAfter(T(1.0f), c);
         const T activityIfNotRising = activityAfter(T(0.0f), c);
         const T pIfRising = poleIfRising.of(releaseTime(activityIfRising, c), periodT);
@@ -178,12 +181,14 @@ struct AdaptiveFollower {
     }
 
   private:
-    T activityAfter(T rising, const AdaptiveFollowerConstants& c) const {
+    template <class C>
+    T activityAfter(T rising, const AdaptiveFollowerConstants<C>& c) const {
         const T decayed = c.activity.p * activity + c.activity.complement * rising;
         return larger(rising, decayed);
     }
 
-    static T releaseTime(T h, const AdaptiveFollowerConstants& c) {
+    template <class C>
+    static T releaseTime(T h, const AdaptiveFollowerConstants<C>& c) {
         const T lengthening = 2.0f * (h - 0.5f);
         return c.tau0 + larger(lengthening, T(0.0f));
     }

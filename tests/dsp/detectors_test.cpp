@@ -129,8 +129,8 @@ TEST(SlidingWindowMaximum, FollowsTheLargestOfTheNewest44Values) {
 struct FollowerFixture {
     SampleRate rate = SampleRate::fromHz(44100);
     // The peakLevel parameters: tau0 0.25 s, activity 0.5 s, smoothing 15 ms.
-    AdaptiveFollowerConstants constants{0.25f, Pole<>::at(rate, 2.0f),
-                                        Pole<>::at(rate, 66.666664f)};
+    AdaptiveFollowerConstants<> constants{0.25f, Pole<>::at(rate, 2.0f),
+                                          Pole<>::at(rate, 66.666664f)};
     AdaptiveFollower<> follower;
 
     float step(float v) { return follower.step(v, constants, rate.T); }
