@@ -38,7 +38,8 @@ TEST(AllpassSection, ImpulseResponseUsesTheCoefficientUnsquaredAndKeepsUnitEnerg
     const float a = 0.8561711f;
     AllpassSection<> section;
     std::vector<float> response;
-    for (int n = 0; n < 20000; ++n) response.push_back(section.step(n == 0 ? 1.0f : 0.0f, a));
+    for (std::uint32_t n = 0; n < 20000; ++n)
+        response.push_back(section.step(n == 0 ? 1.0f : 0.0f, a, n & 1u));
     EXPECT_EQ(response[0], a);
     EXPECT_EQ(response[1], 0.0f);
     EXPECT_NEAR(response[2], a * a - 1.0f, 1e-7f);
