@@ -101,10 +101,10 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
-    // P and A of group g at sample n.
-    std::array<V, 2> followLevels(std::size_t g, int n);
-    // E+ and E- of group g at sample n.
-    std::array<V, 2> envelopes(std::size_t g, int n);
+    // P and A, and E+ and E-, of group g at sample n. Always inline: out of line, the pair comes
+    // back through memory every group and sample.
+    [[gnu::always_inline]] inline std::array<V, 2> followLevels(std::size_t g, int n);
+    [[gnu::always_inline]] inline std::array<V, 2> envelopes(std::size_t g, int n);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
     void spreadRatios(int count);
