@@ -1,7 +1,7 @@
 // The lane types the building blocks are written over: `float` (one band, the scalar fallback
 // and the reference), `Lanes4` (four bands in one SSE2 register) and, in its own translation unit,
-// `Lanes8` (eight bands in one AVX2 register, dsp/lanes_avx2.h). `double` serves the sections of
-// the noise reduction's precise detector.
+// `Lanes8` (eight bands in one AVX2 register, dsp/lanes_avx2.h), both one template `Lanes<W>`.
+// `double` serves the sections of the noise reduction's precise detector.
 //
 // Every operation on a lane type rounds each lane exactly as the same operation on floats does:
 // addps as addss, divps as divss, sqrtps as sqrtss, maxps as the conditional `a > b ? a : b`. So
@@ -16,7 +16,7 @@
 #include "dsp/math/correctly_rounded.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "dsp/math/correctly_rounded_sse2.h"
 #define ZELKO_HAVE_SSE2 1
@@ -90,51 +90,166 @@ struct LaneTraits<float> {
 
 #ifdef ZELKO_HAVE_SSE2
 
-struct Lanes4 {
-    __m128 v;
+// The register of W floats; a template argument would drop the vector types' attributes.
+template <std::size_t W>
+struct LaneRegister;
+template <>
+struct LaneRegister<4> {
+    using type = __m128;
+};
+template <>
+struct LaneRegister<8> {
+    using type = __m256;
+};
 
-    Lanes4() : v(_mm_setzero_ps()) {}
-    Lanes4(__m128 x) : v(x) {}
+// W floats in one register: __m128 for W = 4 (SSE2, baseline x86-64) and __m256 for W = 8
+// (AVX2). Every operation is written once; where the two instruction sets name an operation
+// differently, the width picks the instruction. Lanes<8> is instantiated only in the translation
+// unit compiled for AVX2 (dsp/lanes_avx2.h).
+//
+// maxps and minps (and their AVX forms) return the second operand wherever the comparison is
+// false, NaN and equal zeros included, which is exactly the conditional's choice. Comparisons
+// are ordered: false where either side is NaN, as in C.
+template <std::size_t W>
+struct Lanes {
+    static_assert(W == 4 || W == 8);
+    static constexpr bool wide = W == 8;
+    using Register = typename LaneRegister<W>::type;
+
+    Register v;
+
+    Lanes() : v(Register{}) {}
+    Lanes(Register x) : v(x) {}
     // A float stands for the same value in every lane.
-    Lanes4(float x) : v(_mm_set1_ps(x)) {}
+    Lanes(float x) : v(broadcast(x)) {}
 
-    friend Lanes4 operator+(Lanes4 a, Lanes4 b) { return _mm_add_ps(a.v, b.v); }
-    friend Lanes4 operator-(Lanes4 a, Lanes4 b) { return _mm_sub_ps(a.v, b.v); }
-    friend Lanes4 operator*(Lanes4 a, Lanes4 b) { return _mm_mul_ps(a.v, b.v); }
-    friend Lanes4 operator/(Lanes4 a, Lanes4 b) { return _mm_div_ps(a.v, b.v); }
-    // maxps returns its second operand wherever the comparison is false, NaN and equal zeros
-    // included, which is exactly the conditional's choice; minps likewise.
-    friend Lanes4 larger(Lanes4 a, Lanes4 b) { return _mm_max_ps(a.v, b.v); }
-    friend Lanes4 smaller(Lanes4 a, Lanes4 b) { return _mm_min_ps(a.v, b.v); }
-    friend Lanes4 squareRoot(Lanes4 a) { return _mm_sqrt_ps(a.v); }
-    friend Lanes4 oneWherePositive(Lanes4 x) {
-        return _mm_and_ps(_mm_cmpgt_ps(x.v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+    friend Lanes operator+(Lanes a, Lanes b) { return a.v + b.v; }
+    friend Lanes operator-(Lanes a, Lanes b) { return a.v - b.v; }
+    friend Lanes operator*(Lanes a, Lanes b) { return a.v * b.v; }
+    friend Lanes operator/(Lanes a, Lanes b) { return a.v / b.v; }
+    friend Lanes larger(Lanes a, Lanes b) {
+        if constexpr (wide)
+            return _mm256_max_ps(a.v, b.v);
+        else
+            return _mm_max_ps(a.v, b.v);
     }
-    friend Lanes4 onlyWhereAbove(Lanes4 x, float threshold, Lanes4 value) {
-        return _mm_and_ps(_mm_cmpgt_ps(x.v, _mm_set1_ps(threshold)), value.v);
+    friend Lanes smaller(Lanes a, Lanes b) {
+        if constexpr (wide)
+            return _mm256_min_ps(a.v, b.v);
+        else
+            return _mm_min_ps(a.v, b.v);
     }
-    friend Lanes4 zeroWhereNegative(Lanes4 x) {
-        return _mm_andnot_ps(_mm_cmplt_ps(x.v, _mm_setzero_ps()), x.v);
+    friend Lanes squareRoot(Lanes a) {
+        if constexpr (wide)
+            return _mm256_sqrt_ps(a.v);
+        else
+            return _mm_sqrt_ps(a.v);
     }
-    friend Lanes4 whereOne(Lanes4 one, Lanes4 a, Lanes4 b) {
-        const __m128 mask = _mm_cmpgt_ps(one.v, _mm_setzero_ps());
-        return _mm_or_ps(_mm_and_ps(mask, a.v), _mm_andnot_ps(mask, b.v));
+    friend Lanes oneWherePositive(Lanes x) {
+        return bitwiseAnd(greater(x.v, Register{}), broadcast(1.0f));
     }
-    friend bool anyAbove(Lanes4 x, float threshold) {
-        return _mm_movemask_ps(_mm_cmpgt_ps(x.v, _mm_set1_ps(threshold))) != 0;
+    friend Lanes onlyWhereAbove(Lanes x, float threshold, Lanes value) {
+        return bitwiseAnd(greater(x.v, broadcast(threshold)), value.v);
     }
-    friend bool allEqual(Lanes4 a, Lanes4 b) {
-        return _mm_movemask_ps(_mm_cmpeq_ps(a.v, b.v)) == 0xf;
+    friend Lanes zeroWhereNegative(Lanes x) {
+        const Register negative = greater(Register{}, x.v);
+        if constexpr (wide)
+            return _mm256_andnot_ps(negative, x.v);
+        else
+            return _mm_andnot_ps(negative, x.v);
     }
-    friend Lanes4 rotatedUp(Lanes4 x) { return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(2, 1, 0, 3)); }
-    friend Lanes4 withFirstLaneOf(Lanes4 a, Lanes4 b) { return _mm_move_ss(a.v, b.v); }
-    // (a0, a1, b0, b1): the lower halves of a and b.
-    friend Lanes4 lowerHalves(Lanes4 a, Lanes4 b) { return _mm_movelh_ps(a.v, b.v); }
-    // (x2, x3, x0, x1)
-    friend Lanes4 swappedHalves(Lanes4 x) {
-        return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(1, 0, 3, 2));
+    friend Lanes whereOne(Lanes one, Lanes a, Lanes b) {
+        const Register mask = greater(one.v, Register{});
+        if constexpr (wide)
+            return _mm256_blendv_ps(b.v, a.v, mask);
+        else
+            return _mm_or_ps(_mm_and_ps(mask, a.v), _mm_andnot_ps(mask, b.v));
+    }
+    friend bool anyAbove(Lanes x, float threshold) {
+        return signs(greater(x.v, broadcast(threshold))) != 0;
+    }
+    friend bool allEqual(Lanes a, Lanes b) {
+        if constexpr (wide)
+            return signs(_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)) == 0xff;
+        else
+            return signs(_mm_cmpeq_ps(a.v, b.v)) == 0xf;
+    }
+    friend Lanes rotatedUp(Lanes x) {
+        if constexpr (wide)
+            return _mm256_permutevar8x32_ps(x.v, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6));
+        else
+            return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(2, 1, 0, 3));
+    }
+    friend Lanes withFirstLaneOf(Lanes a, Lanes b) {
+        if constexpr (wide)
+            return _mm256_blend_ps(a.v, b.v, 1);
+        else
+            return _mm_move_ss(a.v, b.v);
+    }
+    // The lower halves of a and b: (a0, a1, b0, b1), or (a0 ... a3, b0 ... b3).
+    friend Lanes lowerHalves(Lanes a, Lanes b) {
+        if constexpr (wide)
+            return _mm256_permute2f128_ps(a.v, b.v, 0x20);
+        else
+            return _mm_movelh_ps(a.v, b.v);
+    }
+    // The halves exchanged: (x2, x3, x0, x1), or (x4 ... x7, x0 ... x3).
+    friend Lanes swappedHalves(Lanes x) {
+        if constexpr (wide)
+            return _mm256_permute2f128_ps(x.v, x.v, 0x01);
+        else
+            return _mm_shuffle_ps(x.v, x.v, _MM_SHUFFLE(1, 0, 3, 2));
+    }
+
+    static Lanes load(const float* p) {
+        if constexpr (wide)
+            return _mm256_loadu_ps(p);
+        else
+            return _mm_loadu_ps(p);
+    }
+    static void store(float* p, Lanes x) {
+        if constexpr (wide)
+            _mm256_storeu_ps(p, x.v);
+        else
+            _mm_storeu_ps(p, x.v);
+    }
+
+  private:
+    static Register broadcast(float x) {
+        if constexpr (wide)
+            return _mm256_set1_ps(x);
+        else
+            return _mm_set1_ps(x);
+    }
+    static Register greater(Register a, Register b) {
+        if constexpr (wide)
+            return _mm256_cmp_ps(a, b, _CMP_GT_OQ);
+        else
+            return _mm_cmpgt_ps(a, b);
+    }
+    static Register bitwiseAnd(Register a, Register b) {
+        if constexpr (wide)
+            return _mm256_and_ps(a, b);
+        else
+            return _mm_and_ps(a, b);
+    }
+    // The sign bits of the lanes, lane 0 in bit 0.
+    static int signs(Register a) {
+        if constexpr (wide)
+            return _mm256_movemask_ps(a);
+        else
+            return _mm_movemask_ps(a);
     }
 };
+
+template <std::size_t W>
+struct LaneTraits<Lanes<W>> {
+    static constexpr std::size_t width = W;
+    static Lanes<W> load(const float* p) { return Lanes<W>::load(p); }
+    static void store(float* p, Lanes<W> v) { Lanes<W>::store(p, v); }
+};
+
+using Lanes4 = Lanes<4>;
 
 inline Lanes4 exponential(Lanes4 x) {
     return crmath::exp(x.v);
@@ -142,12 +257,5 @@ inline Lanes4 exponential(Lanes4 x) {
 inline Lanes4 tangent(Lanes4 x) {
     return crmath::tan(x.v);
 }
-
-template <>
-struct LaneTraits<Lanes4> {
-    static constexpr std::size_t width = 4;
-    static Lanes4 load(const float* p) { return _mm_loadu_ps(p); }
-    static void store(float* p, Lanes4 v) { _mm_storeu_ps(p, v.v); }
-};
 
 #endif
