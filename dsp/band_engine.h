@@ -45,6 +45,36 @@ constexpr bool pairsLastGroup(std::size_t bands, std::size_t width) {
     return width > 1 && tail != 0 && 2 * tail <= width;
 }
 
+// A block per comb signal of every group: `plus` runs s+ and `minus` runs s-. Where the last group
+// is paired, `both` runs both signals of that group in one vector, s+ in the lower half and s- in
+// the upper.
+template <class Block, class V, std::size_t groups, bool pairedLast>
+struct CombBlocks {
+    static constexpr std::size_t unpaired = pairedLast ? groups - 1 : groups;
+    Block plus[unpaired];
+    Block minus[unpaired];
+    Block both;
+
+    void reset() {
+        for (Block& block : plus) block.reset();
+        for (Block& block : minus) block.reset();
+        both.reset();
+    }
+
+    // Group g's blocks stepped on its s+ and s-, with the blocks' further arguments.
+    template <class... Args>
+    [[gnu::always_inline]] inline std::array<V, 2> step(std::size_t g, V plusIn, V minusIn,
+                                                        const Args&... args) {
+        if constexpr (pairedLast) {
+            if (g == groups - 1) {
+                const V out = both.step(lowerHalves(plusIn, minusIn), args...);
+                return {out, swappedHalves(out)};
+            }
+        }
+        return {plus[g].step(plusIn, args...), minus[g].step(minusIn, args...)};
+    }
+};
+
 template <class V>
 class BandEngine final : public BandProcessor {
   public:
@@ -63,10 +93,7 @@ class BandEngine final : public BandProcessor {
     // separated group (4 and 3).
     static constexpr bool pairedTail = pairsLastGroup(bandCount, width);
     static constexpr bool pairedSeparatedTail = pairsLastGroup(separatedBandCount, width);
-    // Groups whose s+ and s- have a vector each.
     static constexpr std::size_t unpairedGroups = pairedTail ? groups - 1 : groups;
-    static constexpr std::size_t unpairedSeparatedGroups =
-        pairedSeparatedTail ? separatedGroups - 1 : separatedGroups;
 
     void computeConstants(const SampleRate& rate) override;
     void clear() override;
@@ -101,10 +128,9 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
-    // P and A, and E+ and E-, of group g at sample n. Always inline: out of line, the pair comes
-    // back through memory every group and sample.
+    // P and A of group g at sample n. Always inline: out of line, the pair comes back through
+    // memory every group and sample.
     [[gnu::always_inline]] inline std::array<V, 2> followLevels(std::size_t g, int n);
-    [[gnu::always_inline]] inline std::array<V, 2> envelopes(std::size_t g, int n);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
     void spreadRatios(int count);
@@ -142,36 +168,22 @@ class BandEngine final : public BandProcessor {
     Lanes gateScales;
 
     // Leveller state, every band; the paired last group's filter, magnitude and edges.
-    BandFilter<V> plusFilter[unpairedGroups];
-    BandFilter<V> minusFilter[unpairedGroups];
-    BandFilter<V> pairedFilter;
-    ButterworthCoefficients<V> pairedLowEdge;
-    ButterworthCoefficients<V> pairedHighEdge;
+    CombBlocks<BandFilter<V>, V, groups, pairedTail> bandFilters;
     DelayRing<256, Lanes> plusRing;  // the bandRings
     DelayRing<256, Lanes> minusRing;
-    AnalyticMagnitude<V> plusMagnitude[unpairedGroups];
-    AnalyticMagnitude<V> minusMagnitude[unpairedGroups];
-    AnalyticMagnitude<V> pairedMagnitude;
+    CombBlocks<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;
     SlidingWindowMaximum<V> detectorWindow[groups];
     AdaptiveFollower<V> peakLevel[unpairedGroups];
     AdaptiveFollower<V> averageLevel[unpairedGroups];
     // The paired last group's peak follower (lower half) and average follower (upper half).
     AdaptiveFollower<V> pairedLevel;
     AdaptiveFollowerConstants<V> pairedLevelConstants;
-    PeakHold<V> gateHold[groups];
-    OnePoleSmoother<V> gateSmoother[groups];
+    SmoothedPeak<V> gateLevel[groups];
 
     // Separation and width state of bands 12 to 3.
-    AnalyticMagnitude<V> plusEnvelopeMagnitude[unpairedSeparatedGroups];
-    AnalyticMagnitude<V> minusEnvelopeMagnitude[unpairedSeparatedGroups];
-    AdaptiveFollower<V> plusEnvelope[unpairedSeparatedGroups];
-    AdaptiveFollower<V> minusEnvelope[unpairedSeparatedGroups];
-    AnalyticMagnitude<V> pairedEnvelopeMagnitude;
-    AdaptiveFollower<V> pairedEnvelope;
-    PeakHold<V> lowHold[separatedGroups];
-    OnePoleSmoother<V> lowSmoother[separatedGroups];
-    PeakHold<V> highHold[separatedGroups];
-    OnePoleSmoother<V> highSmoother[separatedGroups];
+    CombBlocks<FollowedMagnitude<V>, V, separatedGroups, pairedSeparatedTail> envelopes;
+    SmoothedPeak<V> lowHold[separatedGroups];
+    SmoothedPeak<V> highHold[separatedGroups];
     FirstOrderLowpass<V> activityLowpass[separatedGroups];
     FirstOrderLowpass<V> separationLowpass[separatedGroups];
     ButterworthSection<V> separationSmoother[separatedGroups];
@@ -245,8 +257,8 @@ void BandEngine<V>::computeConstants(const SampleRate& rate) {
             d.a0 = lowerHalves(c.a0, c.a0);
             return d;
         };
-        pairedLowEdge = doubled(lowEdge[groups - 1]);
-        pairedHighEdge = doubled(highEdge[groups - 1]);
+        lowEdge[groups - 1] = doubled(lowEdge[groups - 1]);
+        highEdge[groups - 1] = doubled(highEdge[groups - 1]);
         const auto halves = [](float low, float high) { return lowerHalves(V(low), V(high)); };
         const AdaptiveFollowerConstants<>& peak = shared.peakLevel;
         const AdaptiveFollowerConstants<>& average = shared.averageLevel;
@@ -266,31 +278,19 @@ void BandEngine<V>::clear() {
         for (auto& block : blocks) block.reset();
     };
     decorrelator.reset();
-    resetAll(plusFilter);
-    resetAll(minusFilter);
-    pairedFilter.reset();
+    bandFilters.reset();
     plusRing.clear();
     minusRing.clear();
-    resetAll(plusMagnitude);
-    resetAll(minusMagnitude);
-    pairedMagnitude.reset();
+    magnitudes.reset();
     resetAll(detectorWindow);
     resetAll(peakLevel);
     resetAll(averageLevel);
     pairedLevel.reset();
-    resetAll(gateHold);
-    resetAll(gateSmoother);
+    resetAll(gateLevel);
 
-    resetAll(plusEnvelopeMagnitude);
-    resetAll(minusEnvelopeMagnitude);
-    resetAll(plusEnvelope);
-    resetAll(minusEnvelope);
-    pairedEnvelopeMagnitude.reset();
-    pairedEnvelope.reset();
+    envelopes.reset();
     resetAll(lowHold);
-    resetAll(lowSmoother);
     resetAll(highHold);
-    resetAll(highSmoother);
     resetAll(activityLowpass);
     resetAll(separationLowpass);
     resetAll(separationSmoother);
@@ -329,27 +329,17 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes plus;
         Lanes minus;
-        for (std::size_t g = 0; g < unpairedGroups; ++g) {
-            plus[g] = plusFilter[g].step(V(combSum[n]), lowEdge[g], highEdge[g]);
-            minus[g] = minusFilter[g].step(V(combDifference[n]), lowEdge[g], highEdge[g]);
-        }
-        if constexpr (pairedTail) {
-            const V both = pairedFilter.step(lowerHalves(V(combSum[n]), V(combDifference[n])),
-                                             pairedLowEdge, pairedHighEdge);
-            plus[groups - 1] = both;
-            minus[groups - 1] = swappedHalves(both);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const auto [p, m] =
+                bandFilters.step(g, V(combSum[n]), V(combDifference[n]), lowEdge[g], highEdge[g]);
+            plus[g] = p;
+            minus[g] = m;
         }
         plusRing.write(ringIndex, plus);
         minusRing.write(ringIndex, minus);
-        Lanes levels;
-        for (std::size_t g = 0; g < unpairedGroups; ++g)
-            levels[g] = larger(plusMagnitude[g].step(plus[g]), minusMagnitude[g].step(minus[g]));
-        if constexpr (pairedTail) {
-            const V both = pairedMagnitude.step(plus[groups - 1]);
-            levels[groups - 1] = larger(both, swappedHalves(both));
-        }
         for (std::size_t g = 0; g < groups; ++g) {
-            const V level = levels[g];
+            const auto [plusMagnitude, minusMagnitude] = magnitudes.step(g, plus[g], minus[g]);
+            const V level = larger(plusMagnitude, minusMagnitude);
             bandLevel[n][g] = level;
             // The window holds the level floored at autoEqFloor, so the peak follower, and with
             // it the normaliser, never drops below the threshold: that caps the boost of a quiet
@@ -371,8 +361,7 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
             const V loweredAverage = 0.70794576f * average;
             normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
             const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
-            gate[n][g] =
-                gateSmoother[g].step(gateHold[g].step(gateTarget, gateRelease[g]), shared.gatePole);
+            gate[n][g] = gateLevel[g].step(gateTarget, gateRelease[g], shared.gatePole);
         }
         plusDelayed[n] = plusRing.read(ringIndex, bandLevelLookAhead);
         minusDelayed[n] = minusRing.read(ringIndex, bandLevelLookAhead);
@@ -383,16 +372,18 @@ template <class V>
 void BandEngine<V>::measureRatios(int count) {
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes(g, n);
+            const V gain = bandGain[g] * gate[n][g];
+            const V norm = normaliser[n][g];
+            const auto [plusEnvelopeNow, minusEnvelopeNow] =
+                envelopes.step(g, (gain * plusDelayed[n][g]) / norm,
+                               (gain * minusDelayed[n][g]) / norm, shared.envelope, shared.periodT);
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
             const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
             const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
-            const V lowLevel =
-                lowSmoother[g].step(lowHold[g].step(low, shared.levelHoldPole), shared.gatePole);
-            const V highLevel =
-                highSmoother[g].step(highHold[g].step(high, shared.levelHoldPole), shared.gatePole);
+            const V lowLevel = lowHold[g].step(low, shared.levelHoldPole, shared.gatePole);
+            const V highLevel = highHold[g].step(high, shared.levelHoldPole, shared.gatePole);
 
             // Activity fades the separation out as the band falls below -60 dB, where the
             // envelope ratio would only measure noise.
@@ -414,26 +405,6 @@ std::array<V, 2> BandEngine<V>::followLevels(std::size_t g, int n) {
     }
     return {peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT),
             averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT)};
-}
-
-template <class V>
-std::array<V, 2> BandEngine<V>::envelopes(std::size_t g, int n) {
-    const V gain = bandGain[g] * gate[n][g];
-    const V plus = gain * plusDelayed[n][g];
-    const V minus = gain * minusDelayed[n][g];
-    const V norm = normaliser[n][g];
-    if constexpr (pairedSeparatedTail) {
-        if (g == separatedGroups - 1) {
-            const V levelled = lowerHalves(plus, minus) / lowerHalves(norm, norm);
-            const V both = pairedEnvelope.step(pairedEnvelopeMagnitude.step(levelled),
-                                               shared.envelope, shared.periodT);
-            return {both, swappedHalves(both)};
-        }
-    }
-    return {plusEnvelope[g].step(plusEnvelopeMagnitude[g].step(plus / norm), shared.envelope,
-                                 shared.periodT),
-            minusEnvelope[g].step(minusEnvelopeMagnitude[g].step(minus / norm), shared.envelope,
-                                  shared.periodT)};
 }
 
 template <class V>

@@ -224,6 +224,34 @@ struct OnePoleSmoother {
     }
 };
 
+// A peak hold and the one-pole smoother after it: the band gate and the held envelope levels.
+template <class T = float>
+struct SmoothedPeak {
+    PeakHold<T> hold;
+    OnePoleSmoother<T> smoother;
+
+    void reset() { *this = {}; }
+
+    template <class C>
+    T step(T v, const Pole<C>& release, const Pole<>& smoothing) {
+        return smoother.step(hold.step(v, release), smoothing);
+    }
+};
+
+// The envelope of a signal: its analytic magnitude, followed adaptively.
+template <class T = float>
+struct FollowedMagnitude {
+    AnalyticMagnitude<T> magnitude;
+    AdaptiveFollower<T> follower;
+
+    void reset() { *this = {}; }
+
+    template <class C>
+    T step(T v, const AdaptiveFollowerConstants<C>& c, float periodT) {
+        return follower.step(magnitude.step(v), c, periodT);
+    }
+};
+
 // First-order bilinear lowpass prewarped to O = 1 / tan(pi f / fs), unity gain at DC:
 //   y[n] = (v[n] + v[n-1] - (1 - O) y[n-1]) / (1 + O)
 struct FirstOrderLowpassConstants {
