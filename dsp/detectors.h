@@ -195,46 +195,23 @@ struct AdaptiveFollower {
     }
 };
 
-// Instant attack, one-pole release: y = max(v, p y + (1 - p) v). The pole is one per lane
-// (C = T) or shared by every lane (C = float).
-template <class T = float>
-struct PeakHold {
-    T output{};
-
-    void reset() { *this = {}; }
-
-    template <class C>
-    T step(T v, const Pole<C>& release) {
-        const T released = release.p * output + release.complement * v;
-        output = larger(v, released);
-        return output;
-    }
-};
-
-// y = p y + (1 - p) v.
-template <class T = float>
-struct OnePoleSmoother {
-    T output{};
-
-    void reset() { *this = {}; }
-
-    T step(T v, const Pole<>& pole) {
-        output = pole.p * output + pole.complement * v;
-        return output;
-    }
-};
-
 // A peak hold and the one-pole smoother after it: the band gate and the held envelope levels.
+//   h = max(v, p_r h + (1 - p_r) v)     instant attack, release with p_r
+//   y = p_s y + (1 - p_s) h             smoothed
+// The release pole is one per lane (C = T) or shared by every lane (C = float).
 template <class T = float>
 struct SmoothedPeak {
-    PeakHold<T> hold;
-    OnePoleSmoother<T> smoother;
+    T held{};    // h
+    T output{};  // y
 
     void reset() { *this = {}; }
 
     template <class C>
     T step(T v, const Pole<C>& release, const Pole<>& smoothing) {
-        return smoother.step(hold.step(v, release), smoothing);
+        const T released = release.p * held + release.complement * v;
+        held = larger(v, released);
+        output = smoothing.p * output + smoothing.complement * held;
+        return output;
     }
 };
 

@@ -184,22 +184,24 @@ TEST(AdaptiveFollower, ReleaseTimeFallsFromTau0PlusOneSecondToTau0AsActivityDeca
     }
 }
 
-TEST(PeakHoldAndSmoother, AttackAndReleaseFollowTheirPoles) {
+TEST(SmoothedPeak, AttackAndReleaseFollowTheirPoles) {
     const SampleRate rate = SampleRate::fromHz(48000);
-    const Pole<> pole = Pole<>::at(rate, 100.0f);  // 10 ms
-    PeakHold<> hold;
-    OnePoleSmoother<> smoother;
-    EXPECT_EQ(hold.step(0.5f, pole), 0.5f);  // instant attack
-    EXPECT_NEAR(smoother.step(0.5f, pole), 0.5f * (1.0f - pole.p), 1e-9f);
-    for (int n = 1; n < 480; ++n) {
-        hold.step(0.0f, pole);
-        smoother.step(1.0f, pole);
-    }
-    // After 480 more samples (10 ms), the hold has released to 1/e of its peak and the smoother
-    // has risen to 1 - 1/e of its step. Tolerance: one sample of the time constant.
-    EXPECT_NEAR(hold.output, 0.5f * std::exp(-479.0f / 480.0f), 1e-3f);
-    EXPECT_NEAR(smoother.output, 1.0f - std::exp(-1.0f), 2e-3f);
-    EXPECT_EQ(hold.step(0.3f, pole), 0.3f);  // a new peak above the decayed value is taken at once
+    const Pole<> release = Pole<>::at(rate, 100.0f);     // 10 ms
+    const Pole<> smoothing = Pole<>::at(rate, 1000.0f);  // 1 ms
+    SmoothedPeak<> peak;
+    peak.step(0.5f, release, smoothing);
+    EXPECT_EQ(peak.held, 0.5f);  // instant attack
+    EXPECT_NEAR(peak.output, 0.5f * (1.0f - smoothing.p), 1e-9f);
+    for (int n = 1; n < 480; ++n) peak.step(0.0f, release, smoothing);
+    // After 480 more samples (10 ms), the hold has released to 1/e of its peak (tolerance: one
+    // sample of the release time). The smoother, ten times faster, has settled on the decay: it
+    // trails it by the constant factor r = (1 - p_s) / (1 - p_s / p_r), about 10/9; what is left
+    // of its start is below e^-10.
+    EXPECT_NEAR(peak.held, 0.5f * std::exp(-479.0f / 480.0f), 1e-3f);
+    const double lag = (1.0 - smoothing.p) / (1.0 - double(smoothing.p) / release.p);
+    EXPECT_NEAR(peak.output / peak.held, lag, 1e-3);
+    peak.step(0.3f, release, smoothing);
+    EXPECT_EQ(peak.held, 0.3f);  // a new peak above the decayed value is taken at once
 }
 
 TEST(FirstOrderLowpass, TenHertzHasUnityDcGainAndIsThreeDbDownAtItsCutoff) {
