@@ -9,9 +9,11 @@
 //
 // Lanes follow the band table's running order: bands 12 to 3 in lanes 0 to 9, bands 2 and 1 in
 // lanes 10 and 11. Lanes past the twelfth (AVX2 runs sixteen) repeat band 1's constants, so that
-// they compute ordinary values; their results are never read. The separation stage runs on the
-// groups that hold a separated band; where such a group also holds mono bands, their lanes are
-// computed and discarded, which costs less than a group of their own.
+// they compute ordinary values; their results are never read, and where the last group is
+// paired (see `pairedTail`) its upper half carries the second signal of each detector pair
+// instead. The separation stage runs on the groups that hold a separated band; where such a
+// group also holds mono bands, their lanes are computed and discarded, which costs less than a
+// group of their own.
 //
 // Signal legend of one band (one lane) and sample:
 //   s+, s-          band-filtered combSum, combDifference (written to the bandRings)
