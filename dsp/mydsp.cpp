@@ -79,8 +79,8 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     float divisor[maxRun];
     float delayed[maxRun];
     float delayedBefore[maxRun];
-    float dnr2Argument[maxRun];
-    float dnrArgument[maxRun];
+    float dnr2Argument[maxRun] = {};
+    float dnrArgument[maxRun] = {};
     NoiseReductionCutoffs cutoffs{};
     for (int i = 0; i < count; ++i) {
         const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
