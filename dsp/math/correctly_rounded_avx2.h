@@ -59,11 +59,11 @@ struct DoubleLanes4 : LaneRegisters<32> {
     }
 
     // The low 32 bits of each double, in lane order.
-    CRMATH_AVX2_OPERATION Register<Words> lowWords(const Doubles& low, const Doubles& high) {
+    CRMATH_AVX2_OPERATION Register<LowWords> lowWords(const Doubles& low, const Doubles& high) {
         const __m256 words = _mm256_shuffle_ps(_mm256_castpd_ps(low), _mm256_castpd_ps(high),
                                                _MM_SHUFFLE(2, 0, 2, 0));
-        return {
-            Words(_mm256_permute4x64_epi64(_mm256_castps_si256(words), _MM_SHUFFLE(3, 1, 2, 0)))};
+        return {LowWords(
+            _mm256_permute4x64_epi64(_mm256_castps_si256(words), _MM_SHUFFLE(3, 1, 2, 0)))};
     }
 
     // Where a lane of `mask` is set, that lane of `a`, elsewhere that of `b`.

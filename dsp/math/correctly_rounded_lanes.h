@@ -12,6 +12,7 @@
 //   L::Doubles   half of them as doubles, so a float register is two of them,
 //   L::Bits      a double register's bits as 64-bit unsigned lanes,
 //   L::Words     32-bit integer lanes, one per float lane: the masks of the float lanes,
+//   L::LowWords  the same unsigned, for the low words of the doubles,
 // and which gives the few operations that differ by instruction set: the conversions between a
 // float register and its two double halves, the table lookup, the low words of two double
 // registers, lane selection and the sign bits of a mask. The arithmetic is GCC's vector
@@ -44,6 +45,7 @@ struct LaneRegisters {
     typedef double Doubles __attribute__((vector_size(bytes)));
     typedef std::uint64_t Bits __attribute__((vector_size(bytes)));
     typedef std::int32_t Words __attribute__((vector_size(bytes)));
+    typedef std::uint32_t LowWords __attribute__((vector_size(bytes)));
     static constexpr int kFloats = bytes / 4;
 };
 
@@ -102,9 +104,10 @@ CRMATH_LANES Register<typename L::Doubles> tanKernel(const typename L::Doubles& 
 template <class L>
 CRMATH_LANES Register<typename L::Words> nearMidpoint(const typename L::Doubles& low,
                                                       const typename L::Doubles& high) {
-    const typename L::Words wrapped = (L::lowWords(low, high).v + kMidpointWindow) & 0x1FFFFFFF;
+    using Words = typename L::Words;
+    const typename L::LowWords wrapped = (L::lowWords(low, high).v + kMidpointWindow) & 0x1FFFFFFFu;
     // offset = wrapped - 2^28 <= 2 window as unsigned, by a signed compare of offset + 2^31.
-    return {wrapped + 0x70000000 < static_cast<int>(0x80000000u + 2 * kMidpointWindow + 1)};
+    return {Words(wrapped + 0x70000000u) < static_cast<int>(0x80000000u + 2 * kMidpointWindow + 1)};
 }
 
 template <class L>
@@ -162,7 +165,10 @@ CRMATH_LANES Register<typename L::Floats> tanLanes(const typename L::Floats& x) 
     const auto y0 = tanKernel<L>(L::lowDoubles(x).v).v;
     const auto y1 = tanKernel<L>(L::highDoubles(x).v).v;
     const auto result = L::select(x == 0.0f, x, L::floatsOf(y0, y1).v).v;  // zero keeps its sign
-    const typename L::Words large = ~(magnitude<L>(x).v < 0x1p17f);        // NaN included
+    // Arguments of 2^17 or more in magnitude, infinities and NaN: as integers, the bits of a
+    // magnitude order like the floats, NaN above infinity.
+    using Words = typename L::Words;
+    const Words large = (Words(x) & 0x7FFFFFFF) >= std::bit_cast<std::int32_t>(0x1p17f);
     return redoLanes<L, crmath::tan>(x, result, nearMidpoint<L>(y0, y1).v | large);
 }
 

@@ -44,9 +44,9 @@ struct DoubleLanes2 : LaneRegisters<16> {
     }
 
     // The low 32 bits of each double, those of `low` first.
-    [[gnu::always_inline]] static Register<Words> lowWords(const Doubles& low,
-                                                           const Doubles& high) {
-        return {Words(
+    [[gnu::always_inline]] static Register<LowWords> lowWords(const Doubles& low,
+                                                              const Doubles& high) {
+        return {LowWords(
             _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0)))};
     }
 
