@@ -37,27 +37,15 @@ bool doubleNearMidpoint(double d) {
     return distance <= kRefereeWindow;
 }
 
+// MPFR's function for each Function, in its order.
+constexpr int (*kMpfr[kFunctionCount])(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t) = {mpfr_exp, mpfr_tan,
+                                                                             mpfr_exp10, mpfr_exp2};
+
 float mpfrReference(Function f, float x) {
     mpfr_t v;
     mpfr_init2(v, 24);
     mpfr_set_flt(v, x, MPFR_RNDN);  // exact: 24 bits
-    int inexact = 0;
-    switch (f) {
-        case kExp:
-            inexact = mpfr_exp(v, v, MPFR_RNDN);
-            break;
-        case kTan:
-            inexact = mpfr_tan(v, v, MPFR_RNDN);
-            break;
-        case kExp10:
-            inexact = mpfr_exp10(v, v, MPFR_RNDN);
-            break;
-        case kExp2:
-            inexact = mpfr_exp2(v, v, MPFR_RNDN);
-            break;
-        default:
-            break;
-    }
+    const int inexact = kMpfr[f](v, v, MPFR_RNDN);
     mpfr_subnormalize(v, inexact, MPFR_RNDN);
     const float result = mpfr_get_flt(v, MPFR_RNDN);
     mpfr_clear(v);
@@ -93,21 +81,11 @@ bool same(float expected, float actual) {
     return std::bit_cast<std::uint32_t>(expected) == std::bit_cast<std::uint32_t>(actual);
 }
 
-template <Function F>
-float scalar(float x) {
-    if constexpr (F == kExp) return crmath::exp(x);
-    if constexpr (F == kTan) return crmath::tan(x);
-    if constexpr (F == kExp10) return crmath::exp10(x);
-    if constexpr (F == kExp2) return crmath::exp2(x);
-}
-
-template <Function F>
-__m128 sse2(__m128 x) {
-    if constexpr (F == kExp) return crmath::exp(x);
-    if constexpr (F == kTan) return crmath::tan(x);
-    if constexpr (F == kExp10) return crmath::exp10(x);
-    if constexpr (F == kExp2) return crmath::exp2(x);
-}
+// The scalar function and the SSE2 form of each Function, in its order.
+constexpr float (*kScalar[kFunctionCount])(float) = {crmath::exp, crmath::tan, crmath::exp10,
+                                                     crmath::exp2};
+constexpr __m128 (*kSse2[kFunctionCount])(__m128) = {crmath::exp, crmath::tan, crmath::exp10,
+                                                     crmath::exp2};
 
 template <Function F>
 __attribute__((target("avx2"))) void avx2(const float* in, float* out) {
@@ -132,9 +110,9 @@ void check(const float* in, bool haveAvx2, Tally& tally) {
     float expected[kBlock], viaScalar[kBlock], viaSse2[kBlock], viaAvx2[kBlock];
     for (int i = 0; i < kBlock; ++i) {
         expected[i] = reference<F>(in[i], tally.mpfrCalls);
-        viaScalar[i] = scalar<F>(in[i]);
+        viaScalar[i] = kScalar[F](in[i]);
     }
-    for (int i = 0; i < kBlock; i += 4) _mm_storeu_ps(viaSse2 + i, sse2<F>(_mm_loadu_ps(in + i)));
+    for (int i = 0; i < kBlock; i += 4) _mm_storeu_ps(viaSse2 + i, kSse2[F](_mm_loadu_ps(in + i)));
     if (haveAvx2) {
         for (int i = 0; i < kBlock; i += 8) avx2<F>(in + i, viaAvx2 + i);
     }
