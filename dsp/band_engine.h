@@ -30,6 +30,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "dsp/band_constants.h"
 #include "dsp/band_table.h"
@@ -47,33 +48,47 @@ constexpr bool pairsLastGroup(std::size_t bands, std::size_t width) {
     return width > 1 && tail != 0 && 2 * tail <= width;
 }
 
-// A block per comb signal of every group: `plus` runs s+ and `minus` runs s-. Where the last group
-// is paired, `both` runs both signals of that group in one vector, s+ in the lower half and s- in
-// the upper.
+// Two like blocks for every group, `first` and `second`: the detectors of s+ and s-, or the peak
+// and average followers. Where the last group is paired, `both` runs that group's pair in one
+// vector, the first in the lower half and the second in the upper.
 template <class Block, class V, std::size_t groups, bool pairedLast>
-struct CombBlocks {
+struct BlockPairs {
     static constexpr std::size_t unpaired = pairedLast ? groups - 1 : groups;
-    Block plus[unpaired];
-    Block minus[unpaired];
+    Block first[unpaired];
+    Block second[unpaired];
     Block both;
 
     void reset() {
-        for (Block& block : plus) block.reset();
-        for (Block& block : minus) block.reset();
+        for (Block& block : first) block.reset();
+        for (Block& block : second) block.reset();
         both.reset();
     }
 
-    // Group g's blocks stepped on its s+ and s-, with the blocks' further arguments.
-    template <class... Args>
-    [[gnu::always_inline]] inline std::array<V, 2> step(std::size_t g, V plusIn, V minusIn,
-                                                        const Args&... args) {
+    // Group g's pair stepped on its two inputs, each block with further arguments of its own,
+    // given as tuples: `firstArgs`, `secondArgs`, and `bothArgs` for the paired block.
+    template <class FirstArgs, class SecondArgs, class BothArgs>
+    [[gnu::always_inline]] inline std::array<V, 2> stepEach(std::size_t g, V firstIn, V secondIn,
+                                                            const FirstArgs& firstArgs,
+                                                            const SecondArgs& secondArgs,
+                                                            const BothArgs& bothArgs) {
+        const auto stepOf = [](Block& block, V in, const auto& args) {
+            return std::apply([&](const auto&... a) { return block.step(in, a...); }, args);
+        };
         if constexpr (pairedLast) {
             if (g == groups - 1) {
-                const V out = both.step(lowerHalves(plusIn, minusIn), args...);
+                const V out = stepOf(both, lowerHalves(firstIn, secondIn), bothArgs);
                 return {out, swappedHalves(out)};
             }
         }
-        return {plus[g].step(plusIn, args...), minus[g].step(minusIn, args...)};
+        return {stepOf(first[g], firstIn, firstArgs), stepOf(second[g], secondIn, secondArgs)};
+    }
+
+    // The same, with the same further arguments for every block.
+    template <class... Args>
+    [[gnu::always_inline]] inline std::array<V, 2> step(std::size_t g, V firstIn, V secondIn,
+                                                        const Args&... args) {
+        const auto same = std::tie(args...);
+        return stepEach(g, firstIn, secondIn, same, same, same);
     }
 };
 
@@ -84,7 +99,6 @@ class BandEngine final : public BandProcessor {
     static constexpr std::size_t groups = (bandCount + width - 1) / width;
     static constexpr std::size_t lanes = groups * width;
     static constexpr std::size_t separatedGroups = (separatedBandCount + width - 1) / width;
-    static constexpr std::size_t monoBandCount = bandCount - separatedBandCount;
 
     // Where the last group holds at most half a vector of bands, the pairs of like detectors of
     // those bands share one vector, the first of each pair in the lower half and the second in
@@ -95,7 +109,6 @@ class BandEngine final : public BandProcessor {
     // separated group (4 and 3).
     static constexpr bool pairedTail = pairsLastGroup(bandCount, width);
     static constexpr bool pairedSeparatedTail = pairsLastGroup(separatedBandCount, width);
-    static constexpr std::size_t unpairedGroups = pairedTail ? groups - 1 : groups;
 
     void computeConstants(const SampleRate& rate) override;
     void clear() override;
@@ -130,9 +143,6 @@ class BandEngine final : public BandProcessor {
     void levelAndGate(int count, std::uint32_t firstRingIndex);
     // Bands 12 to 3: the envelope ratio of the levelled comb signals.
     void measureRatios(int count);
-    // P and A of group g at sample n. Always inline: out of line, the pair comes back through
-    // memory every group and sample.
-    [[gnu::always_inline]] inline std::array<V, 2> followLevels(std::size_t g, int n);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
     void spreadRatios(int count);
@@ -170,20 +180,19 @@ class BandEngine final : public BandProcessor {
     Lanes gateScales;
 
     // Leveller state, every band; the paired last group's filter, magnitude and edges.
-    CombBlocks<BandFilter<V>, V, groups, pairedTail> bandFilters;
-    DelayRing<256, Lanes> plusRing;  // the bandRings
+    BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;  // of s+ and s-
+    DelayRing<256, Lanes> plusRing;                                // the bandRings
     DelayRing<256, Lanes> minusRing;
-    CombBlocks<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;
+    BlockPairs<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;  // of s+ and s-
     SlidingWindowMaximum<V> detectorWindow[groups];
-    AdaptiveFollower<V> peakLevel[unpairedGroups];
-    AdaptiveFollower<V> averageLevel[unpairedGroups];
-    // The paired last group's peak follower (lower half) and average follower (upper half).
-    AdaptiveFollower<V> pairedLevel;
+    BlockPairs<AdaptiveFollower<V>, V, groups, pairedTail> levelFollowers;  // P and A
+    // The paired followers' constants: the peak follower's in the lower half, the average's in
+    // the upper.
     AdaptiveFollowerConstants<V> pairedLevelConstants;
     SmoothedPeak<V> gateLevel[groups];
 
     // Separation and width state of bands 12 to 3.
-    CombBlocks<FollowedMagnitude<V>, V, separatedGroups, pairedSeparatedTail> envelopes;
+    BlockPairs<FollowedMagnitude<V>, V, separatedGroups, pairedSeparatedTail> envelopes;  // E+, E-
     SmoothedPeak<V> lowHold[separatedGroups];
     SmoothedPeak<V> highHold[separatedGroups];
     FirstOrderLowpass<V> activityLowpass[separatedGroups];
@@ -285,9 +294,7 @@ void BandEngine<V>::clear() {
     minusRing.clear();
     magnitudes.reset();
     resetAll(detectorWindow);
-    resetAll(peakLevel);
-    resetAll(averageLevel);
-    pairedLevel.reset();
+    levelFollowers.reset();
     resetAll(gateLevel);
 
     envelopes.reset();
@@ -359,7 +366,10 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         for (std::size_t g = 0; g < groups; ++g) {
-            const auto [peak, average] = followLevels(g, n);
+            const auto [peak, average] = levelFollowers.stepEach(
+                g, windowPeak[n][g], bandLevel[n][g], std::tie(shared.peakLevel, shared.periodT),
+                std::tie(shared.averageLevel, shared.periodT),
+                std::tie(pairedLevelConstants, shared.periodT));
             const V loweredAverage = 0.70794576f * average;
             normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
             const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
@@ -394,19 +404,6 @@ void BandEngine<V>::measureRatios(int count) {
             ratio[n][g] = (activity * highLevel) / lowLevel;
         }
     }
-}
-
-template <class V>
-std::array<V, 2> BandEngine<V>::followLevels(std::size_t g, int n) {
-    if constexpr (pairedTail) {
-        if (g == groups - 1) {
-            const V both = pairedLevel.step(lowerHalves(windowPeak[n][g], bandLevel[n][g]),
-                                            pairedLevelConstants, shared.periodT);
-            return {both, swappedHalves(both)};
-        }
-    }
-    return {peakLevel[g].step(windowPeak[n][g], shared.peakLevel, shared.periodT),
-            averageLevel[g].step(bandLevel[n][g], shared.averageLevel, shared.periodT)};
 }
 
 template <class V>

@@ -3,10 +3,10 @@
 //
 // The bands run as one BandEngine (dsp/band_engine.h) over a lane type: floats one band at a
 // time, SSE2 four bands to a register, or AVX2 eight; the decorrelator's sections run over the
-// same lane type. All three give the same output bit for bit;
-// they differ in speed only. The processor picks the fastest one the machine has once, when it is
-// created, and reaches it through this interface, so that the AVX2 code lives in its own
-// translation unit and the binaries still run on any x86-64 processor.
+// same lane type. All three give the same output bit for bit; they differ in speed only. The
+// processor picks the fastest one the machine has once, when it is created, and reaches it
+// through this interface, so that the AVX2 code lives in its own translation unit and the
+// binaries still run on any x86-64 processor.
 #pragma once
 
 #include <cstddef>
