@@ -1,6 +1,7 @@
 // The processor's declared controls, their defaults and its metadata.
 #include <iterator>
 
+#include "dsp/control_declarations.h"
 #include "dsp/metadata.h"
 #include "dsp/mydsp.h"
 
@@ -18,11 +19,18 @@ enum class Declaration {
 
 struct DeclarationRow {
     Declaration call;
-    const char* text;  // label, or the key of a property
+    const char* text;  // a group's label, or the key of a property
     float mydsp::*field;
-    ControlRange range;  // initial value, minimum, maximum, step
+    const ControlDeclaration* control;  // label, range and step of a meter, slider or switch
     const char* propertyText;
 };
+
+constexpr const ControlDeclaration* parameter(int index) {
+    return &parameterDeclarations[index];
+}
+constexpr const ControlDeclaration* meter(int index) {
+    return &meterDeclarations[index];
+}
 
 }  // namespace
 
@@ -31,47 +39,45 @@ struct DeclarationRow {
 void mydsp::declareControls(UIReal<float>* receiver) {
     using enum Declaration;
     static constexpr DeclarationRow rows[] = {
-        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", nullptr, {}, nullptr},
-        {openHorizontalGroup, "0x00", nullptr, {}, nullptr},
-        {openVerticalGroup, "Comb Stereo Processor", nullptr, {}, nullptr},
-        {property, "102", &mydsp::bandSeparation3, {}, ""},
-        {horizontalMeter, "Band 3 Separation", &mydsp::bandSeparation3, {0, 0, 1, 0}, nullptr},
-        {property, "103", &mydsp::bandSeparation4, {}, ""},
-        {horizontalMeter, "Band 4 Separation", &mydsp::bandSeparation4, {0, 0, 1, 0}, nullptr},
-        {property, "104", &mydsp::bandSeparation5, {}, ""},
-        {horizontalMeter, "Band 5 Separation", &mydsp::bandSeparation5, {0, 0, 1, 0}, nullptr},
-        {property, "105", &mydsp::bandSeparation6, {}, ""},
-        {horizontalMeter, "Band 6 Separation", &mydsp::bandSeparation6, {0, 0, 1, 0}, nullptr},
-        {property, "106", &mydsp::bandSeparation7, {}, ""},
-        {horizontalMeter, "Band 7 Separation", &mydsp::bandSeparation7, {0, 0, 1, 0}, nullptr},
-        {property, "107", &mydsp::bandSeparation8, {}, ""},
-        {horizontalMeter, "Band 8 Separation", &mydsp::bandSeparation8, {0, 0, 1, 0}, nullptr},
-        {property, "108", &mydsp::bandSeparation9, {}, ""},
-        {horizontalMeter, "Band 9 Separation", &mydsp::bandSeparation9, {0, 0, 1, 0}, nullptr},
-        {property, "109", &mydsp::bandSeparation10, {}, ""},
-        {horizontalMeter, "Band 10 Separation", &mydsp::bandSeparation10, {0, 0, 1, 0}, nullptr},
-        {property, "110", &mydsp::bandSeparation11, {}, ""},
-        {horizontalMeter, "Band 11 Separation", &mydsp::bandSeparation11, {0, 0, 1, 0}, nullptr},
-        {property, "111", &mydsp::bandSeparation12, {}, ""},
-        {horizontalMeter, "Band 12 Separation", &mydsp::bandSeparation12, {0, 0, 1, 0}, nullptr},
-        {closeGroup, nullptr, nullptr, {}, nullptr},
-        {closeGroup, nullptr, nullptr, {}, nullptr},
-        {horizontalSlider, "Lowpass Filter", &mydsp::lowpassCutoff, lowpassCutoffRange, nullptr},
-        {property, "controls", &mydsp::autoEqThreshold, {}, "05"},
-        {horizontalSlider, "Auto-EQ Threshold", &mydsp::autoEqThreshold, autoEqThresholdRange,
-         nullptr},
-        {property, "controls", &mydsp::noisegateGain, {}, "10"},
-        {horizontalSlider, "Noisegate Gain dB", &mydsp::noisegateGain, noisegateGainRange, nullptr},
-        {property, "controls", &mydsp::outputAgcThreshold, {}, "90"},
-        {horizontalSlider, "Output AGC Threshold", &mydsp::outputAgcThreshold,
-         outputAgcThresholdRange, nullptr},
-        {property, "db", &mydsp::dnrBandwidth, {}, ""},
-        {horizontalMeter, "DNR Bandwidth", &mydsp::dnrBandwidth, {0, 0, 20000, 0}, nullptr},
-        {property, "dd", &mydsp::dnr2Bandwidth, {}, ""},
-        {horizontalMeter, "DNR2 Bandwidth", &mydsp::dnr2Bandwidth, {0, 0, 20000, 0}, nullptr},
-        {property, "sa", &mydsp::dnrLpfDisable, {}, ""},
-        {checkButton, "DNR LPF Disable", &mydsp::dnrLpfDisable, dnrLpfDisableRange, nullptr},
-        {closeGroup, nullptr, nullptr, {}, nullptr},
+        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", nullptr, nullptr, nullptr},
+        {openHorizontalGroup, "0x00", nullptr, nullptr, nullptr},
+        {openVerticalGroup, "Comb Stereo Processor", nullptr, nullptr, nullptr},
+        {property, "102", &mydsp::bandSeparation3, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation3, meter(0), nullptr},
+        {property, "103", &mydsp::bandSeparation4, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation4, meter(1), nullptr},
+        {property, "104", &mydsp::bandSeparation5, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation5, meter(2), nullptr},
+        {property, "105", &mydsp::bandSeparation6, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation6, meter(3), nullptr},
+        {property, "106", &mydsp::bandSeparation7, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation7, meter(4), nullptr},
+        {property, "107", &mydsp::bandSeparation8, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation8, meter(5), nullptr},
+        {property, "108", &mydsp::bandSeparation9, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation9, meter(6), nullptr},
+        {property, "109", &mydsp::bandSeparation10, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation10, meter(7), nullptr},
+        {property, "110", &mydsp::bandSeparation11, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation11, meter(8), nullptr},
+        {property, "111", &mydsp::bandSeparation12, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::bandSeparation12, meter(9), nullptr},
+        {closeGroup, nullptr, nullptr, nullptr, nullptr},
+        {closeGroup, nullptr, nullptr, nullptr, nullptr},
+        {horizontalSlider, nullptr, &mydsp::lowpassCutoff, parameter(0), nullptr},
+        {property, "controls", &mydsp::autoEqThreshold, nullptr, "05"},
+        {horizontalSlider, nullptr, &mydsp::autoEqThreshold, parameter(1), nullptr},
+        {property, "controls", &mydsp::noisegateGain, nullptr, "10"},
+        {horizontalSlider, nullptr, &mydsp::noisegateGain, parameter(2), nullptr},
+        {property, "controls", &mydsp::outputAgcThreshold, nullptr, "90"},
+        {horizontalSlider, nullptr, &mydsp::outputAgcThreshold, parameter(3), nullptr},
+        {property, "db", &mydsp::dnrBandwidth, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::dnrBandwidth, meter(10), nullptr},
+        {property, "dd", &mydsp::dnr2Bandwidth, nullptr, ""},
+        {horizontalMeter, nullptr, &mydsp::dnr2Bandwidth, meter(11), nullptr},
+        {property, "sa", &mydsp::dnrLpfDisable, nullptr, ""},
+        {checkButton, nullptr, &mydsp::dnrLpfDisable, parameter(4), nullptr},
+        {closeGroup, nullptr, nullptr, nullptr, nullptr},
     };
     static_assert(std::size(rows) == 39);
 
@@ -90,16 +96,18 @@ void mydsp::declareControls(UIReal<float>* receiver) {
                 receiver->declareProperty(&(this->*row.field), row.text, row.propertyText);
                 break;
             case horizontalMeter:
-                receiver->addHorizontalMeter(row.text, &(this->*row.field), row.range.minimum,
-                                             row.range.maximum);
+                receiver->addHorizontalMeter(row.control->label, &(this->*row.field),
+                                             row.control->range.minimum,
+                                             row.control->range.maximum);
                 break;
             case horizontalSlider:
-                receiver->addHorizontalSliderControl(row.text, &(this->*row.field),
-                                                     row.range.initial, row.range.minimum,
-                                                     row.range.maximum, row.range.step);
+                receiver->addHorizontalSliderControl(
+                    row.control->label, &(this->*row.field), row.control->range.initial,
+                    row.control->range.minimum, row.control->range.maximum,
+                    row.control->range.step);
                 break;
             case checkButton:
-                receiver->addCheckButtonControl(row.text, &(this->*row.field));
+                receiver->addCheckButtonControl(row.control->label, &(this->*row.field));
                 break;
         }
     }

@@ -4,21 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "dsp/control_declarations.h"
+
 namespace lv2glue {
-
-namespace {
-
-struct LabelUnit {
-    const char* label;
-    const char* unit;
-};
-
-constexpr LabelUnit kKnownUnits[] = {
-    {"Lowpass Filter", "Hz"},       {"Auto-EQ Threshold", "dB"}, {"Noisegate Gain dB", "dB"},
-    {"Output AGC Threshold", "dB"}, {"DNR Bandwidth", "Hz"},     {"DNR2 Bandwidth", "Hz"},
-};
-
-}  // namespace
 
 std::string symbolFromLabel(const std::string& label) {
     std::string symbol;
@@ -39,22 +27,6 @@ std::string symbolFromLabel(const std::string& label) {
     return symbol;
 }
 
-const char* knownUnit(const std::string& label) {
-    for (const LabelUnit& known : kKnownUnits) {
-        if (label == known.label) return known.unit;
-    }
-    return nullptr;
-}
-
-const std::vector<const char*>& labelsWithKnownUnits() {
-    static const std::vector<const char*> labels = [] {
-        std::vector<const char*> list;
-        for (const LabelUnit& known : kKnownUnits) list.push_back(known.label);
-        return list;
-    }();
-    return labels;
-}
-
 void PortCollector::declareProperty(float* value, const char* key, const char* text) {
     if (key != nullptr && text != nullptr && std::strcmp(key, "unit") == 0) {
         unitZone = value;
@@ -65,8 +37,15 @@ void PortCollector::declareProperty(float* value, const char* key, const char* t
 void PortCollector::add(std::vector<ControlPort>& list, PortKind kind, const char* label,
                         float* value, float initial, float minimum, float maximum) {
     ControlPort port{kind, label ? label : "", {}, value, initial, minimum, maximum, nullptr};
-    port.symbol = symbolFromLabel(port.name);
-    port.unit = (unitZone == value && unitText != nullptr) ? unitText : knownUnit(port.name);
+    // The processor's own rows give the symbol and unit; a control they do not know (another
+    // processor's) gets a symbol made from its label and only a unit that it declares itself.
+    const ControlDeclaration* declared = findControlDeclaration(port.name);
+    port.symbol = declared != nullptr ? declared->symbol : symbolFromLabel(port.name);
+    if (unitZone == value && unitText != nullptr) {
+        port.unit = unitText;
+    } else if (declared != nullptr && declared->unit != ControlUnit::none) {
+        port.unit = unitSymbol(declared->unit);
+    }
     unitZone = nullptr;
     unitText = nullptr;
     list.push_back(std::move(port));

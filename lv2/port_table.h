@@ -81,12 +81,4 @@ class PortCollector final : public UIReal<float> {
 // underscore, none at either end, and an underscore before a leading digit.
 std::string symbolFromLabel(const std::string& label);
 
-// The unit of a control that declares none: the processor describes hertz and decibel controls
-// only by their labels, and the plug-in formats name units that hosts can display.
-const char* knownUnit(const std::string& label);
-
-// The labels that `knownUnit` knows, so that a renamed control is noticed when the description is
-// written rather than silently losing its unit.
-const std::vector<const char*>& labelsWithKnownUnits();
-
 }  // namespace lv2glue

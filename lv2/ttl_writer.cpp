@@ -132,10 +132,8 @@ std::string manifest() {
 bool consistent(const PortCollector& ports) {
     bool ok = true;
     std::set<std::string> symbols = {"in", "out_left", "out_right", "latency"};
-    std::set<std::string> labels;
     for (const auto* list : {&ports.controls, &ports.meters}) {
         for (const ControlPort& port : *list) {
-            labels.insert(port.name);
             if (!symbols.insert(port.symbol).second) {
                 std::cerr << "zelko-lv2-ttl: two ports would share the symbol " << port.symbol
                           << "\n";
@@ -148,13 +146,6 @@ bool consistent(const PortCollector& ports) {
                           << "\" is not ordered\n";
                 ok = false;
             }
-        }
-    }
-    for (const char* label : lv2glue::labelsWithKnownUnits()) {
-        if (labels.count(label) == 0) {
-            std::cerr << "zelko-lv2-ttl: no control is labelled \"" << label
-                      << "\" any more; give its unit to the renamed control\n";
-            ok = false;
         }
     }
     return ok;
