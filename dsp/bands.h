@@ -29,9 +29,9 @@ struct BandOutput {
     float side;
 };
 
+inline namespace ZELKO_TARGET_NAMESPACE {
 // Position of a ladder offset in the gateScale ladder of the control-rate block: rung r holds
 // offset 5 r (rung 0 is offset 0, rung 11 offset 55).
-inline namespace ZELKO_TARGET_NAMESPACE {
 inline constexpr std::size_t gateRung(int ladderOffset) {
     return static_cast<std::size_t>(ladderOffset / 5);
 }
