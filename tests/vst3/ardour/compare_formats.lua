@@ -1,7 +1,9 @@
 -- A headless Ardour session (Dummy backend) with two mono tracks fed from the same generated
 -- input: one runs the VST 3 plug-in, the other the VST 2.4 plug-in, each followed by a tap that
--- keeps the plug-in's two outputs. The plug-ins start on the same engine cycle, so the taps hold
--- the same samples exactly when the two formats render alike. Prints the figures the test reads.
+-- keeps the plug-in's two outputs (zelko_tap.lua). The plug-ins are added while the engine stands
+-- still, so that they mostly start on the same cycle; then the taps hold the same samples exactly
+-- when the two formats render alike. Prints the figures run_ardour.sh reads (a run whose plug-ins
+-- started a cycle apart differs everywhere, and run_ardour.sh runs the session again).
 --
 -- Arguments (after the script): the session folder.
 local folder = arg[1] or "/tmp/zelko-ardour-session"
@@ -13,20 +15,18 @@ assert (AudioEngine:start (false) == 0, "the engine does not start")
 local session = create_session (folder, "zelko", 48000)
 assert (session, "no session")
 
-local function find (kind)
+-- The VST 3 class is "Comb Stereo Processor"; the VST 2.4 module names itself by its processor.
+local function find (kind, name)
 	for info in ARDOUR.LuaAPI.list_plugins ():iter () do
-		if info.type == kind and info.name:find ("Comb Stereo") ~= nil then return info end
-	end
-	for info in ARDOUR.LuaAPI.list_plugins ():iter () do
-		if info.type == kind and info.name:find ("Tavrel") ~= nil then return info end
+		if info.type == kind and info.name:find (name, 1, true) ~= nil then return info end
 	end
 	return nil
 end
 -- The engine's first start reads the plug-in caches the scanners wrote; that can take a moment.
 local vst3, vst2
 for attempt = 1, 100 do
-	vst3 = find (ARDOUR.PluginType.VST3)
-	vst2 = find (ARDOUR.PluginType.LXVST)
+	vst3 = find (ARDOUR.PluginType.VST3, "Comb Stereo Processor")
+	vst2 = find (ARDOUR.PluginType.LXVST, "Tavrel")
 	if vst3 and vst2 then break end
 	ARDOUR.LuaAPI.usleep (100000)
 end
@@ -45,6 +45,12 @@ for _, info in ipairs ({ vst3, vst2 }) do
 	tracks[#tracks + 1] = track
 end
 AudioEngine:stop (false)
+-- The stop is carried out by the engine's own thread: wait until it has happened.
+for wait = 1, 100 do
+	if not AudioEngine:running () then break end
+	ARDOUR.LuaAPI.usleep (100000)
+end
+assert (not AudioEngine:running (), "the engine does not stop")
 
 local taps, inserts = {}, {}
 for n, info in ipairs ({ vst3, vst2 }) do
@@ -60,7 +66,10 @@ end
 
 assert (AudioEngine:start (false) == 0, "the engine does not restart")
 -- Two seconds of input, and a margin.
-ARDOUR.LuaAPI.usleep (4000000)
+for wait = 1, 100 do
+	if taps[1]:to_int (0):array ()[1] >= 96000 and taps[2]:to_int (0):array ()[1] >= 96000 then break end
+	ARDOUR.LuaAPI.usleep (100000)
+end
 
 for n, info in ipairs ({ vst3, vst2 }) do
 	print ("LATENCY", info.type == ARDOUR.PluginType.VST3 and "vst3" or "vst2", inserts[n]:signal_latency (), tracks[n]:signal_latency ())

@@ -7,20 +7,21 @@ ardour {
 	description = [[Passes two channels through unchanged and keeps a copy of their first samples in its shared memory, for a test session script to read.]]
 }
 
--- Shared memory: slot 0 the samples kept so far (per channel), then the left channel, then the right.
+-- Shared memory: slot 0 the samples kept so far (per channel), then each channel in turn.
 local capacity = 96000
+local channels = 2
 
 function dsp_ioconfig ()
-	return { { audio_in = 2, audio_out = 2 } }
+	return { { audio_in = channels, audio_out = channels } }
 end
 
 function dsp_init (rate)
-	self:shmem ():allocate (1 + 2 * capacity)
+	self:shmem ():allocate (1 + channels * capacity)
 	self:shmem ():clear ()
 end
 
 function dsp_run (ins, outs, n_samples)
-	for c = 1, 2 do
+	for c = 1, channels do
 		if ins[c] ~= outs[c] then
 			ARDOUR.DSP.copy_vector (outs[c], ins[c], n_samples)
 		end
@@ -30,13 +31,13 @@ function dsp_run (ins, outs, n_samples)
 	local stored = kept[1]
 	if stored >= capacity then return end
 	local samples = shmem:to_float (1):array ()
-	local left = outs[1]:array ()
-	local right = outs[2]:array ()
-	for i = 1, n_samples do
-		if stored >= capacity then break end
-		samples[1 + stored] = left[i]
-		samples[1 + capacity + stored] = right[i]
-		stored = stored + 1
+	local count = math.min (n_samples, capacity - stored)
+	for c = 1, channels do
+		local channel = outs[c]:array ()
+		local base = (c - 1) * capacity + stored
+		for i = 1, count do
+			samples[base + i] = channel[i]
+		end
 	end
-	kept[1] = stored
+	kept[1] = stored + count
 end
