@@ -27,9 +27,13 @@ inline constexpr vst3::uint32 kClassIdWords[4] = {0x5A454C4B, 0x3C0B7E21, 0x9D4A
 inline constexpr vst3::Uid kClassId =
     vst3::makeUid(kClassIdWords[0], kClassIdWords[1], kClassIdWords[2], kClassIdWords[3]);
 
-// The tail the host should keep processing after the input ends, in seconds (see the README):
-// the chain's latency plus the decay of its slowest filter and level followers.
-inline constexpr double kTailSeconds = 2.0;
+// The tail the host should keep processing after the input ends, in seconds. Measured with a
+// second of full-scale noise followed by silence, at 44.1, 48, 96 and 192 kHz, with the default
+// controls and with all five at either end of their ranges: the louder output falls below
+// -120 dBFS at most 0.83 s after the input's last sample (the latency included). Exact zero can
+// take much longer (residues near the noise floor decay for up to tens of seconds), which no
+// host should wait for.
+inline constexpr double kTailSeconds = 1.0;
 
 // The crossfade of the bypass switch, either way.
 inline constexpr float kBypassFadeSeconds = 0.01f;

@@ -381,6 +381,31 @@ TEST(Vst3, MissingBuffersSilenceTheOutputsAndMoveNothing) {
     EXPECT_EQ(firstDifference(skipped, reference), -1);
 }
 
+// The announced tail covers the chain's decay: after a second of full-scale noise, everything
+// past the tail stays below -120 dBFS.
+TEST(Vst3, TheTailCoversTheDecay) {
+    Instance plugin(factory(), kRate, kMaxBlock);
+    const uint32 tail = plugin.processor->getTailSamples();
+    ASSERT_GT(tail, chainLatency);
+    const int loud = 48000, frames = loud + static_cast<int>(tail) + 48000;
+    std::vector<float> in = testsignal::noise(loud, 7u, 1.0f), left(frames), right(frames);
+    in.resize(frames, 0.0f);
+    for (int start = 0; start < frames; start += kMaxBlock) {
+        const int length = std::min(kMaxBlock, frames - start);
+        plugin.process(in.data() + start, left.data() + start, right.data() + start, length);
+    }
+    auto peakOver = [&](int from, int to) {
+        float peak = 0.0f;
+        for (int n = from; n < to; ++n)
+            peak = std::max({peak, std::fabs(left[n]), std::fabs(right[n])});
+        return peak;
+    };
+    const float inTail = peakOver(loud, loud + static_cast<int>(tail));
+    const float after = peakOver(loud + static_cast<int>(tail), frames);
+    EXPECT_GT(inTail, 1e-3f);  // there is a decay to cover
+    EXPECT_LT(after, 1e-6f);
+}
+
 TEST(Vst3, SwitchingOnStartsFromExactSilence) {
     Instance plugin(factory(), kRate, kMaxBlock);
     std::vector<float> in = testsignal::noise(4800, 3u), left(480), right(480);
