@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dsp/mydsp.h"
@@ -17,8 +19,10 @@
 #include "support/plugin_host.h"
 #include "support/render_programme.h"
 #include "support/vst3_host.h"
+#include "vst3/factory.h"
 #include "vst3/parameters.h"
 #include "vst3/state_record.h"
+#include "vst3/zelko_vst3.h"
 
 namespace {
 
@@ -238,6 +242,55 @@ TEST(Vst3, StateRoundTripsAndASessionReopensSoundingTheSame) {
         }
     });
     EXPECT_EQ(firstDifference(reopened, original), -1);
+}
+
+// States set from another thread while blocks run: every block runs with one whole state (never
+// some controls of one and some of another), and the last one set is the one that stays. The
+// instance is made in this process, so that its processor's control block can be read.
+TEST(Vst3, StateSetWhileAudioRunsIsTakenWhole) {
+    Instance plugin(vst3glue::pluginFactory(), kRate, kMaxBlock);
+    ASSERT_TRUE(plugin);
+    const auto& inside =
+        static_cast<vst3glue::ZelkoVst3&>(static_cast<vst3glue::ComponentSide&>(*plugin.component));
+    vst3glue::PluginState low{}, high{};
+    for (int c = 0; c < vst3glue::kControlCount; ++c) {
+        low.controls[c] = parameterDeclarations[c].range.minimum;
+        high.controls[c] = parameterDeclarations[c].range.maximum;
+    }
+    // The processor's own order: switch, lowpass, auto-EQ, gate, output threshold.
+    auto blockOf = [&](const vst3glue::PluginState& state) {
+        const auto& v = state.controls;
+        return ControlBlock::compute({v[4], v[0], v[1], v[2], v[3]},
+                                     inside.processor().clampedRate());
+    };
+    const ControlBlock lowBlock = blockOf(low), highBlock = blockOf(high);
+    const auto lowBytes = vst3glue::encodeState(low), highBytes = vst3glue::encodeState(high);
+
+    std::atomic<bool> started{false}, done{false};
+    std::thread writer([&] {
+        while (!started) std::this_thread::yield();
+        for (int n = 0; n < 20000; ++n) {
+            const auto& bytes = n % 2 == 0 ? lowBytes : highBytes;
+            MemoryStream stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+            EXPECT_EQ(plugin.component->setState(&stream), kResultOk);
+        }
+        done = true;
+    });
+    std::vector<float> in = testsignal::noise(64, 4u), left(64), right(64);
+    int mixed = 0, taken = 0;
+    started = true;
+    while (!done) {
+        plugin.process(in.data(), left.data(), right.data(), 64);
+        const ControlBlock& block = inside.processor().controlBlock();
+        taken += block == lowBlock || block == highBlock;
+        mixed += taken > 0 && !(block == lowBlock || block == highBlock);
+    }
+    writer.join();
+    plugin.process(in.data(), left.data(), right.data(), 64);
+    EXPECT_GT(taken, 10);
+    EXPECT_EQ(mixed, 0);
+    EXPECT_TRUE(inside.processor().controlBlock() == highBlock);
+    EXPECT_EQ(savedState(plugin), std::vector<unsigned char>(highBytes.begin(), highBytes.end()));
 }
 
 TEST(Vst3, DamagedOrRandomStateIsRefusedAndChangesNothing) {
