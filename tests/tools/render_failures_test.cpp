@@ -76,6 +76,20 @@ TEST_F(RendererFailuresTest, ParametersThatDoNotExist) {
                   "no parameter named \"Lowpass Filtre\"");
 }
 
+TEST_F(RendererFailuresTest, NearMissesGetASuggestion) {
+    expectFailure({"in.wav", "--param", "Lowpas Filter=15000"}, 5,
+                  "Did you mean \"Lowpass Filter\"?");
+    expectFailure({"in.wav", "--param", "lowpass=15000"}, 5, "Did you mean \"Lowpass Filter\"?");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "Gian=3"}, 5,
+                  "Did you mean \"Gain\"?");
+    expectFailure({"in.wav", "--forc"}, 2, "Did you mean \"--force\"?");
+    expectFailure({"in.wav", "--overwrite"}, 2, "Did you mean \"--force\"?");
+    expectFailure({"in.wav", "--ouptut", "x.wav"}, 2, "Did you mean \"--output\"?");
+    // Nothing near: no guess.
+    const auto result = run({"in.wav", "--frobnicate"});
+    EXPECT_EQ(result.err.find("Did you mean"), std::string::npos) << result.err;
+}
+
 TEST_F(RendererFailuresTest, ValuesThatAreOutOfRangeOrNotNumbers) {
     const std::string fixture = fixturePlugin();
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=30"}, 6,
@@ -83,7 +97,11 @@ TEST_F(RendererFailuresTest, ValuesThatAreOutOfRangeOrNotNumbers) {
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Cutoff=10"}, 6, "out of range");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=loud"}, 6,
                   "\"loud\" for \"Gain\" is not a number");
-    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=3 kHz"}, 6, "is not a number");
+    // A third-party plug-in's units are the labels it reports.
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=3 kHz"}, 6,
+                  "\"Gain\" is in dB, not kHz");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Cutoff=1000 dB"}, 6,
+                  "\"Cutoff\" is in Hz, not dB");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "0=1.5n"}, 6, "outside 0 to 1");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Route=4"}, 6,
                   "shows \"Both\" to \"Right\" rather than numbers");

@@ -26,6 +26,33 @@ TEST_F(RendererFilesTest, MonoWavGivesStereoWavOfTheSameLengthRateAndEncoding) {
     EXPECT_EQ(files(), (std::vector<std::string>{"voice-stereo.wav", "voice.wav"}));
 }
 
+TEST_F(RendererFilesTest, EverydayConventionsOfTheCommandLine) {
+    writeSound(path("voice.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+               testSignal(4410, 330.0, 44100));
+    // Short options bundle, the last one taking its value from the next argument or the rest.
+    const auto bundled = run({"voice.wav", "-qfo", "a.wav", "--plugin", fixturePlugin()});
+    ASSERT_EQ(bundled.status, 0) << bundled.err;
+    EXPECT_EQ(bundled.out + bundled.err, "");
+    EXPECT_EQ(run({"voice.wav", "-qob.wav", "--plugin", fixturePlugin()}).status, 0);
+    EXPECT_EQ(readSound(path("b.wav")).frames(), 4410);
+    // --verbose says on standard error what is read, written and run, and with what settings.
+    const auto verbose =
+        run({"voice.wav", "-v", "-o", "c.flac", "--plugin", fixturePlugin(), "-p", "Gain=-6"});
+    ASSERT_EQ(verbose.status, 0) << verbose.err;
+    for (const std::string& line :
+         {"zelko-render: plug-in \"" + fixturePlugin() + "\": Render Fixture by Zelko Tests",
+          std::string("latency 37 samples"), std::string("parameter 0 \"Gain\" = -6.0 dB"),
+          std::string("\"voice.wav\" (wav pcm16, 1 ch, 44100 Hz, 0.100 s) -> \"c.flac\" (flac "
+                      "pcm16, 2 ch)")}) {
+        EXPECT_NE(verbose.err.find(line), std::string::npos) << verbose.err;
+    }
+    EXPECT_NE(verbose.out.find("voice.wav -> c.flac"), std::string::npos) << verbose.out;
+    EXPECT_EQ(run({"voice.wav", "-q", "-v"}).status, 2);
+    const auto version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("zelko-render ", 0), 0u) << version.out;
+}
+
 TEST_F(RendererFilesTest, StereoFlacGivesStereoFlac) {
     std::vector<float> stereo;
     const auto left = testSignal(30000, 250.0, 48000, 0.4f, 1);

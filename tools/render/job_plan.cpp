@@ -203,6 +203,9 @@ Plan planJobs(const Options& options) {
             Job job;
             job.input = input;
             job.sampleRate = static_cast<int>(reader->sampleRate());
+            job.inputFormat = reader->format();
+            job.inputChannels = reader->channels();
+            job.inputFrames = reader->frameCount();
             job.output = outputPathFor(options, input, reader->format().container);
             job.format = chooseFormat(options, job.output, reader->format(), job.sampleRate, 2);
             plan.jobs.push_back(job);

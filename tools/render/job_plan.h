@@ -3,6 +3,7 @@
 // that could have been seen at the start.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -25,6 +26,10 @@ struct Job {
     FileFormat format;
     int sampleRate = 0;
     int channels = 2;
+    // What the input's header says, for --verbose.
+    FileFormat inputFormat;
+    int inputChannels = 1;
+    std::int64_t inputFrames = -1;
 };
 
 struct Plan {

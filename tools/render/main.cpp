@@ -82,6 +82,23 @@ void ensureFolder(const std::string& folder) {
     }
 }
 
+// A warning on standard error, after whatever standard output holds so far.
+void warn(const std::string& sentence) {
+    std::cout.flush();
+    std::cerr << "zelko-render: warning: " << sentence << std::endl;
+}
+
+// A line of --verbose, on standard error.
+void note(const Options& options, const std::string& text) {
+    if (!options.verbose) return;
+    std::cout.flush();
+    std::cerr << "zelko-render: " << text << std::endl;
+}
+
+std::string describeFormat(FileFormat format) {
+    return containerName(format.container) + " " + encodingName(format.encoding);
+}
+
 void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter>& parameters) {
     for (const auto& parameter : parameters) {
         plugin.setParameter(parameter.index, parameter.normalised);
@@ -223,23 +240,16 @@ int renderJob(Batch& batch, const Job& job) {
                                    stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
                                    job.input.empty() ? std::string() : job.input, job.output)
                             << std::endl;
-            // The warnings go beside the JSON, where they do not break it.
-            for (const auto& warning : warningsAbout(summary)) {
-                std::cerr << "zelko-render: warning: " << warning << std::endl;
-            }
-            return status;
         }
     }
-    if (!options.quiet) {
+    if (!options.quiet && !options.json) {
         char memory[48];
         std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
         batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
-                        << '\n';
-        for (const auto& warning : warningsAbout(summary)) {
-            batch.summaries << "  warning: " << warning << '\n';
-        }
-        batch.summaries.flush();
+                        << std::endl;
     }
+    // Warnings go to standard error, where they neither break the JSON nor mix with audio.
+    for (const auto& warning : warningsAbout(summary)) warn(warning);
     return status;
 }
 
@@ -300,8 +310,19 @@ int run(const Options& options) {
         // Parameters are resolved once, before anything is written, so that a bad one stops the
         // whole batch rather than leaving it half done.
         PluginInstance probe(*module, plan.jobs.front().sampleRate, options.blockSize);
+        note(options, "plug-in " + inQuotes(module->path()) + ": " + probe.effectName() + " by " +
+                          probe.vendorName() + ", " + std::to_string(probe.inputCount()) +
+                          " inputs, " + std::to_string(probe.outputCount()) + " outputs, latency " +
+                          std::to_string(probe.latency()) + " samples");
         for (const auto& assignment : assignments) {
             parameters.push_back(resolveParameter(probe, assignment));
+            char normalised[32];
+            std::snprintf(normalised, sizeof normalised, "%.6f", parameters.back().normalised);
+            note(options, "parameter " + std::to_string(parameters.back().index) + " " +
+                              inQuotes(parameters.back().name) + " = " +
+                              probe.parameterDisplay(parameters.back().index) + " " +
+                              parameterUnit(probe, parameters.back().index) + " (normalised " +
+                              normalised + ")");
         }
         if (options.stereo && probe.inputCount() < 2) {
             throw Failure(ExitStatus::kUsage, "The plug-in " + inQuotes(module->path()) +
@@ -318,6 +339,22 @@ int run(const Options& options) {
         [](const Job& job) { return job.target.kind == OutputTarget::Kind::kStandardOutput; });
     Batch batch{options, plan, module ? &*module : nullptr, parameters,
                 audioOnStandardOutput ? std::cerr : std::cout};
+
+    for (const auto& job : plan.jobs) {
+        std::string from = "the demo programme";
+        if (!job.input.empty()) {
+            char length[32] = "unknown length";
+            if (job.inputFrames >= 0) {
+                std::snprintf(length, sizeof length, "%.3f s",
+                              static_cast<double>(job.inputFrames) / job.sampleRate);
+            }
+            from = inQuotes(job.input) + " (" + describeFormat(job.inputFormat) + ", " +
+                   std::to_string(job.inputChannels) + " ch, " + std::to_string(job.sampleRate) +
+                   " Hz, " + length + ")";
+        }
+        note(options, from + " -> " + inQuotes(job.output) + " (" + describeFormat(job.format) +
+                          ", " + std::to_string(job.channels) + " ch)");
+    }
 
     installInterruptHandling();
     int status = 0;
