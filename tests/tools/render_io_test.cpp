@@ -158,6 +158,44 @@ TEST_F(RendererIoTest, AnInputCutShortIsReportedAndWhatItHeldIsWritten) {
               std::string::npos)
         << result.err;
     EXPECT_EQ(readSound(path("out.wav")).frames(), 5000);
+
+    // Cut at an odd byte, half a sample more: the promise is still the header's 9600 frames.
+    fs::resize_file(path("cut.wav"), 44 + 5000 * 2 + 1);
+    const auto odd = render({"cut.wav", "-o", "odd.wav", "-q"});
+    EXPECT_EQ(odd.status, 9);
+    EXPECT_NE(odd.err.find("ends after 5000 of the 9600 frames"), std::string::npos) << odd.err;
+    // Nothing but the header is as cut as a file can be, not an empty recording.
+    fs::resize_file(path("cut.wav"), 44);
+    const auto bare = render({"cut.wav", "-o", "bare.wav", "-q"});
+    EXPECT_EQ(bare.status, 9);
+    EXPECT_NE(bare.err.find("ends after 0 of the 9600 frames"), std::string::npos) << bare.err;
+
+    // A FLAC file cut in the middle of a frame: what decodes is written, and the run says so.
+    writeSound(path("cut.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kRate, 1, input_);
+    fs::resize_file(path("cut.flac"), fs::file_size(path("cut.flac")) / 2);
+    const auto flac = render({"cut.flac", "-o", "flac.wav", "--dither", "none", "-q"});
+    EXPECT_EQ(flac.status, 9) << flac.err;
+    EXPECT_NE(flac.err.find("of the 48000 frames its header promises, where it could no longer "
+                            "be decoded"),
+              std::string::npos)
+        << flac.err;
+    const Sound decoded = readSound(path("flac.wav"));
+    EXPECT_GT(decoded.frames(), kRate / 4);
+    EXPECT_LT(decoded.frames(), kRate);
+    // Half a step of rounding into the FLAC file and half a step out of it.
+    for (long i = 0; i < decoded.frames(); i += 13) {
+        ASSERT_NEAR(decoded.at(i, 0), input_[static_cast<std::size_t>(i)], 1.0f / 32768.0f) << i;
+    }
+
+    // An Ogg stream cut before its last page has no length to promise, and none is made up.
+    writeSound(path("cut.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, kRate, 1,
+               testSignal(4 * kRate, 440.0, kRate, 0.5f));
+    fs::resize_file(path("cut.ogg"), fs::file_size(path("cut.ogg")) * 7 / 10);
+    const auto ogg = render({"cut.ogg", "-o", "ogg.wav", "-q"});
+    EXPECT_EQ(ogg.status, 9) << ogg.err;
+    EXPECT_NE(ogg.err.find("frames, short of the end its header promises"), std::string::npos)
+        << ogg.err;
+    EXPECT_EQ(ogg.err.find("9223372036854775807"), std::string::npos) << ogg.err;
 }
 
 TEST_F(RendererIoTest, StandardInputAndOutputCarryTheFormatsThatStream) {

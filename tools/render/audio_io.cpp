@@ -185,28 +185,72 @@ std::string withoutFinalStop(std::string reason) {
     return reason;
 }
 
+// The bytes one frame takes in an encoding of fixed size, or 0 for a compressed one.
+int bytesPerSample(int encoding) {
+    switch (encoding) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW:
+            return 1;
+        case SF_FORMAT_PCM_16:
+            return 2;
+        case SF_FORMAT_PCM_24:
+            return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+            return 4;
+        case SF_FORMAT_DOUBLE:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+struct HeaderLength {
+    bool cut = false;          // the header promises more than the file holds
+    std::int64_t frames = -1;  // what it promises, when that can be told exactly
+};
+
 // libsndfile trims a WAV or AIFF data chunk that is longer than the file to what the file holds
 // and notes it in its log as "data : 384000 (should be 199956)": the length the header promised
-// and the length that is there, in bytes. The promise in frames is in proportion.
-std::int64_t promisedByHeader(SNDFILE* file, std::int64_t frames) {
+// and the length that is there, in bytes. The promise in frames is the promised bytes over the
+// bytes of a frame (an AIFF's SSND chunk starts with 8 bytes of offset and block size), or the
+// frame count of its COMM chunk where the log gives it; for a compressed encoding it cannot be
+// told.
+HeaderLength promisedByHeader(SNDFILE* file, const SF_INFO& info) {
     char log[16384] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const int frameBytes = bytesPerSample(info.format & SF_FORMAT_SUBMASK) * info.channels;
+    HeaderLength length;
     std::istringstream lines(log);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.rfind("data", 0) != 0 && line.rfind("SSND", 0) != 0) continue;
+        long long counted = 0;
+        if (std::sscanf(line.c_str(), "*** Frame count read from 'COMM' chunk (%lld)", &counted) ==
+            1) {
+            if (length.cut && counted > 0) length.frames = counted;
+            continue;
+        }
+        const std::size_t begin = line.find_first_not_of(' ');
+        if (begin == std::string::npos) continue;
+        const bool data = line.compare(begin, 4, "data") == 0;
+        const bool soundData = line.compare(begin, 4, "SSND") == 0;
+        if (!data && !soundData) continue;
+        const auto colon = line.find(':');
         long long promised = 0;
         long long present = 0;
-        const auto colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        if (std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) ==
-                2 &&
-            present > 0 && promised > present) {
-            return static_cast<std::int64_t>(
-                std::llround(static_cast<double>(frames) * promised / present));
+        if (colon == std::string::npos ||
+            std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) !=
+                2 ||
+            promised <= present) {
+            continue;
         }
+        length.cut = true;
+        const long long bytes = soundData ? promised - 8 : promised;
+        if (frameBytes > 0 && bytes > 0) length.frames = bytes / frameBytes;
     }
-    return -1;
+    return length;
 }
 
 }  // namespace
@@ -274,7 +318,17 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         container != SF_FORMAT_AU) {
         info_.frames = -1;
     }
-    if (!streamed_) headerFrames_ = promisedByHeader(file_, info_.frames);
+    // libsndfile says SF_COUNT_MAX where it could not find a length: an Ogg stream cut before
+    // its last page, whose final position gives the length.
+    if (info_.frames == SF_COUNT_MAX) {
+        info_.frames = -1;
+        lengthKnown_ = false;
+    }
+    if (!streamed_) {
+        const HeaderLength length = promisedByHeader(file_, info_);
+        headerCut_ = length.cut;
+        headerFrames_ = length.frames;
+    }
 
     for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
         if (const char* text = sf_get_string(file_, type); text && *text) {
@@ -305,11 +359,15 @@ FileFormat SoundFileReader::format() const {
     return {info_.format & SF_FORMAT_TYPEMASK, info_.format & SF_FORMAT_SUBMASK};
 }
 
+bool SoundFileReader::cutShort() const {
+    if (!ended_) return false;
+    return headerCut_ || !lengthKnown_ || !breakReason_.empty() || info_.frames > framesRead_;
+}
+
 std::int64_t SoundFileReader::promisedFrames() const {
-    if (!ended_) return -1;
-    if (headerFrames_ > framesRead_) return headerFrames_;
-    if (info_.frames > framesRead_) return info_.frames;
-    return -1;
+    if (!cutShort()) return -1;
+    if (headerCut_) return headerFrames_ > framesRead_ ? headerFrames_ : -1;
+    return info_.frames > framesRead_ ? info_.frames : -1;
 }
 
 int SoundFileReader::read(float* destination, int frames) {
@@ -349,9 +407,11 @@ int SoundFileReader::readFrames(float* first, float* second, int frames) {
         done += got;
         framesRead_ += got;
     }
+    // A decoder that loses its way (a FLAC file cut inside a frame loses sync) ends the input
+    // there: what decoded so far is kept, as for any input cut short.
     if (sf_error(file_) != SF_ERR_NO_ERROR) {
-        throw Failure(ExitStatus::kInput, "Reading the input " + inQuotes(path_) + " failed (" +
-                                              withoutFinalStop(sf_strerror(file_)) + ").");
+        breakReason_ = withoutFinalStop(sf_strerror(file_));
+        ended_ = true;
     }
     if (done < frames) ended_ = true;
     return done;

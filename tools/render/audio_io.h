@@ -24,8 +24,14 @@ class MonoSource {
     virtual bool isStereo() const { return false; }
     // Fills two channels: a stereo source's own, or the mono signal in both.
     virtual int readPair(float* left, float* right, int frames);
-    // After the end: the number of frames the source promised when it held fewer, else -1.
+    // After the end: whether the source held less than it promised (a header's length, or an
+    // end its format marks), or broke off where it could no longer be decoded.
+    virtual bool cutShort() const { return false; }
+    // After the end, when cut short: the number of frames its header promises, or -1 when it
+    // says none that can be trusted (an Ogg stream cut before its last page, a compressed WAV).
     virtual std::int64_t promisedFrames() const { return -1; }
+    // After the end, when the source broke off on an error rather than at its end: why.
+    virtual std::string breakReason() const { return ""; }
 };
 
 // What a file says about itself besides its samples: its text tags (title, artist, comment,
@@ -87,7 +93,9 @@ class SoundFileReader : public MonoSource {
     int read(float* destination, int frames) override;
     bool isStereo() const override { return stereo_; }
     int readPair(float* left, float* right, int frames) override;
+    bool cutShort() const override;
     std::int64_t promisedFrames() const override;
+    std::string breakReason() const override { return breakReason_; }
 
     int channels() const { return info_.channels; }
     FileFormat format() const;
@@ -103,7 +111,10 @@ class SoundFileReader : public MonoSource {
     int channel_;
     bool stereo_;
     bool streamed_ = false;           // read from a pipe: the length is what the header says
-    std::int64_t headerFrames_ = -1;  // what a header promised that the file does not hold
+    bool headerCut_ = false;          // a header's length is more than the file holds
+    std::int64_t headerFrames_ = -1;  // that length in frames, when it can be told
+    bool lengthKnown_ = true;         // info_.frames is a length, not libsndfile's "unknown"
+    std::string breakReason_;         // the decoder's error that ended the reading
     std::int64_t framesRead_ = 0;
     bool ended_ = false;
     Metadata metadata_;

@@ -217,12 +217,20 @@ int renderJob(Batch& batch, const Job& job) {
     progress.finish();
 
     int status = 0;
-    if (const std::int64_t promised = source->promisedFrames(); promised > 0) {
-        std::cout.flush();
-        std::cerr << "zelko-render: The input " << inQuotes(label) << " ends after "
-                  << summary.frames - (summary.ranPlugin ? tailFrames : 0) << " of the " << promised
-                  << " frames its header promises; " << inQuotes(job.output)
-                  << " holds what could be read." << std::endl;
+    if (source->cutShort()) {
+        const std::int64_t held = summary.frames - (summary.ranPlugin ? tailFrames : 0);
+        const std::int64_t promised = source->promisedFrames();
+        const std::string reason = source->breakReason();
+        std::string sentence =
+            "The input " + inQuotes(label) + " ends after " + std::to_string(held);
+        if (promised > 0) {
+            sentence += " of the " + std::to_string(promised) + " frames its header promises";
+        } else {
+            sentence += held == 1 ? " frame" : " frames";
+            if (reason.empty()) sentence += ", short of the end its header promises";
+        }
+        if (!reason.empty()) sentence += ", where it could no longer be decoded (" + reason + ")";
+        warn(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
         status = static_cast<int>(ExitStatus::kInputTruncated);
     }
     if (analyser) {
