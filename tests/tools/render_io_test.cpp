@@ -140,11 +140,16 @@ TEST_F(RendererIoTest, IntegerOutputIsRoundedToNearestAndDitheredAtSixteenBits) 
         render({"in.wav", "-o", "eight.wav", "--subtype", "pcm8", "--dither", "none", "-q"}).status,
         0);
     const Sound eight = readSound(path("eight.wav"));
+    EXPECT_EQ(eight.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
     for (long i = 0; i < eight.frames(); i += 7) {
         if (i == 100 || i == 200) continue;
         ASSERT_LE(std::fabs(eight.at(i, 0) - input_[static_cast<std::size_t>(i)]), 0.5f / 128.0f)
             << i;
     }
+    // Unsigned 8-bit WAV into AIFF: a plain AIFF of signed bytes, not an AIFC of raw ones.
+    ASSERT_EQ(render({"eight.wav", "-o", "eight.aiff", "-q"}).status, 0);
+    EXPECT_EQ(readFile(path("eight.aiff")).substr(8, 4), "AIFF");
+    EXPECT_EQ(readSound(path("eight.aiff")).info.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_S8);
 }
 
 TEST_F(RendererIoTest, AnInputCutShortIsReportedAndWhatItHeldIsWritten) {

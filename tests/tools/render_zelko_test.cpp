@@ -131,6 +131,28 @@ TEST_F(RendererZelkoTest, AnInputFarAboveFullScaleIsNamedAsTheReasonTheOutputDuc
     EXPECT_EQ(run({"calm.wav", "-o", "calm-out.wav"}).err.find("warning"), std::string::npos);
 }
 
+TEST_F(RendererZelkoTest, SurprisingResultsAreExplained) {
+    // --stereo feeds our plug-in's second input, which it never reads.
+    std::vector<float> duo;
+    for (float x : testSignal(4800, 440.0, kRate)) duo.insert(duo.end(), {x, 0.5f * x});
+    writeSound(path("duo.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2, duo);
+    const auto stereo = run({"duo.wav", "-o", "s.wav", "--stereo"});
+    ASSERT_EQ(stereo.status, 0) << stereo.err;
+    EXPECT_NE(stereo.err.find("warning: This plug-in reads only its first input"),
+              std::string::npos)
+        << stereo.err;
+    // Raw output of a file shorter than the latency ends before the plug-in answers.
+    writeSound(path("short.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1,
+               testSignal(1000, 440.0, kRate));
+    const auto raw = run({"short.wav", "-o", "r.wav", "--no-latency-compensation"});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_NE(raw.err.find("the input, 1000 frames long, is shorter than the plug-in's latency of "
+                           "2658 samples"),
+              std::string::npos)
+        << raw.err;
+    EXPECT_EQ(raw.err.find("gave nothing back"), std::string::npos) << raw.err;
+}
+
 TEST_F(RendererZelkoTest, LowpassFilterSetByNameReachesTheSound) {
     // A low and a high tone together; the lowpass at 1000 Hz must take the high one away while
     // the low one stays. Levels are compared as a ratio of the two tones in the same output,

@@ -391,6 +391,7 @@ int SoundFileReader::readFrames(float* first, float* second, int frames) {
             ended_ = true;
             break;
         }
+        if (observer_) observer_(interleaved_.data(), got, channels);
         const float* frame = interleaved_.data();
         for (int i = 0; i < got; ++i, frame += channels) {
             if (second) {

@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -99,6 +100,10 @@ class SoundFileReader : public MonoSource {
 
     int channels() const { return info_.channels; }
     FileFormat format() const;
+    // Shown every block of the file's own frames, interleaved, as it is read: (frames,
+    // frame count, channels).
+    using FrameObserver = std::function<void(const float*, int, int)>;
+    void observeFrames(FrameObserver observer) { observer_ = std::move(observer); }
     const Metadata& metadata() const { return metadata_; }
 
   private:
@@ -119,6 +124,7 @@ class SoundFileReader : public MonoSource {
     bool ended_ = false;
     Metadata metadata_;
     std::vector<float> interleaved_;
+    FrameObserver observer_;
 };
 
 // An audio file being written: stereo, or mono for the demo's dry programme.

@@ -70,9 +70,13 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
                               std::to_string(sampleRate) + " Hz; choose another --format.");
         }
     }
-    if (format.container == SF_FORMAT_WAV && format.encoding == SF_FORMAT_PCM_S8) {
-        format.encoding = SF_FORMAT_PCM_U8;
-    }
+    // Eight-bit samples are unsigned in the RIFF family and signed everywhere else: libsndfile
+    // would write unsigned ones into an AIFF as an AIFC with "raw " compression, which few
+    // programs open.
+    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_W64 ||
+                      format.container == SF_FORMAT_RF64;
+    if (riff && format.encoding == SF_FORMAT_PCM_S8) format.encoding = SF_FORMAT_PCM_U8;
+    if (!riff && format.encoding == SF_FORMAT_PCM_U8) format.encoding = SF_FORMAT_PCM_S8;
     if (!canWrite(format, sampleRate, channels)) {
         format.encoding = fallbackEncoding(format.container, format.encoding, sampleRate);
         if (!format.encoding) {

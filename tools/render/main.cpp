@@ -105,25 +105,38 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     }
 }
 
-// Hands the render's signals to the stereo analysis of --json and --report.
+// Hands the render's signals to the stereo analysis of --json and --report, or else to the
+// true-peak meter that the summary's warning needs.
 class AnalysisTap : public RenderTap {
   public:
-    explicit AnalysisTap(StereoAnalyser& analyser) : analyser_(analyser) {}
+    AnalysisTap(StereoAnalyser* analyser, TruePeakMeter* truePeak)
+        : analyser_(analyser), truePeak_(truePeak) {}
     void input(const float* first, const float* second, int frames) override {
+        if (!analyser_) return;
         const auto count = static_cast<std::size_t>(frames);
         if (second) {
-            analyser_.addInput(first, second, count);
+            analyser_->addInput(first, second, count);
         } else {
-            analyser_.addInput(first, count);
+            analyser_->addInput(first, count);
         }
     }
     void output(const float* left, const float* right, int frames) override {
-        analyser_.addOutput(left, right, static_cast<std::size_t>(frames));
+        if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
+        if (truePeak_) truePeak_->add(left, right, static_cast<std::size_t>(frames));
     }
 
   private:
-    StereoAnalyser& analyser_;
+    StereoAnalyser* analyser_;
+    TruePeakMeter* truePeak_;
 };
+
+std::unique_ptr<TruePeakMeter> truePeakMeterFor(int sampleRate) {
+    try {
+        return std::make_unique<TruePeakMeter>(sampleRate);
+    } catch (const std::invalid_argument&) {
+        return nullptr;  // a rate the meter does not take goes without the check
+    }
+}
 
 std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate) {
     if (!options.json && options.report.empty()) return nullptr;
@@ -164,7 +177,7 @@ int renderJob(Batch& batch, const Job& job) {
     const Options& options = batch.options;
     std::unique_ptr<MonoSource> owned;
     MonoSource* source = nullptr;
-    const SoundFileReader* file = nullptr;
+    SoundFileReader* file = nullptr;
     if (job.input.empty()) {
         owned = std::make_unique<DemoProgramme>(
             options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
@@ -195,9 +208,15 @@ int renderJob(Batch& batch, const Job& job) {
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
     const Metadata metadata = file ? metadataFor(file->metadata(), shift) : Metadata{};
     const auto analyser = analyserFor(options, job.sampleRate);
-    std::optional<AnalysisTap> analysisTap;
-    if (analyser) analysisTap.emplace(*analyser);
-    RenderTap* tap = analysisTap ? &*analysisTap : nullptr;
+    const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
+    AnalysisTap analysisTap(analyser.get(), truePeak.get());
+    RenderTap* tap = analyser || truePeak ? &analysisTap : nullptr;
+    // The file's own channels, for its loudness as it is rather than as it is fed.
+    if (analyser && file) {
+        file->observeFrames([&analyser](const float* frames, int count, int channels) {
+            analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
+        });
+    }
 
     OutputFile output(job.target, options.force);
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
@@ -233,8 +252,12 @@ int renderJob(Batch& batch, const Job& job) {
         warn(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
         status = static_cast<int>(ExitStatus::kInputTruncated);
     }
+    if (file) file->observeFrames(nullptr);
+    double truePeakDbtp = truePeak ? truePeak->dbtp() : -INFINITY;
     if (analyser) {
-        const StereoSummary stereo = analyser->finish();
+        StereoSummary stereo = analyser->finish();
+        stereo.nonFiniteInputSamples = summary.nonFiniteSamples;
+        truePeakDbtp = stereo.truePeakDbtp;
         if (!options.report.empty()) {
             try {
                 writeReportPicture(stereo, options.report, baseNameOf(job.output));
@@ -258,6 +281,15 @@ int renderJob(Batch& batch, const Job& job) {
     }
     // Warnings go to standard error, where they neither break the JSON nor mix with audio.
     for (const auto& warning : warningsAbout(summary)) warn(warning);
+    if (truePeakDbtp > 0.0) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "The output's true peak reaches %+.2f dBTP, above full scale between the "
+                      "samples: a converter or a lossy encoder may clip it. The plug-in's ceiling "
+                      "holds sample peaks only.",
+                      truePeakDbtp);
+        warn(text);
+    }
     return status;
 }
 
@@ -336,6 +368,13 @@ int run(const Options& options) {
             throw Failure(ExitStatus::kUsage, "The plug-in " + inQuotes(module->path()) +
                                                   " has one input, so --stereo cannot feed it "
                                                   "two channels.");
+        }
+        // Ours has two inputs, as hosts expect of an effect, but processes the first alone.
+        if (options.stereo && isOwnPlugin(probe)) {
+            warn(
+                "This plug-in reads only its first input, so with --stereo the right channel "
+                "is not heard: the output is that of --channel 1. Leave --stereo out to feed it "
+                "the mix of both channels.");
         }
     } else if (!assignments.empty()) {
         throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --param.");

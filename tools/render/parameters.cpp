@@ -348,8 +348,8 @@ std::optional<double> unitFactor(const std::string& typed, const std::string& ow
     return std::nullopt;
 }
 
-// Whether the plug-in is this project's own: every parameter has the name, in the place, that
-// the processor declares. Its units are then the declared ones, whatever labels it reports.
+}  // namespace
+
 bool isOwnPlugin(PluginInstance& plugin) {
     if (plugin.parameterCount() != static_cast<int>(parameterDeclarations.size())) return false;
     for (int index = 0; index < plugin.parameterCount(); ++index) {
@@ -357,8 +357,6 @@ bool isOwnPlugin(PluginInstance& plugin) {
     }
     return true;
 }
-
-}  // namespace
 
 std::string parameterUnit(PluginInstance& plugin, int index) {
     if (isOwnPlugin(plugin)) return unitSymbol(parameterDeclarations[index].unit);
