@@ -53,8 +53,32 @@ TEST_F(RendererFailuresTest, UsageErrors) {
 TEST_F(RendererFailuresTest, InputsThatCannotBeRead) {
     expectFailure({"missing.wav"}, 3, "\"missing.wav\" does not exist");
     expectFailure({"notes.wav"}, 3, "\"notes.wav\" is not an audio file that can be read");
-    // A batch with one bad input renders none of them.
-    expectFailure({"in.wav", "missing.wav", "-d", "out"}, 3, "does not exist");
+}
+
+TEST_F(RendererFailuresTest, ABatchNamesEveryBadInputBeforeRenderingAny) {
+    // Every input's problem at once, the first one's status, and nothing written; an MP3
+    // output cannot hold 192 kHz, which is found before the first file is rendered.
+    writeSound(path("hi.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1,
+               testSignal(1920, 440.0, 192000));
+    before_ = files();
+    const auto result =
+        run({"missing.wav", "in.wav", "hi.wav", "notes.wav", "-d", "out", "--format", "mp3"});
+    EXPECT_EQ(result.status, 3);
+    for (const std::string phrase :
+         {"\"missing.wav\" does not exist", "not 192000 Hz", "\"notes.wav\" is not an audio file",
+          "3 of 4 inputs cannot be rendered, so none was; --keep-going renders the other 1."}) {
+        EXPECT_NE(result.err.find(phrase), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(files(), before_);
+    // --keep-going renders the good one and ends with a summary and the first failure's status.
+    const auto going = run({"missing.wav", "in.wav", "hi.wav", "notes.wav", "-d", "out", "--format",
+                            "mp3", "--keep-going", "-q"});
+    EXPECT_EQ(going.status, 3);
+    EXPECT_NE(going.err.find("1 of 4 inputs rendered; not rendered: \"missing.wav\", "
+                             "\"hi.wav\", \"notes.wav\""),
+              std::string::npos)
+        << going.err;
+    EXPECT_TRUE(fs::exists(path("out/in.mp3")));
 }
 
 TEST_F(RendererFailuresTest, ModulesThatAreNotVstEffects) {
@@ -132,7 +156,10 @@ TEST_F(RendererFailuresTest, TwoInputsOntoOneOutputAreRefused) {
     fs::create_directory(path("other"));
     fs::copy_file(path("in.wav"), path("other/in.wav"));
     before_ = files();
-    expectFailure({"in.wav", "other/in.wav", "-d", "out"}, 7, "would both be written");
+    const auto result = run({"in.wav", "other/in.wav", "-d", "out"});
+    EXPECT_EQ(result.status, 7);
+    EXPECT_NE(result.err.find("would both be written"), std::string::npos) << result.err;
+    EXPECT_EQ(files(), before_);
 }
 
 TEST_F(RendererFailuresTest, AnOutputThatCannotBeWritten) {

@@ -131,6 +131,14 @@ bool canWrite(FileFormat format, int sampleRate, int channels) {
     if (format.encoding == SF_FORMAT_MPEG_LAYER_III && format.container != SF_FORMAT_MPEG) {
         return false;
     }
+    // libsndfile lets LAME try any rate, and it fails on the first block of one that MPEG
+    // audio has no place for.
+    if (format.encoding == SF_FORMAT_MPEG_LAYER_III) {
+        for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+            if (sampleRate == rate) return true;
+        }
+        return false;
+    }
     // Opus runs only at the rates of its own clock.
     if (format.encoding == SF_FORMAT_OPUS) {
         return sampleRate == 8000 || sampleRate == 12000 || sampleRate == 16000 ||

@@ -331,6 +331,8 @@ std::string usageText() {
            "      --dither KIND       tpdf (default) or none: the dither of outputs of 16\n"
            "                          bits or fewer\n"
            "  -f, --force             replace outputs that already exist\n"
+           "      --keep-going        render the inputs that can be when others cannot\n"
+           "                          (every input is checked before the first render)\n"
            "\n"
            "Processing:\n"
            "      --plugin PATH       the VST 2.4 module to run\n"

@@ -11,6 +11,7 @@
 
 #include "tools/render/audio_io.h"
 #include "tools/render/cli.h"
+#include "tools/render/failure.h"
 #include "tools/render/output_file.h"
 
 namespace render {
@@ -32,8 +33,16 @@ struct Job {
     std::int64_t inputFrames = -1;
 };
 
+// An input that cannot be rendered, and why.
+struct Problem {
+    std::string input;
+    ExitStatus status;
+    std::string sentence;
+};
+
 struct Plan {
-    std::vector<Job> jobs;
+    std::vector<Job> jobs;  // the inputs that can be rendered, in the order given
+    std::vector<Problem> problems;
     // Standard input can be opened only once, so the reader that planning opened on it is kept
     // for the render.
     std::unique_ptr<SoundFileReader> standardInput;
@@ -65,8 +74,10 @@ void checkFormatAgreesWithName(const Options& options);
 // creates counts as writable when its nearest existing parent is.
 void checkFolderWritable(const std::string& file, bool creatable);
 
-// Reads every input's header, chooses each output and its format, and checks every output.
-// Fails with the status of the first problem found, before anything is written.
+// Reads every input's header, chooses each output and its format, and checks every output,
+// before anything is written. What stops one input (it cannot be read, its output format cannot
+// hold its rate, its output is taken ...) goes into the plan's problems, so that all of them
+// are reported at once; what stops every input (the options themselves) fails with its status.
 Plan planJobs(const Options& options);
 
 }  // namespace render

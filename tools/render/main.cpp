@@ -341,6 +341,22 @@ int run(const Options& options) {
     }
 
     Plan plan = planJobs(options);
+    const std::size_t inputCount = plan.jobs.size() + plan.problems.size();
+    for (const auto& problem : plan.problems) {
+        std::cout.flush();
+        std::cerr << "zelko-render: " << problem.sentence << std::endl;
+    }
+    if (!plan.problems.empty() && (!options.keepGoing || plan.jobs.empty())) {
+        if (inputCount > 1) {
+            std::cerr << "zelko-render: " << plan.problems.size() << " of " << inputCount
+                      << " inputs cannot be rendered, so none was"
+                      << (plan.jobs.empty() ? std::string(".")
+                                            : "; --keep-going renders the other " +
+                                                  std::to_string(plan.jobs.size()) + ".")
+                      << std::endl;
+        }
+        return static_cast<int>(plan.problems.front().status);
+    }
     if (!options.outputDir.empty()) ensureFolder(options.outputDir);
 
     std::optional<PluginModule> module;
@@ -404,17 +420,39 @@ int run(const Options& options) {
     }
 
     installInterruptHandling();
-    int status = 0;
+    // The first failure's status is the run's; an input cut short (9) counts as rendered.
+    int status = plan.problems.empty() ? 0 : static_cast<int>(plan.problems.front().status);
+    std::vector<std::string> failed;
+    for (const auto& problem : plan.problems) failed.push_back(problem.input);
+    std::size_t rendered = 0;
     for (const auto& job : plan.jobs) {
         std::string stopped;
         try {
-            status = std::max(status, renderJob(batch, job));
+            const int jobStatus = renderJob(batch, job);
+            if (status == 0) status = jobStatus;
+            ++rendered;
         } catch (const Interrupted&) {
             stopped = interruptedSentence(job);
-        } catch (const Failure&) {
+        } catch (const Failure& failure) {
             // A write blocked on a pipe returns with an error when the signal arrives.
-            if (!interruptRequested()) throw;
-            stopped = interruptedSentence(job);
+            if (interruptRequested()) {
+                stopped = interruptedSentence(job);
+            } else {
+                std::cout.flush();
+                std::cerr << "zelko-render: " << failure.what() << std::endl;
+                if (status == 0 || status == static_cast<int>(ExitStatus::kInputTruncated)) {
+                    status = static_cast<int>(failure.status());
+                }
+                failed.push_back(job.input);
+                if (!options.keepGoing) {
+                    if (inputCount > 1) {
+                        std::cerr << "zelko-render: The batch stopped there: " << rendered << " of "
+                                  << inputCount << " inputs were rendered; "
+                                  << "--keep-going goes on past a failure." << std::endl;
+                    }
+                    return status;
+                }
+            }
         }
         // By now the progress line is cleared and the temporary file removed.
         if (!stopped.empty()) {
@@ -422,6 +460,18 @@ int run(const Options& options) {
             std::cerr << "zelko-render: " << stopped << std::endl;
             endByInterrupt();
         }
+    }
+    if (!failed.empty()) {
+        std::string names;
+        for (const auto& input : failed) {
+            names += (names.empty() ? "" : ", ") + inQuotes(input);
+        }
+        std::cout.flush();
+        std::cerr << "zelko-render: " << rendered << " of " << inputCount
+                  << " inputs rendered; not rendered: " << names << ", for the reasons above."
+                  << std::endl;
+    } else if (inputCount > 1 && !options.quiet && !options.json) {
+        batch.summaries << rendered << " of " << inputCount << " inputs rendered." << std::endl;
     }
     return status;
 }
