@@ -165,6 +165,20 @@ TEST_F(RendererFailuresTest, TwoInputsOntoOneOutputAreRefused) {
 TEST_F(RendererFailuresTest, AnOutputThatCannotBeWritten) {
     expectFailure({"in.wav", "-o", "notes.wav/out.wav"}, 8, "Cannot create");
     expectFailure({"in.wav", "-o", "no/such/folder/out.wav"}, 8, "Cannot create");
+    // A full device gets the system's reason in plain words, not the library's, in every format
+    // (FLAC fails as its header goes out, WAV on its first block).
+    for (const std::string format : {"flac", "wav"}) {
+        expectFailure({"in.wav", "-o", "/dev/full", "--format", format, "-q"}, 8,
+                      "Cannot write \"/dev/full\": no space is left on the device.");
+    }
+    // A terminal gets no audio.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    expectFailure({"in.wav", "-o", ptsname(terminal), "--format", "au"}, 7,
+                  "is a terminal, and audio is not written to one");
+    close(terminal);
 }
 
 TEST_F(RendererFailuresTest, AnUnwritableFolderStopsABatchBeforeItStarts) {

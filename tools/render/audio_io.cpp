@@ -193,6 +193,32 @@ std::string withoutFinalStop(std::string reason) {
     return reason;
 }
 
+// Why writing failed, in one plain sentence's words. libsndfile reports a failed write in words
+// of its own ("problem with initialization of the flac decoder", "Unspecified internal
+// error"), but the system's reason is still in errno when the failure came from a write.
+std::string writeFailure(int savedErrno, const char* library) {
+    switch (savedErrno) {
+        case ENOSPC:
+        case EDQUOT:
+            return "no space is left on the device";
+        case EFBIG:
+            return "the file would be larger than the file system allows";
+        case EPIPE:
+            return "the program reading the pipe has stopped reading";
+        case EIO:
+            return "the device reported an input/output error";
+        case EROFS:
+            return "the file system is read-only";
+        default:
+            break;
+    }
+    std::string reason = withoutFinalStop(library);
+    const std::string system = "System error : ";
+    if (reason.rfind(system, 0) == 0) reason = reason.substr(system.size());
+    if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(reason[0]));
+    return reason;
+}
+
 // The bytes one frame takes in an encoding of fixed size, or 0 for a compressed one.
 int bytesPerSample(int encoding) {
     switch (encoding) {
@@ -455,10 +481,13 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
     info.format = format.code();
     info.channels = channels;
     info.samplerate = sampleRate;
+    errno = 0;
     file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
-        throw Failure(ExitStatus::kWriteFailed, "Cannot create " + inQuotes(path_) + " (" +
-                                                    withoutFinalStop(sf_strerror(nullptr)) + ").");
+        const int savedErrno = errno;
+        throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
+                                                    writeFailure(savedErrno, sf_strerror(nullptr)) +
+                                                    ".");
     }
     // Encodings libsndfile converts (mu-law, A-law) must clip samples above full scale; without
     // this they wrap around.
@@ -510,6 +539,7 @@ int SoundFileWriter::toInteger(float sample) {
 
 void SoundFileWriter::writeInterleaved(int frames) {
     sf_count_t written = 0;
+    errno = 0;
     if (bits_ > 0) {
         const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
         for (std::size_t i = 0; i < count; ++i) integers_[i] = toInteger(interleaved_[i]);
@@ -518,8 +548,10 @@ void SoundFileWriter::writeInterleaved(int frames) {
         written = sf_writef_float(file_, interleaved_.data(), frames);
     }
     if (written != frames) {
-        throw Failure(ExitStatus::kWriteFailed, "Writing " + inQuotes(path_) + " failed (" +
-                                                    withoutFinalStop(sf_strerror(file_)) + ").");
+        const int savedErrno = errno;
+        throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
+                                                    writeFailure(savedErrno, sf_strerror(file_)) +
+                                                    ".");
     }
 }
 
@@ -543,11 +575,14 @@ void SoundFileWriter::write(const float* left, const float* right, int frames) {
 
 void SoundFileWriter::close() {
     if (!file_) return;
+    errno = 0;
     const int result = sf_close(file_);
+    const int savedErrno = errno;
     file_ = nullptr;
     if (result != 0) {
-        throw Failure(ExitStatus::kWriteFailed, "Finishing " + inQuotes(path_) + " failed (" +
-                                                    sf_error_number(result) + ").");
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot finish " + inQuotes(path_) + ": " +
+                          writeFailure(savedErrno, sf_error_number(result)) + ".");
     }
 }
 

@@ -91,7 +91,15 @@ std::string followLinks(std::string path) {
 OutputTarget examineOutputTarget(const std::string& target, const std::vector<std::string>& inputs,
                                  bool force) {
     OutputTarget result;
+    // Samples on a terminal are noise on the screen and can leave it in a strange state.
+    const auto refuseTerminal = [](const std::string& name) {
+        throw Failure(ExitStatus::kOutputRefused,
+                      name +
+                          " is a terminal, and audio is not written to one; redirect it to a "
+                          "file or a pipe (> out.flac, | play -).");
+    };
     if (target == "-") {
+        if (isatty(STDOUT_FILENO)) refuseTerminal("Standard output");
         result.kind = OutputTarget::Kind::kStandardOutput;
         result.path = target;
         struct stat status {};
@@ -117,6 +125,13 @@ OutputTarget examineOutputTarget(const std::string& target, const std::vector<st
         }
     }
     const mode_t type = targetStatus.st_mode & S_IFMT;
+    if (type == S_IFCHR) {
+        const int descriptor =
+            open(result.path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool terminal = descriptor >= 0 && isatty(descriptor);
+        if (descriptor >= 0) close(descriptor);
+        if (terminal) refuseTerminal("The output " + inQuotes(target));
+    }
     if (type == S_IFCHR || type == S_IFIFO) {
         // Written in place: nothing is replaced, so --force is not needed.
         result.kind = OutputTarget::Kind::kStream;
