@@ -381,8 +381,37 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         }
     }
 
+    if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) readChunks();
+
     interleaved_.resize(static_cast<std::size_t>(blockSize) *
                         static_cast<std::size_t>(info_.channels));
+}
+
+void SoundFileReader::readChunks() {
+    // Far above any real iXML or label list; a larger chunk is left behind, not copied.
+    constexpr unsigned kLargestChunk = 1u << 20;
+    for (const char* id : {"iXML", "LIST"}) {
+        SF_CHUNK_INFO wanted{};
+        std::snprintf(wanted.id, sizeof wanted.id, "%s", id);
+        wanted.id_size = 4;
+        for (SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(file_, &wanted); chunk;
+             chunk = sf_next_chunk_iterator(chunk)) {
+            SF_CHUNK_INFO info{};
+            if (sf_get_chunk_size(chunk, &info) != SF_ERR_NO_ERROR || info.datalen == 0 ||
+                info.datalen > kLargestChunk) {
+                continue;
+            }
+            std::vector<char> data(info.datalen);
+            info.data = data.data();
+            if (sf_get_chunk_data(chunk, &info) != SF_ERR_NO_ERROR) continue;
+            // libsndfile writes the LIST INFO chunk of the text tags itself.
+            if (std::string(id) == "LIST" &&
+                (data.size() < 4 || std::memcmp(data.data(), "adtl", 4))) {
+                continue;
+            }
+            metadata_.chunks.emplace_back(id, std::move(data));
+        }
+    }
 }
 
 SoundFileReader::~SoundFileReader() {
@@ -499,6 +528,17 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
         if (metadata->hasBroadcast) {
             SF_BROADCAST_INFO broadcast = metadata->broadcast;
             sf_command(file_, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
+        }
+        const int container = format.container;
+        if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) {
+            for (const auto& [id, data] : metadata->chunks) {
+                SF_CHUNK_INFO chunk{};
+                std::snprintf(chunk.id, sizeof chunk.id, "%s", id.c_str());
+                chunk.id_size = 4;
+                chunk.datalen = static_cast<unsigned>(data.size());
+                chunk.data = const_cast<char*>(data.data());
+                sf_set_chunk(file_, &chunk);
+            }
         }
         if (!metadata->cues.empty()) {
             SF_CUES cues{};

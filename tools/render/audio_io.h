@@ -43,6 +43,9 @@ struct Metadata {
     bool hasBroadcast = false;
     SF_BROADCAST_INFO broadcast{};
     std::vector<SF_CUE_POINT> cues;
+    // Chunks of a WAV file that libsndfile neither reads nor writes itself, kept whole: iXML and
+    // the LIST adtl chunk, whose labels name the cue points. Each is an id and its data.
+    std::vector<std::pair<std::string, std::vector<char>>> chunks;
 };
 
 // How floats become integer samples in 8- to 16-bit outputs: with triangular (TPDF) dither of
@@ -108,6 +111,7 @@ class SoundFileReader : public MonoSource {
 
   private:
     void open(SNDFILE* file, int blockSize);
+    void readChunks();
     int readFrames(float* first, float* second, int frames);
 
     std::string path_;

@@ -149,9 +149,23 @@ std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRa
 }
 
 // The Broadcast Wave time reference counts samples since midnight to the first one. Aligned
-// output starts where the input starts; raw output starts `latency` samples earlier.
-Metadata metadataFor(const Metadata& input, std::int64_t shift) {
+// output starts where the input starts; raw output starts `latency` samples earlier, so its
+// time reference is that much earlier and every cue point, which marks a place in the sound,
+// that much later in the file. Cue points pushed past the output's end (`frames`, when known)
+// have nothing left to mark.
+Metadata metadataFor(const Metadata& input, std::int64_t shift, std::int64_t frames) {
     Metadata metadata = input;
+    if (shift != 0) {
+        std::vector<SF_CUE_POINT> cues;
+        for (SF_CUE_POINT cue : metadata.cues) {
+            const std::int64_t offset = static_cast<std::int64_t>(cue.sample_offset) + shift;
+            if (frames >= 0 && offset >= frames) continue;
+            cue.sample_offset = static_cast<std::uint32_t>(offset);
+            cue.position = static_cast<std::uint32_t>(cue.position + shift);
+            cues.push_back(cue);
+        }
+        metadata.cues = std::move(cues);
+    }
     if (metadata.hasBroadcast && shift != 0) {
         auto& info = metadata.broadcast;
         std::int64_t reference =
@@ -206,7 +220,7 @@ int renderJob(Batch& batch, const Job& job) {
         applyParameters(*plugin, batch.parameters);
     }
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
-    const Metadata metadata = file ? metadataFor(file->metadata(), shift) : Metadata{};
+    const Metadata metadata = file ? metadataFor(file->metadata(), shift, total) : Metadata{};
     const auto analyser = analyserFor(options, job.sampleRate);
     const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
     AnalysisTap analysisTap(analyser.get(), truePeak.get());
