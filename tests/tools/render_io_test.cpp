@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "tests/tools/render_support.h"
@@ -216,6 +218,82 @@ TEST_F(RendererIoTest, StandardInputAndOutputCarryTheFormatsThatStream) {
         ASSERT_NEAR(sound.at(i, 1), input_[static_cast<std::size_t>(i)], 1.0f / 8388608.0f) << i;
     }
     EXPECT_EQ(render({"in.wav", "-o", "-"}).status, 2);  // no format for standard output
+}
+
+// Writes `bytes` into the FIFO at `path` once a reader has opened it; gives up after 20 s, so
+// that a renderer that never reads fails the test instead of hanging it.
+std::thread feedFifo(const std::string& path, std::string bytes) {
+    return std::thread([path, bytes = std::move(bytes)] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int fd = -1;
+        while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+            fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (fd < 0) return;
+        fcntl(fd, F_SETFL, 0);
+        // A reader that stops early must fail the test, not end it by SIGPIPE.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+            if (put <= 0) break;
+            done += static_cast<std::size_t>(put);
+        }
+        close(fd);
+    });
+}
+
+// Runs the renderer, killing it after 20 s: a renderer waiting on a pipe that nobody will
+// write again fails the test instead of hanging it.
+RunResult runAtMost20Seconds(RendererProcess process) {
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!done) kill(process.pid(), SIGKILL);
+    });
+    RunResult result = process.wait();
+    done = true;
+    watchdog.join();
+    return result;
+}
+
+TEST_F(RendererIoTest, PipesNamedByAPathAreReadAndFlacIsSpooledThenRemoved) {
+    writeSound(path("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, kRate, 1, input_);
+    fs::create_directory(root_ + "/tmp");
+    const std::map<std::string, std::string> environment = {{"TMPDIR", root_ + "/tmp"}};
+    ASSERT_EQ(mkfifo(path("wav.pipe").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(path("flac.pipe").c_str(), 0644), 0);
+    // A path that is a pipe, as a shell's <(cat in.wav) gives, read as a stream.
+    std::thread wav = feedFifo(path("wav.pipe"), readFile(path("in.wav")));
+    const auto streamed = runAtMost20Seconds(RendererProcess(
+        {"wav.pipe", "-o", "w.wav", "-q", "--plugin", fixturePlugin()}, dir_, environment));
+    wav.join();
+    // FLAC, which libsndfile reads only from a file, through a named pipe and standard input.
+    std::thread flac = feedFifo(path("flac.pipe"), readFile(path("in.flac")));
+    const auto spooled = runAtMost20Seconds(RendererProcess(
+        {"flac.pipe", "-o", "f.wav", "-q", "--plugin", fixturePlugin()}, dir_, environment));
+    flac.join();
+    std::thread standard = feedFifo(path("flac.pipe"), readFile(path("in.flac")));
+    const auto piped =
+        runAtMost20Seconds(RendererProcess({"-", "-o", "s.wav", "-q", "--plugin", fixturePlugin()},
+                                           dir_, environment, path("flac.pipe")));
+    standard.join();
+    for (const auto& [result, output] :
+         {std::pair{streamed, "w.wav"}, {spooled, "f.wav"}, {piped, "s.wav"}}) {
+        SCOPED_TRACE(output);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const Sound sound = readSound(path(output));
+        ASSERT_EQ(sound.frames(), kRate);
+        EXPECT_NEAR(sound.at(kRate / 2, 1), input_[kRate / 2], 1.0f / 8388608.0f);
+    }
+    // The spooled copies are gone.
+    EXPECT_TRUE(fs::is_empty(root_ + "/tmp"));
 }
 
 TEST_F(RendererIoTest, TailRendersThePluginBeyondTheInputsEnd) {

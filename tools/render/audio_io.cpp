@@ -1,5 +1,6 @@
 #include "tools/render/audio_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,10 +9,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "tools/render/failure.h"
+#include "tools/render/output_file.h"
 
 namespace render {
 
@@ -193,6 +196,49 @@ std::string withoutFinalStop(std::string reason) {
     return reason;
 }
 
+// The first `count` bytes of a pipe, read without taking them out of it (tee copies them into a
+// pipe of our own); fewer at its end, and none when the descriptor is not a pipe.
+std::string peekPipe(int descriptor, std::size_t count) {
+    int scratch[2];
+    if (pipe(scratch) != 0) return "";
+    std::string bytes;
+    // A writer may deliver the first bytes in pieces; a few tries a millisecond apart wait
+    // for the rest.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const ssize_t copied = tee(descriptor, scratch[1], count, 0);
+        if (copied <= 0) break;
+        bytes.resize(static_cast<std::size_t>(copied));
+        if (read(scratch[0], bytes.data(), bytes.size()) != copied) bytes.clear();
+        if (bytes.size() >= count) break;
+        usleep(1000);
+    }
+    ::close(scratch[0]);
+    ::close(scratch[1]);
+    return bytes;
+}
+
+// Copies everything from one descriptor to another; false with errno set on failure.
+bool copyAll(int from, int to) {
+    std::vector<char> buffer(1 << 16);
+    while (true) {
+        const ssize_t got = read(from, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                write(to, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
 // Why writing failed, in one plain sentence's words. libsndfile reports a failed write in words
 // of its own ("problem with initialization of the flac decoder", "Unspecified internal
 // error"), but the system's reason is still in errno when the failure came from a write.
@@ -295,7 +341,11 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         path_ = "standard input";
         struct stat status {};
         streamed_ = fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode);
-        open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
+        if (streamed_) {
+            openPipe(STDIN_FILENO, false, blockSize);
+        } else {
+            open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
+        }
         return;
     }
     struct stat status {};
@@ -309,8 +359,51 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
                                               std::strerror(errno) + ").");
     }
-    streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode);
+    streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode);
+    if (streamed_) {
+        // libsndfile's sf_open takes a path for a file it may seek in; a pipe is opened here
+        // and handed over as a descriptor, which it reads as a stream.
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
+                                                  std::strerror(errno) + ").");
+        }
+        openPipe(descriptor, true, blockSize);
+        return;
+    }
     open(sf_open(path.c_str(), SFM_READ, &info_), blockSize);
+}
+
+void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
+    const std::string magic = peekPipe(descriptor, 4);
+    if (magic != "fLaC" && magic != "caff" && magic != "RF64") {
+        open(sf_open_fd(descriptor, SFM_READ, &info_, owned ? SF_TRUE : SF_FALSE), blockSize);
+        return;
+    }
+    // libsndfile reads these only from a file it can seek in.
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = std::string(folder && *folder ? folder : "/tmp") + "/zelko-render-XXXXXX";
+    const int spool = mkstemp(name.data());
+    if (spool < 0) {
+        const int error = errno;
+        if (owned) ::close(descriptor);
+        throw Failure(ExitStatus::kInput, "Cannot make a temporary copy of the input " +
+                                              inQuotes(path_) + " in " + inQuotes(name) + " (" +
+                                              std::strerror(error) + ").");
+    }
+    spool_ = name;
+    setPendingSpool(spool_);
+    const bool copied = copyAll(descriptor, spool);
+    const int error = errno;
+    if (owned) ::close(descriptor);
+    ::close(spool);
+    if (!copied) {
+        throw Failure(ExitStatus::kInput, "Cannot make a temporary copy of the input " +
+                                              inQuotes(path_) + " in " + inQuotes(name) + " (" +
+                                              std::strerror(error) + ").");
+    }
+    streamed_ = false;
+    open(sf_open(spool_.c_str(), SFM_READ, &info_), blockSize);
 }
 
 SoundFileReader::SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::string& name,
@@ -323,6 +416,7 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     file_ = file;
     const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
     if (!file_) {
+        removeSpool();
         throw Failure(ExitStatus::kInput, "The input " + name +
                                               " is not an audio file that can be read (" +
                                               withoutFinalStop(sf_strerror(nullptr)) + ").");
@@ -330,6 +424,7 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     auto refuse = [&](ExitStatus status, const std::string& sentence) {
         sf_close(file_);
         file_ = nullptr;
+        removeSpool();
         throw Failure(status, sentence);
     };
     if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0) {
@@ -416,6 +511,14 @@ void SoundFileReader::readChunks() {
 
 SoundFileReader::~SoundFileReader() {
     if (file_) sf_close(file_);
+    removeSpool();
+}
+
+void SoundFileReader::removeSpool() {
+    if (spool_.empty()) return;
+    unlink(spool_.c_str());
+    setPendingSpool("");
+    spool_.clear();
 }
 
 FileFormat SoundFileReader::format() const {

@@ -81,8 +81,11 @@ std::string encodingNames();
 class SoundFileReader : public MonoSource {
   public:
     // `channel` counts from 1; 0 asks for the mono mix; `stereo` asks for both channels of a
-    // two-channel file. The path "-" reads standard input. Fails with ExitStatus::kInput, or
-    // kUsage when the file has no such channel, or is not stereo when `stereo` is asked.
+    // two-channel file. The path "-" reads standard input; a path that is a pipe (/dev/stdin,
+    // a shell's <(...)) is read as one. A format libsndfile cannot read from a pipe (FLAC, CAF,
+    // RF64) is first copied whole into a temporary file, which goes when the reader does or a
+    // signal ends the process. Fails with ExitStatus::kInput, or kUsage when the file has no
+    // such channel, or is not stereo when `stereo` is asked.
     SoundFileReader(const std::string& path, int channel, int blockSize, bool stereo = false);
     // Reads through libsndfile's virtual input (a file held in memory, for the fuzzer); `name`
     // is the file's name for messages.
@@ -111,10 +114,13 @@ class SoundFileReader : public MonoSource {
 
   private:
     void open(SNDFILE* file, int blockSize);
+    void openPipe(int descriptor, bool owned, int blockSize);
+    void removeSpool();
     void readChunks();
     int readFrames(float* first, float* second, int frames);
 
     std::string path_;
+    std::string spool_;  // the temporary copy of a pipe, or ""
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
     int channel_;

@@ -94,9 +94,18 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
     return format;
 }
 
+bool isStreamInput(const std::string& input) {
+    if (input == kStandardStream) return true;
+    struct stat status {};
+    return stat(input.c_str(), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
 std::string outputPathFor(const Options& options, const std::string& input, int inputContainer) {
     if (!options.output.empty()) return options.output;
     auto [stem, extension] = splitExtension(baseNameOf(input));
+    // A pipe's name (/dev/fd/63) says nothing of its format.
+    if (extension.empty()) extension = containerExtension(inputContainer);
     if (!options.format.empty()) {
         const int container = containerFromName(options.format);
         if (container != inputContainer || extension.empty()) {
@@ -202,10 +211,23 @@ Plan planJobs(const Options& options) {
             try {
                 std::unique_ptr<SoundFileReader> opened;
                 SoundFileReader* reader = nullptr;
-                if (input == kStandardStream) {
-                    plan.standardInput = std::make_unique<SoundFileReader>(
-                        input, options.channel, options.blockSize, options.stereo);
-                    reader = plan.standardInput.get();
+                if (isStreamInput(input)) {
+                    if (plan.streamInputs.count(input)) {
+                        throw Failure(ExitStatus::kUsage,
+                                      "The pipe " + inQuotes(input) + " can be read only once.");
+                    }
+                    if (input != kStandardStream && options.output.empty() &&
+                        options.outputDir.empty()) {
+                        throw Failure(ExitStatus::kUsage,
+                                      "The input " + inQuotes(input) +
+                                          " is a pipe, with no folder to write beside; give -o "
+                                          "FILE or --output-dir DIR.");
+                    }
+                    // A pipe can be read only once, so the reader opened here renders it.
+                    auto& kept = plan.streamInputs[input];
+                    kept = std::make_unique<SoundFileReader>(input, options.channel,
+                                                             options.blockSize, options.stereo);
+                    reader = kept.get();
                 } else {
                     opened = std::make_unique<SoundFileReader>(input, options.channel, 1,
                                                                options.stereo);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -43,10 +44,13 @@ struct Problem {
 struct Plan {
     std::vector<Job> jobs;  // the inputs that can be rendered, in the order given
     std::vector<Problem> problems;
-    // Standard input can be opened only once, so the reader that planning opened on it is kept
-    // for the render.
-    std::unique_ptr<SoundFileReader> standardInput;
+    // Standard input and pipes can be read only once, so the readers that planning opened on
+    // them are kept for the render, by input name.
+    std::map<std::string, std::unique_ptr<SoundFileReader>> streamInputs;
 };
+
+// Whether an input is read as a stream: "-", or a path that is a pipe, socket or device.
+bool isStreamInput(const std::string& input);
 
 std::string directoryOf(const std::string& path);  // with its trailing '/', or ""
 std::string baseNameOf(const std::string& path);

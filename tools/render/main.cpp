@@ -196,9 +196,10 @@ int renderJob(Batch& batch, const Job& job) {
         owned = std::make_unique<DemoProgramme>(
             options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
         source = owned.get();
-    } else if (job.input == kStandardStream) {
-        source = batch.plan.standardInput.get();
-        file = batch.plan.standardInput.get();
+    } else if (const auto kept = batch.plan.streamInputs.find(job.input);
+               kept != batch.plan.streamInputs.end()) {
+        source = kept->second.get();
+        file = kept->second.get();
     } else {
         auto reader = std::make_unique<SoundFileReader>(job.input, options.channel,
                                                         options.blockSize, options.stereo);
@@ -354,6 +355,9 @@ int run(const Options& options) {
         return 0;
     }
 
+    // Before planning: reading a pipe may spool it to a temporary file, which a signal must
+    // not leave behind.
+    installInterruptHandling();
     Plan plan = planJobs(options);
     const std::size_t inputCount = plan.jobs.size() + plan.problems.size();
     for (const auto& problem : plan.problems) {
@@ -433,7 +437,6 @@ int run(const Options& options) {
                           ", " + std::to_string(job.channels) + " ch)");
     }
 
-    installInterruptHandling();
     // The first failure's status is the run's; an input cut short (9) counts as rendered.
     int status = plan.problems.empty() ? 0 : static_cast<int>(plan.problems.front().status);
     std::vector<std::string> failed;
