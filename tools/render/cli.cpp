@@ -378,9 +378,11 @@ std::string usageText() {
            "\n"
            "Exit status: 0 done, 2 usage error, 3 input missing or unreadable, 4 plug-in not\n"
            "loadable or not a VST 2.4 effect, 5 unknown parameter, 6 parameter value not a\n"
-           "number or out of range, 7 output exists (without --force), would replace an input\n"
-           "or is not a file, 8 output could not be written, 9 an input held less than its\n"
-           "header promised (what it held was written), 130 interrupted.\n";
+           "number, in the wrong unit or out of range, 7 output exists (without --force),\n"
+           "would replace an input, or is not a file (or is a terminal), 8 output could not\n"
+           "be written, 9 an input held less than its header promised (what it held was\n"
+           "written), 130 interrupted. A batch reports every input it cannot render and ends\n"
+           "with the first problem's status.\n";
 }
 
 }  // namespace render
