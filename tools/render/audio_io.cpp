@@ -239,6 +239,14 @@ bool copyAll(int from, int to) {
     }
 }
 
+// Whether errno holds the failure of a write. libsndfile's MP3 writer reports every block as
+// written even when the system refused the encoded bytes (a full disk), so errno, cleared before
+// each call, is asked as well; these values come only from a write that failed.
+bool writeRefused(int savedErrno) {
+    return savedErrno == ENOSPC || savedErrno == EDQUOT || savedErrno == EFBIG ||
+           savedErrno == EIO || savedErrno == EPIPE;
+}
+
 // Why writing failed, in one plain sentence's words. libsndfile reports a failed write in words
 // of its own ("problem with initialization of the flac decoder", "Unspecified internal
 // error"), but the system's reason is still in errno when the failure came from a write.
@@ -690,8 +698,8 @@ void SoundFileWriter::writeInterleaved(int frames) {
     } else {
         written = sf_writef_float(file_, interleaved_.data(), frames);
     }
-    if (written != frames) {
-        const int savedErrno = errno;
+    const int savedErrno = errno;
+    if (written != frames || writeRefused(savedErrno)) {
         throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
                                                     writeFailure(savedErrno, sf_strerror(file_)) +
                                                     ".");
@@ -722,7 +730,7 @@ void SoundFileWriter::close() {
     const int result = sf_close(file_);
     const int savedErrno = errno;
     file_ = nullptr;
-    if (result != 0) {
+    if (result != 0 || writeRefused(savedErrno)) {
         throw Failure(ExitStatus::kWriteFailed,
                       "Cannot finish " + inQuotes(path_) + ": " +
                           writeFailure(savedErrno, sf_error_number(result)) + ".");
