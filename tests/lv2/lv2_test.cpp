@@ -62,11 +62,7 @@ struct Host {
         lilv_instance_connect_port(instance, 0, const_cast<float*>(in));
         lilv_instance_connect_port(instance, 1, left);
         lilv_instance_connect_port(instance, 2, right);
-        const auto now =
-            allocation_counter::faultsDuring([&] { lilv_instance_run(instance, frames); });
-        faults.allocations += now.allocations;
-        faults.systemCalls += now.systemCalls;
-        if (faults.firstSystemCall == nullptr) faults.firstSystemCall = now.firstSystemCall;
+        faults += allocation_counter::faultsDuring([&] { lilv_instance_run(instance, frames); });
     }
 
     // The input in blocks of the given sizes taken in turn, read in place from the left (1) or

@@ -227,6 +227,12 @@ struct Faults {
     const char* firstSystemCall = nullptr;
 
     bool none() const { return allocations == 0 && systemCalls == 0; }
+    Faults& operator+=(const Faults& more) {
+        allocations += more.allocations;
+        systemCalls += more.systemCalls;
+        if (firstSystemCall == nullptr) firstSystemCall = more.firstSystemCall;
+        return *this;
+    }
     friend std::ostream& operator<<(std::ostream& out, const Faults& f) {
         out << f.allocations << " allocations, " << f.systemCalls << " system calls";
         if (f.firstSystemCall != nullptr) out << ", the first " << f.firstSystemCall;
