@@ -267,9 +267,12 @@ TEST(Vst3, StateSetWhileAudioRunsIsTakenWhole) {
     const auto lowBytes = vst3glue::encodeState(low), highBytes = vst3glue::encodeState(high);
 
     std::atomic<bool> started{false}, done{false};
+    std::atomic<int> blocks{0};
     std::thread writer([&] {
         while (!started) std::this_thread::yield();
-        for (int n = 0; n < 20000; ++n) {
+        // However the two threads are scheduled, the writer goes on until the audio side has run
+        // a hundred blocks against it, and it stops after a high state.
+        for (int n = 0; n < 20000 || blocks < 100 || n % 2 == 1; ++n) {
             const auto& bytes = n % 2 == 0 ? lowBytes : highBytes;
             MemoryStream stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
             EXPECT_EQ(plugin.component->setState(&stream), kResultOk);
@@ -281,6 +284,7 @@ TEST(Vst3, StateSetWhileAudioRunsIsTakenWhole) {
     started = true;
     while (!done) {
         plugin.process(in.data(), left.data(), right.data(), 64);
+        ++blocks;
         const ControlBlock& block = inside.processor().controlBlock();
         taken += block == lowBlock || block == highBlock;
         mixed += taken > 0 && !(block == lowBlock || block == highBlock);
