@@ -41,6 +41,7 @@
 #include "dsp/lanes.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+#include "dsp/zeroed_block.h"
 
 // Whether `bands` in lanes of `width` leave a last group of at most half a vector.
 constexpr bool pairsLastGroup(std::size_t bands, std::size_t width) {
@@ -150,15 +151,32 @@ class BandEngine final : public BandProcessor {
     // delayed mono output; the sums.
     void separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum, float* rightSum);
 
-    // Per sample of the run.
-    Lanes bandLevel[maxRun];     // m
-    Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
-    Lanes plusDelayed[maxRun];   // s+132
-    Lanes minusDelayed[maxRun];  // s-132
-    Lanes gate[maxRun];          // g
-    Lanes normaliser[maxRun];    // N
-    Lanes ratio[maxRun];         // ACT HI / LO
-    Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
+    // The buffers of a run and the rings: most of the engine's memory, kept in a block that
+    // becomes resident only where the engine writes it (dsp/zeroed_block.h).
+    struct Buffers {
+        // Per sample of the run.
+        Lanes bandLevel[maxRun];     // m
+        Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
+        Lanes plusDelayed[maxRun];   // s+132
+        Lanes minusDelayed[maxRun];  // s-132
+        Lanes gate[maxRun];          // g
+        Lanes normaliser[maxRun];    // N
+        Lanes ratio[maxRun];         // ACT HI / LO
+        Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
+
+        DelayRing<256, Lanes> plusRing;  // the bandRings
+        DelayRing<256, Lanes> minusRing;
+        // The ring inputs of every band. The mono bands have no ring of their own: their lanes
+        // of midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band
+        // delays, and they read it back as many samples later as the width stage does.
+        DelayRing<4096, Lanes> sideRing;
+        DelayRing<4096, Lanes> midRing;
+    };
+    ZeroedBlock<Buffers> buffers;
+    // Whether the rings may hold anything but silence: set by every run, reset by `clear`. Rings
+    // that have not run since they were cleared (or since the block was allocated) are still
+    // silent, and clearing them again would only make their pages resident.
+    bool ringsWritten = false;
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -180,9 +198,7 @@ class BandEngine final : public BandProcessor {
     Lanes gateScales;
 
     // Leveller state, every band; the paired last group's filter, magnitude and edges.
-    BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;  // of s+ and s-
-    DelayRing<256, Lanes> plusRing;                                // the bandRings
-    DelayRing<256, Lanes> minusRing;
+    BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;        // of s+ and s-
     BlockPairs<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;  // of s+ and s-
     SlidingWindowMaximum<V> detectorWindow[groups];
     BlockPairs<AdaptiveFollower<V>, V, groups, pairedTail> levelFollowers;  // P and A
@@ -199,11 +215,6 @@ class BandEngine final : public BandProcessor {
     FirstOrderLowpass<V> separationLowpass[separatedGroups];
     ButterworthSection<V> separationSmoother[separatedGroups];
     ButterworthSection<V> widthGainSmoother[separatedGroups];
-    // The ring inputs of every band. The mono bands have no ring of their own: their lanes of
-    // midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band delays, and
-    // they read it back as many samples later as the width stage does.
-    DelayRing<4096, Lanes> sideRing;
-    DelayRing<4096, Lanes> midRing;
 
     // Bands 2 and 1: the 30 Hz lowpass of a constant 1, their width gain (the same in every
     // lane; lane 0 is used).
@@ -290,8 +301,13 @@ void BandEngine<V>::clear() {
     };
     decorrelator.reset();
     bandFilters.reset();
-    plusRing.clear();
-    minusRing.clear();
+    if (ringsWritten) {
+        buffers->plusRing.clear();
+        buffers->minusRing.clear();
+        buffers->sideRing.clear();
+        buffers->midRing.clear();
+        ringsWritten = false;
+    }
     magnitudes.reset();
     resetAll(detectorWindow);
     levelFollowers.reset();
@@ -304,8 +320,6 @@ void BandEngine<V>::clear() {
     resetAll(separationLowpass);
     resetAll(separationSmoother);
     resetAll(widthGainSmoother);
-    sideRing.clear();
-    midRing.clear();
 
     fadeIn.reset();
     for (std::size_t i = 0; i < lanes; ++i) mid[i] = side[i] = meter[i] = 0.0f;
@@ -323,6 +337,7 @@ template <class V>
 void BandEngine<V>::run(int count, const float* combSum, const float* combDifference,
                         std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
                         float (&separation)[separatedBandCount]) {
+    ringsWritten = true;
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
     measureRatios(count);
@@ -334,6 +349,7 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
 template <class V>
 void BandEngine<V>::detectLevels(int count, const float* combSum, const float* combDifference,
                                  std::uint32_t firstRingIndex) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes plus;
@@ -344,51 +360,54 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
             plus[g] = p;
             minus[g] = m;
         }
-        plusRing.write(ringIndex, plus);
-        minusRing.write(ringIndex, minus);
+        b.plusRing.write(ringIndex, plus);
+        b.minusRing.write(ringIndex, minus);
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [plusMagnitude, minusMagnitude] = magnitudes.step(g, plus[g], minus[g]);
             const V level = larger(plusMagnitude, minusMagnitude);
-            bandLevel[n][g] = level;
+            b.bandLevel[n][g] = level;
             // The window holds the level floored at autoEqFloor, so the peak follower, and with
             // it the normaliser, never drops below the threshold: that caps the boost of a quiet
             // band.
-            windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
+            b.windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
         }
     }
 }
 
 template <class V>
 void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
+    Buffers& b = *buffers;
     // The band rings hold more than lookAhead + maxRun samples, so the whole run's writes of
     // detectLevels leave every slot read here intact.
     static_assert(bandLevelLookAhead + maxRun <= 256);
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         for (std::size_t g = 0; g < groups; ++g) {
-            const auto [peak, average] = levelFollowers.stepEach(
-                g, windowPeak[n][g], bandLevel[n][g], std::tie(shared.peakLevel, shared.periodT),
-                std::tie(shared.averageLevel, shared.periodT),
-                std::tie(pairedLevelConstants, shared.periodT));
+            const auto [peak, average] =
+                levelFollowers.stepEach(g, b.windowPeak[n][g], b.bandLevel[n][g],
+                                        std::tie(shared.peakLevel, shared.periodT),
+                                        std::tie(shared.averageLevel, shared.periodT),
+                                        std::tie(pairedLevelConstants, shared.periodT));
             const V loweredAverage = 0.70794576f * average;
-            normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
-            const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
-            gate[n][g] = gateLevel[g].step(gateTarget, gateRelease[g], shared.gatePole);
+            b.normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
+            const V gateTarget = smaller(b.bandLevel[n][g] * gateScales[g], V(1.0f));
+            b.gate[n][g] = gateLevel[g].step(gateTarget, gateRelease[g], shared.gatePole);
         }
-        plusDelayed[n] = plusRing.read(ringIndex, bandLevelLookAhead);
-        minusDelayed[n] = minusRing.read(ringIndex, bandLevelLookAhead);
+        b.plusDelayed[n] = b.plusRing.read(ringIndex, bandLevelLookAhead);
+        b.minusDelayed[n] = b.minusRing.read(ringIndex, bandLevelLookAhead);
     }
 }
 
 template <class V>
 void BandEngine<V>::measureRatios(int count) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const V gain = bandGain[g] * gate[n][g];
-            const V norm = normaliser[n][g];
-            const auto [plusEnvelopeNow, minusEnvelopeNow] =
-                envelopes.step(g, (gain * plusDelayed[n][g]) / norm,
-                               (gain * minusDelayed[n][g]) / norm, shared.envelope, shared.periodT);
+            const V gain = bandGain[g] * b.gate[n][g];
+            const V norm = b.normaliser[n][g];
+            const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes.step(
+                g, (gain * b.plusDelayed[n][g]) / norm, (gain * b.minusDelayed[n][g]) / norm,
+                shared.envelope, shared.periodT);
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
@@ -401,13 +420,14 @@ void BandEngine<V>::measureRatios(int count) {
             // envelope ratio would only measure noise.
             const V activityTarget = smaller(1000.0f * highLevel, V(1.0f));
             const V activity = activityLowpass[g].step(activityTarget, shared.lowpass10Hz);
-            ratio[n][g] = (activity * highLevel) / lowLevel;
+            b.ratio[n][g] = (activity * highLevel) / lowLevel;
         }
     }
 }
 
 template <class V>
 void BandEngine<V>::spreadRatios(int count) {
+    Buffers& b = *buffers;
     // Only the separated bands' ratios are mapped, packed side by side for the whole run, so
     // that every vector of tangents is full: the last separated group's lanes of mono and idle
     // bands would otherwise take a full vector's tangent each sample. Each group is stored whole
@@ -417,7 +437,7 @@ void BandEngine<V>::spreadRatios(int count) {
     for (int n = 0; n < count; ++n) {
         float* const sample = packed + static_cast<std::size_t>(n) * perSample;
         for (std::size_t g = 0; g < separatedGroups; ++g)
-            LaneTraits<V>::store(sample + g * width, ratio[n][g]);
+            LaneTraits<V>::store(sample + g * width, b.ratio[n][g]);
     }
     const std::size_t used = static_cast<std::size_t>(count) * perSample;
     for (std::size_t i = used; i < used + lanes; ++i) packed[i] = 0.0f;
@@ -435,19 +455,20 @@ void BandEngine<V>::spreadRatios(int count) {
     for (int n = 0; n < count; ++n) {
         const float* const sample = packed + static_cast<std::size_t>(n) * perSample;
         for (std::size_t g = 0; g < separatedGroups; ++g)
-            spread[n][g] = LaneTraits<V>::load(sample + g * width);
+            b.spread[n][g] = LaneTraits<V>::load(sample + g * width);
     }
 }
 
 template <class V>
 void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum,
                                    float* rightSum) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes separation;
         Lanes widthGain;
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const V separationRaw = separationLowpass[g].step(spread[n][g], shared.lowpass10Hz);
+            const V separationRaw = separationLowpass[g].step(b.spread[n][g], shared.lowpass10Hz);
 
             // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
             const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));
@@ -464,14 +485,16 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
         Lanes sideIn;
         Lanes midIn;
         for (std::size_t g = 0; g < groups; ++g) {
-            const V ringGain = polarityGain[g] * gate[n][g];
-            sideIn[g] = (ringGain * (plusDelayed[n][g] - minusDelayed[n][g])) / normaliser[n][g];
-            midIn[g] = (ringGain * (plusDelayed[n][g] + minusDelayed[n][g])) / normaliser[n][g];
+            const V ringGain = polarityGain[g] * b.gate[n][g];
+            sideIn[g] =
+                (ringGain * (b.plusDelayed[n][g] - b.minusDelayed[n][g])) / b.normaliser[n][g];
+            midIn[g] =
+                (ringGain * (b.plusDelayed[n][g] + b.minusDelayed[n][g])) / b.normaliser[n][g];
         }
-        sideRing.write(ringIndex, sideIn);
-        midRing.write(ringIndex, midIn);
-        const Lanes& sideDelayed = sideRing.read(ringIndex, bandWidthLookAhead);
-        const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
+        b.sideRing.write(ringIndex, sideIn);
+        b.midRing.write(ringIndex, midIn);
+        const Lanes& sideDelayed = b.sideRing.read(ringIndex, bandWidthLookAhead);
+        const Lanes& midDelayed = b.midRing.read(ringIndex, bandWidthLookAhead);
         for (std::size_t g = 0; g < separatedGroups; ++g) {
             LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
             LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);
