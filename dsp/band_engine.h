@@ -142,7 +142,11 @@ class BandEngine final : public BandProcessor {
                       std::uint32_t firstRingIndex);
     // Peak and average followers, normaliser and gate, every band.
     void levelAndGate(int count, std::uint32_t firstRingIndex);
-    // Bands 12 to 3: the envelope ratio of the levelled comb signals.
+    // Bands 12 to 3: the envelopes of the levelled comb signals, the smaller and the larger.
+    void followEnvelopes(int count);
+    // Bands 12 to 3: their ratio. A stage apart from the envelopes, so that the processor
+    // overlaps consecutive samples of each: one sample's whole way from the levelled comb
+    // signals to the ratio is longer than the processor looks ahead.
     void measureRatios(int count);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
@@ -161,6 +165,8 @@ class BandEngine final : public BandProcessor {
         Lanes minusDelayed[maxRun];  // s-132
         Lanes gate[maxRun];          // g
         Lanes normaliser[maxRun];    // N
+        Lanes lowEnvelope[maxRun];   // min(E+, E-), floored
+        Lanes highEnvelope[maxRun];  // max(E+, E-), floored
         Lanes ratio[maxRun];         // ACT HI / LO
         Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
 
@@ -340,6 +346,7 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
     ringsWritten = true;
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
+    followEnvelopes(count);
     measureRatios(count);
     spreadRatios(count);
     separateAndSum(count, firstRingIndex, leftSum, rightSum);
@@ -399,7 +406,7 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
 }
 
 template <class V>
-void BandEngine<V>::measureRatios(int count) {
+void BandEngine<V>::followEnvelopes(int count) {
     Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
@@ -411,10 +418,23 @@ void BandEngine<V>::measureRatios(int count) {
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
-            const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
-            const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
-            const V lowLevel = lowHold[g].step(low, shared.levelHoldPole, shared.gatePole);
-            const V highLevel = highHold[g].step(high, shared.levelHoldPole, shared.gatePole);
+            b.lowEnvelope[n][g] =
+                larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
+            b.highEnvelope[n][g] =
+                larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
+        }
+    }
+}
+
+template <class V>
+void BandEngine<V>::measureRatios(int count) {
+    Buffers& b = *buffers;
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            const V lowLevel =
+                lowHold[g].step(b.lowEnvelope[n][g], shared.levelHoldPole, shared.gatePole);
+            const V highLevel =
+                highHold[g].step(b.highEnvelope[n][g], shared.levelHoldPole, shared.gatePole);
 
             // Activity fades the separation out as the band falls below -60 dB, where the
             // envelope ratio would only measure noise.
