@@ -369,6 +369,13 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
         }
         b.plusRing.write(ringIndex, plus);
         b.minusRing.write(ringIndex, minus);
+    }
+    // The magnitudes in a loop of their own, from the band rings: one sample's way through the
+    // band filters and then the magnitudes is longer than the processor looks ahead.
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        const Lanes& plus = b.plusRing.read(ringIndex, 0);
+        const Lanes& minus = b.minusRing.read(ringIndex, 0);
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [plusMagnitude, minusMagnitude] = magnitudes.step(g, plus[g], minus[g]);
             const V level = larger(plusMagnitude, minusMagnitude);
