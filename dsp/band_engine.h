@@ -170,6 +170,11 @@ class BandEngine final : public BandProcessor {
         Lanes ratio[maxRun];         // ACT HI / LO
         Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
 
+        // The envelope followers' release poles, filled at the first run after the constants
+        // changed, so that an engine that never runs (a voice) never writes them. 8192 entries
+        // hold the envelope follower's decay at 192 kHz (about 8000 samples).
+        ReleaseTable<8192> envelopeRelease;
+
         DelayRing<256, Lanes> plusRing;  // the bandRings
         DelayRing<256, Lanes> minusRing;
         // The ring inputs of every band. The mono bands have no ring of their own: their lanes
@@ -183,6 +188,7 @@ class BandEngine final : public BandProcessor {
     // that have not run since they were cleared (or since the block was allocated) are still
     // silent, and clearing them again would only make their pages resident.
     bool ringsWritten = false;
+    bool releaseTableFilled = false;
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -237,6 +243,7 @@ class BandEngine final : public BandProcessor {
 template <class V>
 void BandEngine<V>::computeConstants(const SampleRate& rate) {
     shared = BandSharedConstants::at(rate);
+    releaseTableFilled = false;
     float lowA1[lanes], lowA2[lanes], lowInvA0[lanes], lowKSquared[lanes];
     float highA1[lanes], highA2[lanes], highInvA0[lanes], highKSquared[lanes];
     float releaseP[lanes], releaseComplement[lanes], gain[lanes], polarity[lanes];
@@ -343,6 +350,10 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
                         std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
                         float (&separation)[separatedBandCount]) {
     ringsWritten = true;
+    if (!releaseTableFilled) {
+        buffers->envelopeRelease.fill(shared.envelope, shared.periodT);
+        releaseTableFilled = true;
+    }
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
     followEnvelopes(count);
@@ -420,7 +431,7 @@ void BandEngine<V>::followEnvelopes(int count) {
             const V norm = b.normaliser[n][g];
             const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes.step(
                 g, (gain * b.plusDelayed[n][g]) / norm, (gain * b.minusDelayed[n][g]) / norm,
-                shared.envelope, shared.periodT);
+                shared.envelope, shared.periodT, b.envelopeRelease);
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
