@@ -137,6 +137,8 @@ class BandEngine final : public BandProcessor {
     // so the processor overlaps consecutive samples of a stage instead of waiting for one sample
     // to pass the whole chain of dependent operations.
     //
+    // Fills the release tables a little further.
+    void extendReleaseTables();
     // Band filter, level detector and window, every band.
     void detectLevels(int count, const float* combSum, const float* combDifference,
                       std::uint32_t firstRingIndex);
@@ -170,10 +172,13 @@ class BandEngine final : public BandProcessor {
         Lanes ratio[maxRun];         // ACT HI / LO
         Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
 
-        // The envelope followers' release poles, filled at the first run after the constants
-        // changed, so that an engine that never runs (a voice) never writes them. 8192 entries
-        // hold the envelope follower's decay at 192 kHz (about 8000 samples).
+        // The release poles of the envelope followers and of the peak followers (of the groups
+        // not paired with an average follower), filled a few entries with every run from the
+        // first run after the constants changed, so that an engine that never runs (a voice)
+        // never writes them. 8192 entries hold the envelope followers' decay at 192 kHz (about
+        // 8000 samples); 65536 the peak followers' up to 189 kHz.
         ReleaseTable<8192> envelopeRelease;
+        ReleaseTable<65536> peakRelease;
 
         DelayRing<256, Lanes> plusRing;  // the bandRings
         DelayRing<256, Lanes> minusRing;
@@ -188,7 +193,7 @@ class BandEngine final : public BandProcessor {
     // that have not run since they were cleared (or since the block was allocated) are still
     // silent, and clearing them again would only make their pages resident.
     bool ringsWritten = false;
-    bool releaseTableFilled = false;
+    bool releaseTablesStarted = false;
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -243,7 +248,7 @@ class BandEngine final : public BandProcessor {
 template <class V>
 void BandEngine<V>::computeConstants(const SampleRate& rate) {
     shared = BandSharedConstants::at(rate);
-    releaseTableFilled = false;
+    releaseTablesStarted = false;
     float lowA1[lanes], lowA2[lanes], lowInvA0[lanes], lowKSquared[lanes];
     float highA1[lanes], highA2[lanes], highInvA0[lanes], highKSquared[lanes];
     float releaseP[lanes], releaseComplement[lanes], gain[lanes], polarity[lanes];
@@ -350,10 +355,7 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
                         std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
                         float (&separation)[separatedBandCount]) {
     ringsWritten = true;
-    if (!releaseTableFilled) {
-        buffers->envelopeRelease.fill(shared.envelope, shared.periodT);
-        releaseTableFilled = true;
-    }
+    extendReleaseTables();
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
     followEnvelopes(count);
@@ -361,6 +363,22 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
     spreadRatios(count);
     separateAndSum(count, firstRingIndex, leftSum, rightSum);
     for (std::size_t i = 0; i < separatedBandCount; ++i) separation[i] = meter[i];
+}
+
+template <class V>
+void BandEngine<V>::extendReleaseTables() {
+    Buffers& b = *buffers;
+    if (!releaseTablesStarted) {
+        b.envelopeRelease.start(shared.envelope, shared.periodT);
+        b.peakRelease.start(shared.peakLevel, shared.periodT);
+        releaseTablesStarted = true;
+    }
+    // About a microsecond a run; the tables are complete after some 0.1 s (envelope) and 0.4 s
+    // (peak) of audio at 48 kHz.
+    constexpr std::size_t perRun = 2 * maxRun;
+    if (!b.envelopeRelease.complete)
+        b.envelopeRelease.extend(shared.envelope, shared.periodT, perRun);
+    if (!b.peakRelease.complete) b.peakRelease.extend(shared.peakLevel, shared.periodT, perRun);
 }
 
 template <class V>
@@ -409,7 +427,7 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [peak, average] =
                 levelFollowers.stepEach(g, b.windowPeak[n][g], b.bandLevel[n][g],
-                                        std::tie(shared.peakLevel, shared.periodT),
+                                        std::tie(shared.peakLevel, shared.periodT, b.peakRelease),
                                         std::tie(shared.averageLevel, shared.periodT),
                                         std::tie(pairedLevelConstants, shared.periodT));
             const V loweredAverage = 0.70794576f * average;

@@ -146,20 +146,39 @@ struct CachedPole {
 // input stays below its output after a rise: the rise sets the activity to exactly 1 (for every
 // pole of the activity above one half, p + (1 - p) rounds to 1), and from there it decays along
 // one sequence, so the release time after k such samples is a function of k alone, until the
-// activity has fallen to one half and the release time stays tau0. Entry `last` holds tau0.
+// activity has fallen to one half and the release time stays tau0.
 //
 // A follower looks its pole up by the samples since its last rise instead of taking an
-// exponential, wherever the table's release time equals the one it computes; elsewhere (a table
-// cut short, constants changed without a reset) it takes the exponential as before. Either way
-// the pole is exp(-T / tau) of the same tau, so the bits are the same.
+// exponential, wherever the table's release time equals the one it computes; elsewhere (past the
+// entries filled so far, constants changed without a reset) it takes the exponential as before.
+// Either way the pole is exp(-T / tau) of the same tau, so the bits are the same. The table is
+// plain data, filled a few entries at a time (`extend`) so that no single call takes long.
 template <std::size_t N>
 struct ReleaseTable {
     float releaseTime[N];
     float pole[N];
-    float last;  // index of the last entry filled, a whole number
+    float last;      // index of the last entry filled, a whole number
+    float activity;  // of the next entry
+    bool complete;   // the last entry holds tau0, or the table is full
+
+    // Empties the table and fills its first entry, the release time right after a rise.
+    template <class C = float>
+    void start(const AdaptiveFollowerConstants<C>& c, float periodT) {
+        activity = 1.0f;
+        last = -1.0f;
+        complete = false;
+        extend(c, periodT, 1);
+    }
+
+    // Fills up to `entries` more entries.
+    template <class C = float>
+    void extend(const AdaptiveFollowerConstants<C>& c, float periodT, std::size_t entries);
 
     template <class C = float>
-    void fill(const AdaptiveFollowerConstants<C>& c, float periodT);
+    void fill(const AdaptiveFollowerConstants<C>& c, float periodT) {
+        start(c, periodT);
+        extend(c, periodT, N);
+    }
 };
 
 // Peak follower whose release time lengthens while the input keeps rising above its own output.
@@ -241,17 +260,19 @@ struct AdaptiveFollower {
 
 template <std::size_t N>
 template <class C>
-void ReleaseTable<N>::fill(const AdaptiveFollowerConstants<C>& c, float periodT) {
+void ReleaseTable<N>::extend(const AdaptiveFollowerConstants<C>& c, float periodT,
+                             std::size_t entries) {
     AdaptiveFollower<float> follower;
-    follower.activity = 1.0f;
-    std::size_t k = 0;
-    for (;; ++k) {
+    follower.activity = activity;
+    for (std::size_t i = 0; i < entries && !complete; ++i) {
+        const std::size_t k = static_cast<std::size_t>(last + 1.0f);
         releaseTime[k] = AdaptiveFollower<float>::releaseTime(follower.activity, c);
         pole[k] = exponential(-periodT / releaseTime[k]);
-        if (releaseTime[k] == c.tau0 || k + 1 == N) break;
+        last = static_cast<float>(k);
+        complete = releaseTime[k] == c.tau0 || k + 1 == N;
         follower.activity = follower.activityAfter(0.0f, c);
     }
-    last = static_cast<float>(k);
+    activity = follower.activity;
 }
 
 // A peak hold and the one-pole smoother after it: the band gate and the held envelope levels.
