@@ -10,11 +10,15 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "dsp/target.h"
+
 // `bytes` of zeroed memory aligned to `alignment` (a power of two no larger than 4096), from pages
 // the operating system has not handed out before where it can; std::bad_alloc when there are
 // none. Release it with releaseZeroed and the same size and alignment.
 void* allocateZeroed(std::size_t bytes, std::size_t alignment);
 void releaseZeroed(void* block, std::size_t bytes, std::size_t alignment) noexcept;
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // One T in zeroed memory. T holds plain data only (an aggregate with nothing to destroy), which
 // comes into being as all zeros in the new memory without a constructor writing it.
@@ -34,3 +38,5 @@ class ZeroedBlock {
   private:
     T* value;
 };
+
+}  // namespace ZELKO_TARGET_NAMESPACE

@@ -159,9 +159,13 @@ inline IPluginFactory* loadFactory(const std::string& module) {
 #if defined(_WIN32)
     HMODULE handle = LoadLibraryA(module.c_str());
     if (!handle) return nullptr;
-    auto init = reinterpret_cast<bool (*)()>(GetProcAddress(handle, "InitDll"));
+    // GetProcAddress answers a generic function pointer; going through void* says the cast to
+    // the export's real type is meant.
+    auto init = reinterpret_cast<bool (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(handle, "InitDll")));
     if (!init || !init()) return nullptr;
-    auto get = reinterpret_cast<GetFactoryProc>(GetProcAddress(handle, "GetPluginFactory"));
+    auto get = reinterpret_cast<GetFactoryProc>(
+        reinterpret_cast<void*>(GetProcAddress(handle, "GetPluginFactory")));
 #else
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) return nullptr;

@@ -239,6 +239,8 @@ struct StereoAnalyser::State {
     LoudnessMeter outputMeter;
     LoudnessMeter inputMeter;
     LoudnessMeter stereoInputMeter;  // made on the first stereo input block
+    LoudnessMeter fileMeter;         // made on the first block of the file's own channels
+    std::vector<float> fileFrames;
     WelchSpectra outputSpectra;
     WelchSpectra inputSpectra;
     Reservoir goniometer;
@@ -306,6 +308,23 @@ void StereoAnalyser::addInput(const float* left, const float* right, std::size_t
     s.inputFrames += static_cast<std::int64_t>(frames);
 }
 
+void StereoAnalyser::addFileInput(const float* interleaved, std::size_t frames, int channels) {
+    State& s = *state_;
+    if (!s.fileMeter) {
+        s.fileMeter = makeMeter(static_cast<unsigned>(channels), s.sampleRate);
+        if (channels == 1) ebur128_set_channel(s.fileMeter.get(), 0, EBUR128_DUAL_MONO);
+    }
+    const auto width = static_cast<std::size_t>(channels);
+    for (std::size_t done = 0; done < frames; done += kChunk) {
+        const std::size_t count = std::min(kChunk, frames - done);
+        s.fileFrames.assign(interleaved + done * width, interleaved + (done + count) * width);
+        for (float& sample : s.fileFrames) {
+            if (!std::isfinite(sample)) sample = 0.0f;
+        }
+        ebur128_add_frames_float(s.fileMeter.get(), s.fileFrames.data(), count);
+    }
+}
+
 void StereoAnalyser::addOutput(const float* left, const float* right, std::size_t frames) {
     State& s = *state_;
     for (std::size_t done = 0; done < frames; done += kChunk) {
@@ -355,8 +374,9 @@ StereoSummary StereoAnalyser::finish() {
     summary.peakDbfs = amplitudeDb(s.peak);
     summary.truePeakDbtp = amplitudeDb(truePeak);
     summary.outputLufs = integratedLoudness(s.outputMeter.get());
-    summary.inputLufs =
+    summary.feedLufs =
         integratedLoudness(s.stereoInputMeter ? s.stereoInputMeter.get() : s.inputMeter.get());
+    summary.inputLufs = s.fileMeter ? integratedLoudness(s.fileMeter.get()) : summary.feedLufs;
 
     summary.correlation = correlationOf(s.crossPower, s.leftPower, s.rightPower);
     // (L-R)/2 and (L+R)/2, from the same three sums: a mono output's side is then exactly 0.
@@ -402,6 +422,46 @@ StereoSummary StereoAnalyser::finish() {
 
     summary.goniometer = s.goniometer.points();
     return summary;
+}
+
+struct TruePeakMeter::State {
+    LoudnessMeter meter;
+    std::vector<float> interleaved;
+};
+
+TruePeakMeter::TruePeakMeter(int sampleRate) : state_(std::make_unique<State>()) {
+    if (sampleRate <= 0) throw std::invalid_argument("a sample rate must be positive");
+    state_->meter.reset(
+        ebur128_init(2, static_cast<unsigned long>(sampleRate), EBUR128_MODE_TRUE_PEAK));
+    if (!state_->meter) {
+        throw std::invalid_argument("the true-peak meter does not take a sample rate of " +
+                                    std::to_string(sampleRate) + " Hz");
+    }
+}
+
+TruePeakMeter::~TruePeakMeter() = default;
+
+void TruePeakMeter::add(const float* left, const float* right, std::size_t frames) {
+    for (std::size_t done = 0; done < frames; done += kChunk) {
+        const std::size_t count = std::min(kChunk, frames - done);
+        state_->interleaved.resize(2 * count);
+        for (std::size_t i = 0; i < count; ++i) {
+            state_->interleaved[2 * i] = left[done + i];
+            state_->interleaved[2 * i + 1] = right[done + i];
+        }
+        ebur128_add_frames_float(state_->meter.get(), state_->interleaved.data(), count);
+    }
+}
+
+double TruePeakMeter::dbtp() const {
+    double peak = 0.0;
+    for (unsigned channel = 0; channel < 2; ++channel) {
+        double channelPeak = 0.0;
+        if (ebur128_true_peak(state_->meter.get(), channel, &channelPeak) == EBUR128_SUCCESS) {
+            peak = std::max(peak, channelPeak);
+        }
+    }
+    return amplitudeDb(peak);
 }
 
 namespace {
@@ -471,6 +531,12 @@ std::string summaryJson(const StereoSummary& summary, double realTimeFactor,
     appendNumber(json, summary.outputLufs, 2);
     key("input_lufs");
     appendNumber(json, summary.inputLufs, 2);
+    key("feed_lufs");
+    appendNumber(json, summary.feedLufs, 2);
+    key("true_peak_over_0_dbtp");
+    json += summary.truePeakDbtp > 0.0 ? "true" : "false";
+    key("nonfinite_input_samples");
+    json += std::to_string(summary.nonFiniteInputSamples);
     key("correlation");
     appendNumber(json, summary.correlation, 4);
     key("side_to_mid_db");

@@ -46,7 +46,13 @@ struct StereoSummary {
     // Integrated loudness; -inf when nothing rises above the absolute gate. A mono input is
     // measured as dual mono, so that a mono signal copied to both outputs measures the same.
     double outputLufs = -std::numeric_limits<double>::infinity();
+    // The input file as it is, with its own channels (a mono file as dual mono), when its
+    // channels were given (addFileInput); else the same as feedLufs.
     double inputLufs = -std::numeric_limits<double>::infinity();
+    // The signal fed to the plug-in: a stereo file's mono mix or chosen channel, say.
+    double feedLufs = -std::numeric_limits<double>::infinity();
+    // Input samples that were NaN or infinite, counted by the render and set by its caller.
+    std::int64_t nonFiniteInputSamples = 0;
     double correlation = std::numeric_limits<double>::quiet_NaN();  // of L and R, -1 to 1
     // Power of (L-R)/2 against power of (L+R)/2: -inf for a mono output, +inf when the
     // channels cancel.
@@ -80,10 +86,29 @@ class StereoAnalyser {
     // that of (L+R)/2. A file's input comes in one form only: mixing them throws
     // std::logic_error.
     void addInput(const float* left, const float* right, std::size_t frames);
+    // The input file's own frames, interleaved, before they are mixed or a channel chosen;
+    // NaN and infinite samples count as silence.
+    void addFileInput(const float* interleaved, std::size_t frames, int channels);
     // The output as written, latency-aligned.
     void addOutput(const float* left, const float* right, std::size_t frames);
     // Call once, after the last block.
     StereoSummary finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The true peak of a stereo output, 4x oversampled per BS.1770, for when nothing else is
+// measured. Throws std::invalid_argument for a rate the meter does not take.
+class TruePeakMeter {
+  public:
+    explicit TruePeakMeter(int sampleRate);
+    ~TruePeakMeter();
+    TruePeakMeter(const TruePeakMeter&) = delete;
+    TruePeakMeter& operator=(const TruePeakMeter&) = delete;
+    void add(const float* left, const float* right, std::size_t frames);
+    double dbtp() const;  // -inf for silence
 
   private:
     struct State;
