@@ -42,6 +42,7 @@
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 #include "dsp/target.h"
+#include "dsp/zeroed_block.h"
 
 inline namespace ZELKO_TARGET_NAMESPACE {
 
@@ -140,12 +141,18 @@ class BandEngine final : public BandProcessor {
     // so the processor overlaps consecutive samples of a stage instead of waiting for one sample
     // to pass the whole chain of dependent operations.
     //
+    // Fills the release tables a little further.
+    void extendReleaseTables();
     // Band filter, level detector and window, every band.
     void detectLevels(int count, const float* combSum, const float* combDifference,
                       std::uint32_t firstRingIndex);
     // Peak and average followers, normaliser and gate, every band.
     void levelAndGate(int count, std::uint32_t firstRingIndex);
-    // Bands 12 to 3: the envelope ratio of the levelled comb signals.
+    // Bands 12 to 3: the envelopes of the levelled comb signals, the smaller and the larger.
+    void followEnvelopes(int count);
+    // Bands 12 to 3: their ratio. A stage apart from the envelopes, so that the processor
+    // overlaps consecutive samples of each: one sample's whole way from the levelled comb
+    // signals to the ratio is longer than the processor looks ahead.
     void measureRatios(int count);
     // Bands 12 to 3: the ratios mapped through the tangent. A stage of its own, because the
     // tangent is long but feeds no recursion: here the tangents of consecutive samples overlap.
@@ -154,15 +161,43 @@ class BandEngine final : public BandProcessor {
     // delayed mono output; the sums.
     void separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum, float* rightSum);
 
-    // Per sample of the run.
-    Lanes bandLevel[maxRun];     // m
-    Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
-    Lanes plusDelayed[maxRun];   // s+132
-    Lanes minusDelayed[maxRun];  // s-132
-    Lanes gate[maxRun];          // g
-    Lanes normaliser[maxRun];    // N
-    Lanes ratio[maxRun];         // ACT HI / LO
-    Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
+    // The buffers of a run and the rings: most of the engine's memory, kept in a block that
+    // becomes resident only where the engine writes it (dsp/zeroed_block.h).
+    struct Buffers {
+        // Per sample of the run.
+        Lanes bandLevel[maxRun];     // m
+        Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
+        Lanes plusDelayed[maxRun];   // s+132
+        Lanes minusDelayed[maxRun];  // s-132
+        Lanes gate[maxRun];          // g
+        Lanes normaliser[maxRun];    // N
+        Lanes lowEnvelope[maxRun];   // min(E+, E-), floored
+        Lanes highEnvelope[maxRun];  // max(E+, E-), floored
+        Lanes ratio[maxRun];         // ACT HI / LO
+        Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
+
+        // The release poles of the envelope followers and of the peak followers (of the groups
+        // not paired with an average follower), filled a few entries with every run from the
+        // first run after the constants changed, so that an engine that never runs (a voice)
+        // never writes them. 8192 entries hold the envelope followers' decay at 192 kHz (about
+        // 8000 samples); 65536 the peak followers' up to 189 kHz.
+        ReleaseTable<8192> envelopeRelease;
+        ReleaseTable<65536> peakRelease;
+
+        DelayRing<256, Lanes> plusRing;  // the bandRings
+        DelayRing<256, Lanes> minusRing;
+        // The ring inputs of every band. The mono bands have no ring of their own: their lanes
+        // of midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band
+        // delays, and they read it back as many samples later as the width stage does.
+        DelayRing<4096, Lanes> sideRing;
+        DelayRing<4096, Lanes> midRing;
+    };
+    ZeroedBlock<Buffers> buffers;
+    // Whether the rings may hold anything but silence: set by every run, reset by `clear`. Rings
+    // that have not run since they were cleared (or since the block was allocated) are still
+    // silent, and clearing them again would only make their pages resident.
+    bool ringsWritten = false;
+    bool releaseTablesStarted = false;
 
     static Lanes fromLanes(const float (&values)[lanes]) {
         Lanes r;
@@ -184,9 +219,7 @@ class BandEngine final : public BandProcessor {
     Lanes gateScales;
 
     // Leveller state, every band; the paired last group's filter, magnitude and edges.
-    BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;  // of s+ and s-
-    DelayRing<256, Lanes> plusRing;                                // the bandRings
-    DelayRing<256, Lanes> minusRing;
+    BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;        // of s+ and s-
     BlockPairs<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;  // of s+ and s-
     SlidingWindowMaximum<V> detectorWindow[groups];
     BlockPairs<AdaptiveFollower<V>, V, groups, pairedTail> levelFollowers;  // P and A
@@ -203,11 +236,6 @@ class BandEngine final : public BandProcessor {
     FirstOrderLowpass<V> separationLowpass[separatedGroups];
     ButterworthSection<V> separationSmoother[separatedGroups];
     ButterworthSection<V> widthGainSmoother[separatedGroups];
-    // The ring inputs of every band. The mono bands have no ring of their own: their lanes of
-    // midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band delays, and
-    // they read it back as many samples later as the width stage does.
-    DelayRing<4096, Lanes> sideRing;
-    DelayRing<4096, Lanes> midRing;
 
     // Bands 2 and 1: the 30 Hz lowpass of a constant 1, their width gain (the same in every
     // lane; lane 0 is used).
@@ -224,6 +252,7 @@ class BandEngine final : public BandProcessor {
 template <class V>
 void BandEngine<V>::computeConstants(const SampleRate& rate) {
     shared = BandSharedConstants::at(rate);
+    releaseTablesStarted = false;
     float lowA1[lanes], lowA2[lanes], lowInvA0[lanes], lowKSquared[lanes];
     float highA1[lanes], highA2[lanes], highInvA0[lanes], highKSquared[lanes];
     float releaseP[lanes], releaseComplement[lanes], gain[lanes], polarity[lanes];
@@ -293,8 +322,13 @@ void BandEngine<V>::clear() {
     };
     decorrelator.reset();
     bandFilters.reset();
-    plusRing.clear();
-    minusRing.clear();
+    if (ringsWritten) {
+        buffers->plusRing.clear();
+        buffers->minusRing.clear();
+        buffers->sideRing.clear();
+        buffers->midRing.clear();
+        ringsWritten = false;
+    }
     magnitudes.reset();
     resetAll(detectorWindow);
     levelFollowers.reset();
@@ -307,8 +341,6 @@ void BandEngine<V>::clear() {
     resetAll(separationLowpass);
     resetAll(separationSmoother);
     resetAll(widthGainSmoother);
-    sideRing.clear();
-    midRing.clear();
 
     fadeIn.reset();
     for (std::size_t i = 0; i < lanes; ++i) mid[i] = side[i] = meter[i] = 0.0f;
@@ -326,8 +358,11 @@ template <class V>
 void BandEngine<V>::run(int count, const float* combSum, const float* combDifference,
                         std::uint32_t firstRingIndex, float* leftSum, float* rightSum,
                         float (&separation)[separatedBandCount]) {
+    ringsWritten = true;
+    extendReleaseTables();
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
+    followEnvelopes(count);
     measureRatios(count);
     spreadRatios(count);
     separateAndSum(count, firstRingIndex, leftSum, rightSum);
@@ -335,8 +370,25 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
 }
 
 template <class V>
+void BandEngine<V>::extendReleaseTables() {
+    Buffers& b = *buffers;
+    if (!releaseTablesStarted) {
+        b.envelopeRelease.start(shared.envelope, shared.periodT);
+        b.peakRelease.start(shared.peakLevel, shared.periodT);
+        releaseTablesStarted = true;
+    }
+    // About a microsecond a run; the tables are complete after some 0.1 s (envelope) and 0.4 s
+    // (peak) of audio at 48 kHz.
+    constexpr std::size_t perRun = 2 * maxRun;
+    if (!b.envelopeRelease.complete)
+        b.envelopeRelease.extend(shared.envelope, shared.periodT, perRun);
+    if (!b.peakRelease.complete) b.peakRelease.extend(shared.peakLevel, shared.periodT, perRun);
+}
+
+template <class V>
 void BandEngine<V>::detectLevels(int count, const float* combSum, const float* combDifference,
                                  std::uint32_t firstRingIndex) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes plus;
@@ -347,71 +399,94 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
             plus[g] = p;
             minus[g] = m;
         }
-        plusRing.write(ringIndex, plus);
-        minusRing.write(ringIndex, minus);
+        b.plusRing.write(ringIndex, plus);
+        b.minusRing.write(ringIndex, minus);
+    }
+    // The magnitudes in a loop of their own, from the band rings: one sample's way through the
+    // band filters and then the magnitudes is longer than the processor looks ahead.
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
+        const Lanes& plus = b.plusRing.read(ringIndex, 0);
+        const Lanes& minus = b.minusRing.read(ringIndex, 0);
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [plusMagnitude, minusMagnitude] = magnitudes.step(g, plus[g], minus[g]);
             const V level = larger(plusMagnitude, minusMagnitude);
-            bandLevel[n][g] = level;
+            b.bandLevel[n][g] = level;
             // The window holds the level floored at autoEqFloor, so the peak follower, and with
             // it the normaliser, never drops below the threshold: that caps the boost of a quiet
             // band.
-            windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
+            b.windowPeak[n][g] = detectorWindow[g].step(larger(V(autoEqFloor), level));
         }
     }
 }
 
 template <class V>
 void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
+    Buffers& b = *buffers;
     // The band rings hold more than lookAhead + maxRun samples, so the whole run's writes of
     // detectLevels leave every slot read here intact.
     static_assert(bandLevelLookAhead + maxRun <= 256);
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         for (std::size_t g = 0; g < groups; ++g) {
-            const auto [peak, average] =
-                levelFollowers.stepEach(g, windowPeak[n][g], bandLevel[n][g],
-                                        tieBlockArguments(shared.peakLevel, shared.periodT),
-                                        tieBlockArguments(shared.averageLevel, shared.periodT),
-                                        tieBlockArguments(pairedLevelConstants, shared.periodT));
+            const auto [peak, average] = levelFollowers.stepEach(
+                g, b.windowPeak[n][g], b.bandLevel[n][g],
+                tieBlockArguments(shared.peakLevel, shared.periodT, b.peakRelease),
+                tieBlockArguments(shared.averageLevel, shared.periodT),
+                tieBlockArguments(pairedLevelConstants, shared.periodT));
             const V loweredAverage = 0.70794576f * average;
-            normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
-            const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
-            gate[n][g] = gateLevel[g].step(gateTarget, gateRelease[g], shared.gatePole);
+            b.normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
+            const V gateTarget = smaller(b.bandLevel[n][g] * gateScales[g], V(1.0f));
+            b.gate[n][g] = gateLevel[g].step(gateTarget, gateRelease[g], shared.gatePole);
         }
-        plusDelayed[n] = plusRing.read(ringIndex, bandLevelLookAhead);
-        minusDelayed[n] = minusRing.read(ringIndex, bandLevelLookAhead);
+        b.plusDelayed[n] = b.plusRing.read(ringIndex, bandLevelLookAhead);
+        b.minusDelayed[n] = b.minusRing.read(ringIndex, bandLevelLookAhead);
+    }
+}
+
+template <class V>
+void BandEngine<V>::followEnvelopes(int count) {
+    Buffers& b = *buffers;
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            const V gain = bandGain[g] * b.gate[n][g];
+            const V norm = b.normaliser[n][g];
+            const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes.step(
+                g, (gain * b.plusDelayed[n][g]) / norm, (gain * b.minusDelayed[n][g]) / norm,
+                shared.envelope, shared.periodT, b.envelopeRelease);
+
+            // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
+            // silent comb signal from reading as a huge ratio.
+            b.lowEnvelope[n][g] =
+                larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
+            b.highEnvelope[n][g] =
+                larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
+        }
     }
 }
 
 template <class V>
 void BandEngine<V>::measureRatios(int count) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const V gain = bandGain[g] * gate[n][g];
-            const V norm = normaliser[n][g];
-            const auto [plusEnvelopeNow, minusEnvelopeNow] =
-                envelopes.step(g, (gain * plusDelayed[n][g]) / norm,
-                               (gain * minusDelayed[n][g]) / norm, shared.envelope, shared.periodT);
-
-            // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
-            // silent comb signal from reading as a huge ratio.
-            const V low = larger(smaller(plusEnvelopeNow, minusEnvelopeNow), V(0.0031622776f));
-            const V high = larger(larger(plusEnvelopeNow, minusEnvelopeNow), V(1.5848931e-5f));
-            const V lowLevel = lowHold[g].step(low, shared.levelHoldPole, shared.gatePole);
-            const V highLevel = highHold[g].step(high, shared.levelHoldPole, shared.gatePole);
+            const V lowLevel =
+                lowHold[g].step(b.lowEnvelope[n][g], shared.levelHoldPole, shared.gatePole);
+            const V highLevel =
+                highHold[g].step(b.highEnvelope[n][g], shared.levelHoldPole, shared.gatePole);
 
             // Activity fades the separation out as the band falls below -60 dB, where the
             // envelope ratio would only measure noise.
             const V activityTarget = smaller(1000.0f * highLevel, V(1.0f));
             const V activity = activityLowpass[g].step(activityTarget, shared.lowpass10Hz);
-            ratio[n][g] = (activity * highLevel) / lowLevel;
+            b.ratio[n][g] = (activity * highLevel) / lowLevel;
         }
     }
 }
 
 template <class V>
 void BandEngine<V>::spreadRatios(int count) {
+    Buffers& b = *buffers;
     // Only the separated bands' ratios are mapped, packed side by side for the whole run, so
     // that every vector of tangents is full: the last separated group's lanes of mono and idle
     // bands would otherwise take a full vector's tangent each sample. Each group is stored whole
@@ -421,7 +496,7 @@ void BandEngine<V>::spreadRatios(int count) {
     for (int n = 0; n < count; ++n) {
         float* const sample = packed + static_cast<std::size_t>(n) * perSample;
         for (std::size_t g = 0; g < separatedGroups; ++g)
-            LaneTraits<V>::store(sample + g * width, ratio[n][g]);
+            LaneTraits<V>::store(sample + g * width, b.ratio[n][g]);
     }
     const std::size_t used = static_cast<std::size_t>(count) * perSample;
     for (std::size_t i = used; i < used + lanes; ++i) packed[i] = 0.0f;
@@ -439,19 +514,20 @@ void BandEngine<V>::spreadRatios(int count) {
     for (int n = 0; n < count; ++n) {
         const float* const sample = packed + static_cast<std::size_t>(n) * perSample;
         for (std::size_t g = 0; g < separatedGroups; ++g)
-            spread[n][g] = LaneTraits<V>::load(sample + g * width);
+            b.spread[n][g] = LaneTraits<V>::load(sample + g * width);
     }
 }
 
 template <class V>
 void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, float* leftSum,
                                    float* rightSum) {
+    Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         Lanes separation;
         Lanes widthGain;
         for (std::size_t g = 0; g < separatedGroups; ++g) {
-            const V separationRaw = separationLowpass[g].step(spread[n][g], shared.lowpass10Hz);
+            const V separationRaw = separationLowpass[g].step(b.spread[n][g], shared.lowpass10Hz);
 
             // Not above 0 gives 0 (NaN included); otherwise not below 1.5 gives 1.5.
             const V meterNow = smaller(larger(separationRaw, V(0.0f)), V(separationMaximum));
@@ -468,14 +544,16 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
         Lanes sideIn;
         Lanes midIn;
         for (std::size_t g = 0; g < groups; ++g) {
-            const V ringGain = polarityGain[g] * gate[n][g];
-            sideIn[g] = (ringGain * (plusDelayed[n][g] - minusDelayed[n][g])) / normaliser[n][g];
-            midIn[g] = (ringGain * (plusDelayed[n][g] + minusDelayed[n][g])) / normaliser[n][g];
+            const V ringGain = polarityGain[g] * b.gate[n][g];
+            sideIn[g] =
+                (ringGain * (b.plusDelayed[n][g] - b.minusDelayed[n][g])) / b.normaliser[n][g];
+            midIn[g] =
+                (ringGain * (b.plusDelayed[n][g] + b.minusDelayed[n][g])) / b.normaliser[n][g];
         }
-        sideRing.write(ringIndex, sideIn);
-        midRing.write(ringIndex, midIn);
-        const Lanes& sideDelayed = sideRing.read(ringIndex, bandWidthLookAhead);
-        const Lanes& midDelayed = midRing.read(ringIndex, bandWidthLookAhead);
+        b.sideRing.write(ringIndex, sideIn);
+        b.midRing.write(ringIndex, midIn);
+        const Lanes& sideDelayed = b.sideRing.read(ringIndex, bandWidthLookAhead);
+        const Lanes& midDelayed = b.midRing.read(ringIndex, bandWidthLookAhead);
         for (std::size_t g = 0; g < separatedGroups; ++g) {
             LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
             LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);

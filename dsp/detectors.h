@@ -146,6 +146,45 @@ struct CachedPole {
     }
 };
 
+// The release times and poles an adaptive follower passes through, sample by sample, while its
+// input stays below its output after a rise: the rise sets the activity to exactly 1 (for every
+// pole of the activity above one half, p + (1 - p) rounds to 1), and from there it decays along
+// one sequence, so the release time after k such samples is a function of k alone, until the
+// activity has fallen to one half and the release time stays tau0.
+//
+// A follower looks its pole up by the samples since its last rise instead of taking an
+// exponential, wherever the table's release time equals the one it computes; elsewhere (past the
+// entries filled so far, constants changed without a reset) it takes the exponential as before.
+// Either way the pole is exp(-T / tau) of the same tau, so the bits are the same. The table is
+// plain data, filled a few entries at a time (`extend`) so that no single call takes long.
+template <std::size_t N>
+struct ReleaseTable {
+    float releaseTime[N];
+    float pole[N];
+    float last;      // index of the last entry filled, a whole number
+    float activity;  // of the next entry
+    bool complete;   // the last entry holds tau0, or the table is full
+
+    // Empties the table and fills its first entry, the release time right after a rise.
+    template <class C = float>
+    void start(const AdaptiveFollowerConstants<C>& c, float periodT) {
+        activity = 1.0f;
+        last = -1.0f;
+        complete = false;
+        extend(c, periodT, 1);
+    }
+
+    // Fills up to `entries` more entries.
+    template <class C = float>
+    void extend(const AdaptiveFollowerConstants<C>& c, float periodT, std::size_t entries);
+
+    template <class C = float>
+    void fill(const AdaptiveFollowerConstants<C>& c, float periodT) {
+        start(c, periodT);
+        extend(c, periodT, N);
+    }
+};
+
 // Peak follower whose release time lengthens while the input keeps rising above its own output.
 //   rising = (v - y) > 0                         the input is above the smoothed output
 //   h      = max(rising, p_h h + (1 - p_h) rising)  activity: instant on, decays with p_h
@@ -161,9 +200,10 @@ struct CachedPole {
 // release time changed.
 template <class T = float>
 struct AdaptiveFollower {
-    T activity{};  // h
-    T envelope{};  // e
-    T output{};    // y
+    T activity{};   // h
+    T envelope{};   // e
+    T output{};     // y
+    T sinceRise{};  // samples since the input last rose: a hint for a ReleaseTable
     CachedPole<T> poleIfRising;
     CachedPole<T> poleIfNotRising;
 
@@ -176,16 +216,26 @@ struct AdaptiveFollower {
         const T pIfRising = poleIfRising.of(releaseTime(activityIfRising, c), periodT);
         const T pIfNotRising = poleIfNotRising.of(releaseTime(activityIfNotRising, c), periodT);
 
-        const T rising = oneWherePositive(v - output);
-        activity = whereOne(rising, activityIfRising, activityIfNotRising);
-        const T p = whereOne(rising, pIfRising, pIfNotRising);
-        const T released = p * envelope + (1.0f - p) * v;
-        envelope = larger(v, released);
-        output = c.smoothing.p * output + c.smoothing.complement * envelope;
-        return output;
+        return follow(v, c, activityIfRising, activityIfNotRising, pIfRising, pIfNotRising);
     }
 
-  private:
+    // The same step, with the pole of the falling outcome looked up in `table` (filled for these
+    // constants) where every lane finds its release time there.
+    template <std::size_t N>
+    T step(T v, const AdaptiveFollowerConstants<>& c, float periodT, const ReleaseTable<N>& table) {
+        const T activityIfRising = activityAfter(T(1.0f), c);
+        const T activityIfNotRising = activityAfter(T(0.0f), c);
+        const T pIfRising = poleIfRising.of(releaseTime(activityIfRising, c), periodT);
+        const T releaseIfNotRising = releaseTime(activityIfNotRising, c);
+        const T next = smaller(sinceRise + 1.0f, T(table.last));
+        const T pIfNotRising = allEqual(lookUp(table.releaseTime, next), releaseIfNotRising)
+                                   ? lookUp(table.pole, next)
+                                   : poleIfNotRising.of(releaseIfNotRising, periodT);
+        const T rising = oneWherePositive(v - output);
+        sinceRise = whereOne(rising, T(0.0f), next);
+        return follow(v, c, activityIfRising, activityIfNotRising, pIfRising, pIfNotRising);
+    }
+
     template <class C>
     T activityAfter(T rising, const AdaptiveFollowerConstants<C>& c) const {
         const T decayed = c.activity.p * activity + c.activity.complement * rising;
@@ -197,7 +247,37 @@ struct AdaptiveFollower {
         const T lengthening = 2.0f * (h - 0.5f);
         return c.tau0 + larger(lengthening, T(0.0f));
     }
+
+  private:
+    template <class C>
+    T follow(T v, const AdaptiveFollowerConstants<C>& c, T activityIfRising, T activityIfNotRising,
+             T pIfRising, T pIfNotRising) {
+        const T rising = oneWherePositive(v - output);
+        activity = whereOne(rising, activityIfRising, activityIfNotRising);
+        const T p = whereOne(rising, pIfRising, pIfNotRising);
+        const T released = p * envelope + (1.0f - p) * v;
+        envelope = larger(v, released);
+        output = c.smoothing.p * output + c.smoothing.complement * envelope;
+        return output;
+    }
 };
+
+template <std::size_t N>
+template <class C>
+void ReleaseTable<N>::extend(const AdaptiveFollowerConstants<C>& c, float periodT,
+                             std::size_t entries) {
+    AdaptiveFollower<float> follower;
+    follower.activity = activity;
+    for (std::size_t i = 0; i < entries && !complete; ++i) {
+        const std::size_t k = static_cast<std::size_t>(last + 1.0f);
+        releaseTime[k] = AdaptiveFollower<float>::releaseTime(follower.activity, c);
+        pole[k] = exponential(-periodT / releaseTime[k]);
+        last = static_cast<float>(k);
+        complete = releaseTime[k] == c.tau0 || k + 1 == N;
+        follower.activity = follower.activityAfter(0.0f, c);
+    }
+    activity = follower.activity;
+}
 
 // A peak hold and the one-pole smoother after it: the band gate and the held envelope levels.
 //   h = max(v, p_r h + (1 - p_r) v)     instant attack, release with p_r
@@ -230,6 +310,11 @@ struct FollowedMagnitude {
     template <class C>
     T step(T v, const AdaptiveFollowerConstants<C>& c, float periodT) {
         return follower.step(magnitude.step(v), c, periodT);
+    }
+
+    template <std::size_t N>
+    T step(T v, const AdaptiveFollowerConstants<>& c, float periodT, const ReleaseTable<N>& table) {
+        return follower.step(magnitude.step(v), c, periodT, table);
     }
 };
 

@@ -94,8 +94,12 @@ struct InputStage {
     void filter(int count, float* signal, const InputStageConstants& c,
                 const EllipticCoefficients (&lowpassCoefficients)[3]) {
         for (int i = 0; i < count; ++i) signal[i] = admitInputSample(signal[i]);
+#ifdef ZELKO_HAVE_SSE2
+        runPipeline(c.highpass, lowpassCoefficients, count, signal);
+#else
         runCascade(highpass, c.highpass, count, signal);
         runCascade(lowpass, lowpassCoefficients, count, signal);
+#endif
     }
 
     // The second half of `step` for one filtered sample e[n]: writes u[n] and returns g.
@@ -118,6 +122,82 @@ struct InputStage {
     }
 
   private:
+#ifdef ZELKO_HAVE_SSE2
+    // The twelve sections as a pipeline across the lanes of three SSE2 vectors: section j sits in
+    // lane j % 4 of vector j / 4 and at step t works on sample t - j, the sample section j - 1
+    // finished in the step before. So within a step no section waits for another, and a step is
+    // a few vector operations instead of a chain of twelve sections. The run fills the pipeline
+    // in its first eleven steps and drains it in its last eleven; a section whose sample lies
+    // outside the run keeps its state, so every section still sees exactly the run's samples in
+    // order, with the same operations as one at a time.
+    void runPipeline(const EllipticCoefficients (&high)[3], const EllipticCoefficients (&low)[3],
+                     int count, float* signal) {
+        constexpr int sections = 12;
+        constexpr int vectors = sections / 4;
+        alignas(16) float laneValues[7][sections];
+        for (int j = 0; j < sections; ++j) {
+            const EllipticCoefficients& k = j < 6 ? high[j % 3] : low[j % 3];
+            const EllipticSection<>& state = j < 6 ? highpass[j] : lowpass[j - 6];
+            laneValues[0][j] = k.a1;
+            laneValues[1][j] = k.a2;
+            laneValues[2][j] = k.invA0;
+            laneValues[3][j] = k.b0;
+            laneValues[4][j] = k.b1;
+            laneValues[5][j] = state.w1;
+            laneValues[6][j] = state.w2;
+        }
+        __m128 a1[vectors], a2[vectors], invA0[vectors], b0[vectors], b1[vectors];
+        __m128 w1[vectors], w2[vectors], out[vectors];
+        __m128i section[vectors];
+        for (int v = 0; v < vectors; ++v) {
+            a1[v] = _mm_load_ps(laneValues[0] + 4 * v);
+            a2[v] = _mm_load_ps(laneValues[1] + 4 * v);
+            invA0[v] = _mm_load_ps(laneValues[2] + 4 * v);
+            b0[v] = _mm_load_ps(laneValues[3] + 4 * v);
+            b1[v] = _mm_load_ps(laneValues[4] + 4 * v);
+            w1[v] = _mm_load_ps(laneValues[5] + 4 * v);
+            w2[v] = _mm_load_ps(laneValues[6] + 4 * v);
+            out[v] = _mm_setzero_ps();
+            section[v] = _mm_setr_epi32(4 * v, 4 * v + 1, 4 * v + 2, 4 * v + 3);
+        }
+        for (int t = 0; t < count + sections - 1; ++t) {
+            // Section j works at this step where 0 <= t - j < count.
+            const __m128i step = _mm_set1_epi32(t);
+            const __m128i last = _mm_set1_epi32(t - count);
+            __m128 carry = _mm_set_ss(t < count ? signal[t] : 0.0f);
+            for (int v = 0; v < vectors; ++v) {
+                const __m128 moved = _mm_shuffle_ps(out[v], out[v], _MM_SHUFFLE(2, 1, 0, 3));
+                const __m128 in = _mm_move_ss(moved, carry);
+                carry = moved;
+                const __m128 w = _mm_sub_ps(
+                    in, _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a1[v], w1[v]), _mm_mul_ps(a2[v], w2[v])),
+                                   invA0[v]));
+                out[v] = _mm_mul_ps(
+                    _mm_add_ps(_mm_mul_ps(b0[v], _mm_add_ps(w, w2[v])), _mm_mul_ps(b1[v], w1[v])),
+                    invA0[v]);
+                const __m128 working = _mm_castsi128_ps(_mm_andnot_si128(
+                    _mm_cmpgt_epi32(section[v], step), _mm_cmpgt_epi32(section[v], last)));
+                w2[v] = _mm_or_ps(_mm_and_ps(working, w1[v]), _mm_andnot_ps(working, w2[v]));
+                w1[v] = _mm_or_ps(_mm_and_ps(working, w), _mm_andnot_ps(working, w1[v]));
+            }
+            if (t >= sections - 1) {
+                const __m128 top = out[vectors - 1];
+                signal[t - (sections - 1)] =
+                    _mm_cvtss_f32(_mm_shuffle_ps(top, top, _MM_SHUFFLE(3, 3, 3, 3)));
+            }
+        }
+        for (int v = 0; v < vectors; ++v) {
+            _mm_store_ps(laneValues[5] + 4 * v, w1[v]);
+            _mm_store_ps(laneValues[6] + 4 * v, w2[v]);
+        }
+        for (int j = 0; j < sections; ++j) {
+            EllipticSection<>& state = j < 6 ? highpass[j] : lowpass[j - 6];
+            state.w1 = laneValues[5][j];
+            state.w2 = laneValues[6][j];
+        }
+    }
+#endif
+
     // Two passes of three sections, on local copies of their state so that the recursions stay
     // in registers rather than in memory the signal might alias.
     static void runCascade(EllipticSection<> (&sections)[6], const EllipticCoefficients (&c)[3],

@@ -54,6 +54,10 @@ inline float zeroWhereNegative(float x) {
 inline float whereOne(float one, float a, float b) {
     return one > 0.0f ? a : b;
 }
+// table[index], for a whole-numbered index of the table
+inline float lookUp(const float* table, float index) {
+    return table[static_cast<int>(index)];
+}
 inline bool anyAbove(float x, float threshold) {
     return x > threshold;
 }
@@ -169,6 +173,15 @@ struct Lanes {
             return _mm256_blendv_ps(b.v, a.v, mask);
         else
             return _mm_or_ps(_mm_and_ps(mask, a.v), _mm_andnot_ps(mask, b.v));
+    }
+    friend Lanes lookUp(const float* table, Lanes index) {
+        if constexpr (wide) {
+            return _mm256_i32gather_ps(table, _mm256_cvttps_epi32(index.v), 4);
+        } else {
+            alignas(16) int at[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_cvttps_epi32(index.v));
+            return _mm_setr_ps(table[at[0]], table[at[1]], table[at[2]], table[at[3]]);
+        }
     }
     friend bool anyAbove(Lanes x, float threshold) {
         return signs(greater(x.v, broadcast(threshold))) != 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -258,6 +259,65 @@ TEST(SampleRateTuning, LowRatesKeepEveryTunedFrequencyBelowHalfTheRate) {
     EXPECT_NEAR(low.prewarp(22000.0f), reference.prewarp(22000.0f), 1e-4f);
     EXPECT_EQ(low.prewarp(1000.0f), 1.0f / crmath::tan(low.piOverFs * 1000.0f));
     EXPECT_EQ(reference.prewarp(22000.0f), 1.0f / crmath::tan(reference.piOverFs * 22000.0f));
+}
+
+}  // namespace
+
+namespace {
+
+// The follower with its falling pole looked up in a table against the same follower taking the
+// exponential every time: the same output, envelope and activity bit for bit, at common rates, at
+// rates so low that a rise no longer sets the activity to exactly 1, and with a table cut short
+// (64 entries), whose missing release times must fall back to the exponential.
+template <std::size_t N>
+void expectTabledFollowerMatches(int hz) {
+    SCOPED_TRACE(hz);
+    const SampleRate rate = SampleRate::fromHz(hz);
+    // The separation envelope's parameters: tau0 30 ms, activity 60 ms, smoothing 1 ms.
+    const AdaptiveFollowerConstants<> constants{0.03f, Pole<>::at(rate, 16.666666f),
+                                                Pole<>::at(rate, 1000.0f)};
+    static ReleaseTable<N> table;
+    table.fill(constants, rate.T);
+    AdaptiveFollower<> plain;
+    AdaptiveFollower<> tabled;
+    std::uint32_t state = 12345u;
+    const int frames = std::max(4 * hz, 400);
+    for (int n = 0; n < frames; ++n) {
+        state = state * 1664525u + 1013904223u;
+        // Bursts of noise every half second, each falling away over 0.2 s, then silence.
+        const double t = static_cast<double>(n % (hz / 2 + 1)) / hz;
+        const float level = t < 0.2 ? static_cast<float>(1.0 - 5.0 * t) : 0.0f;
+        const float v = level * static_cast<float>(state >> 8) / 16777216.0f;
+        const float expected = plain.step(v, constants, rate.T);
+        ASSERT_EQ(tabled.step(v, constants, rate.T, table), expected) << "sample " << n;
+        ASSERT_EQ(tabled.envelope, plain.envelope);
+        ASSERT_EQ(tabled.activity, plain.activity);
+    }
+}
+
+TEST(ReleaseTable, TabledFollowerMatchesTheExponentialBitForBit) {
+    for (int hz : {10, 30, 8000, 44100, 48000, 96000, 192000}) {
+        expectTabledFollowerMatches<8192>(hz);
+        expectTabledFollowerMatches<64>(hz);
+    }
+}
+
+TEST(ReleaseTable, EndsWhereTheActivityHasFallenToOneHalf) {
+    // The activity decays with 60 ms from 1, so it reaches 1/2 after 60 ms ln 2 = 41.6 ms; from
+    // there the release time is tau0. The float pole (within 6e-8 of its value) and the rounding
+    // of each of the ~8000 decay steps at 192 kHz move that point by up to about two samples, so
+    // three are allowed.
+    for (int hz : {44100, 192000}) {
+        const SampleRate rate = SampleRate::fromHz(hz);
+        const AdaptiveFollowerConstants<> constants{0.03f, Pole<>::at(rate, 16.666666f),
+                                                    Pole<>::at(rate, 1000.0f)};
+        static ReleaseTable<8192> table;
+        table.fill(constants, rate.T);
+        EXPECT_NEAR(table.last, 0.06 * std::log(2.0) * hz, 3.0) << hz;
+        EXPECT_EQ(table.releaseTime[0], 1.03f);
+        EXPECT_EQ(table.releaseTime[static_cast<int>(table.last)], 0.03f);
+        EXPECT_GT(table.releaseTime[static_cast<int>(table.last) - 1], 0.03f);
+    }
 }
 
 }  // namespace
