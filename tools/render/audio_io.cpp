@@ -1,5 +1,6 @@
 #include "tools/render/audio_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "tools/render/failure.h"
+#include "tools/render/stream_header.h"
 
 namespace render {
 
@@ -168,7 +170,9 @@ std::string encodingNames() {
 }
 
 bool canStream(int container) {
-    return container == SF_FORMAT_FLAC || container == SF_FORMAT_AU || container == SF_FORMAT_OGG ||
+    // WAV and AIFF stream with a header of unknown length, written by the renderer itself.
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF ||
+           container == SF_FORMAT_FLAC || container == SF_FORMAT_AU || container == SF_FORMAT_OGG ||
            container == SF_FORMAT_MPEG;
 }
 
@@ -201,7 +205,7 @@ std::int64_t promisedByHeader(SNDFILE* file, std::int64_t frames) {
         if (colon == std::string::npos) continue;
         if (std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) ==
                 2 &&
-            present > 0 && promised > present) {
+            present > 0 && promised > present && promised != 0xFFFFFFFFll) {
             return static_cast<std::int64_t>(
                 std::llround(static_cast<double>(frames) * promised / present));
         }
@@ -217,7 +221,8 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         path_ = "standard input";
         struct stat status {};
         streamed_ = fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode);
-        open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
+        streamDescriptor_ = dup(STDIN_FILENO);
+        open(sf_open_fd(streamDescriptor_, SFM_READ, &info_, SF_FALSE), blockSize);
         return;
     }
     struct stat status {};
@@ -232,6 +237,15 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
                                               std::strerror(errno) + ").");
     }
     streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode);
+    if (streamed_) {
+        streamDescriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (streamDescriptor_ < 0) {
+            throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
+                                                  std::strerror(errno) + ").");
+        }
+        open(sf_open_fd(streamDescriptor_, SFM_READ, &info_, SF_FALSE), blockSize);
+        return;
+    }
     open(sf_open(path.c_str(), SFM_READ, &info_), blockSize);
 }
 
@@ -274,6 +288,27 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         container != SF_FORMAT_AU) {
         info_.frames = -1;
     }
+    // A streamed WAV or AIFF whose header leaves its length unknown is read to its end.
+    // libsndfile does so by itself for the length 0xFFFFFFFF, but reads nothing of a WAV whose
+    // data chunk says 0; the header is behind it by then, so the samples are read as they are.
+    if (streamed_ && (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF) &&
+        streamDescriptor_ >= 0 && headerLengthUnknown(file_)) {
+        if (info_.frames == 0) {
+            SF_INFO raw{};
+            raw.format = SF_FORMAT_RAW | (info_.format & SF_FORMAT_SUBMASK) |
+                         (container == SF_FORMAT_WAV ? SF_ENDIAN_LITTLE : SF_ENDIAN_BIG);
+            raw.channels = info_.channels;
+            raw.samplerate = info_.samplerate;
+            sf_close(file_);
+            file_ = sf_open_fd(streamDescriptor_, SFM_READ, &raw, SF_FALSE);
+            if (!file_) {
+                throw Failure(ExitStatus::kInput,
+                              "The input " + name + " holds samples that cannot be read (" +
+                                  withoutFinalStop(sf_strerror(nullptr)) + ").");
+            }
+        }
+        info_.frames = -1;
+    }
     if (!streamed_) headerFrames_ = promisedByHeader(file_, info_.frames);
 
     for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
@@ -299,6 +334,7 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
 
 SoundFileReader::~SoundFileReader() {
     if (file_) sf_close(file_);
+    if (streamDescriptor_ >= 0) close(streamDescriptor_);
 }
 
 FileFormat SoundFileReader::format() const {
@@ -386,6 +422,10 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
     info.format = format.code();
     info.channels = channels;
     info.samplerate = sampleRate;
+    if (descriptorIsPipe(descriptor) &&
+        (format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_AIFF)) {
+        info.format = writeStreamHeader(descriptor, format, sampleRate, channels, path_);
+    }
     file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
         throw Failure(ExitStatus::kWriteFailed, "Cannot create " + inQuotes(path_) + " (" +

@@ -103,6 +103,7 @@ class SoundFileReader : public MonoSource {
     int channel_;
     bool stereo_;
     bool streamed_ = false;           // read from a pipe: the length is what the header says
+    int streamDescriptor_ = -1;       // a pipe's descriptor, owned
     std::int64_t headerFrames_ = -1;  // what a header promised that the file does not hold
     std::int64_t framesRead_ = 0;
     bool ended_ = false;

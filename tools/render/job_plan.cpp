@@ -33,7 +33,7 @@ std::pair<std::string, std::string> splitExtension(const std::string& name) {
 }
 
 std::string streamedOutputNames() {
-    return "flac, au, ogg, opus, mp3";
+    return "wav, aiff, flac, au, ogg, opus, mp3";
 }
 
 std::string streamedInputNames() {
