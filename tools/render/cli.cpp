@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "tools/render/audio_io.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr int kLargestBlock = 65536;
 constexpr double kLongestDemoSeconds = 24.0 * 3600.0;
 constexpr double kLongestTailSeconds = 3600.0;
+// The rates --rate and --process-rate take: every rate in use, from telephone to 768 kHz.
+constexpr long kLowestRate = 1000;
+constexpr long kHighestRate = 768000;
 
 // A length in seconds from above 0 (or from 0 when `zeroAllowed`) up to `longest`.
 double parseSeconds(const std::string& option, const std::string& text, double longest,
@@ -25,6 +29,26 @@ double parseSeconds(const std::string& option, const std::string& text, double l
         (value == 0.0 && !zeroAllowed) || value > longest) {
         throw Failure(ExitStatus::kUsage, option + " needs a length in seconds, up to " + limit +
                                               ", not " + inQuotes(text) + ".");
+    }
+    return value;
+}
+
+// A level such as -16 or -16.5, with or without its unit, from `low` to `high`.
+double parseLevel(const std::string& option, const std::string& text, double low, double high,
+                  const std::string& unit) {
+    std::string number = text;
+    const auto unitAt = number.find(unit);
+    if (unitAt != std::string::npos && unitAt + unit.size() == number.size()) {
+        number.resize(unitAt);
+        while (!number.empty() && number.back() == ' ') number.pop_back();
+    }
+    char* end = nullptr;
+    const double value = std::strtod(number.c_str(), &end);
+    if (number.empty() || *end != '\0' || !std::isfinite(value) || value < low || value > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g to %g %s", low, high, unit.c_str());
+        throw Failure(ExitStatus::kUsage,
+                      option + " needs a level from " + range + ", not " + inQuotes(text) + ".");
     }
     return value;
 }
@@ -71,6 +95,7 @@ std::string wrapList(const std::string& list, std::size_t firstWidth) {
 Options parseCommandLine(const std::vector<std::string>& arguments) {
     Options options;
     bool onlyInputsFollow = false;
+    bool truePeakGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
         if (onlyInputsFollow || argument == "-" || argument.empty() || argument[0] != '-') {
@@ -159,6 +184,16 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
                               "--report writes a .png or an .svg picture, not " +
                                   inQuotes(options.report) + ".");
             }
+        } else if (argument == "--rate" || argument == "--process-rate") {
+            const int rate =
+                static_cast<int>(parseInteger(argument, value(), kLowestRate, kHighestRate));
+            (argument == "--rate" ? options.rate : options.processRate) = rate;
+        } else if (argument == "--loudness") {
+            options.loudnessTarget = true;
+            options.loudness = parseLevel(argument, value(), -70.0, 0.0, "LUFS");
+        } else if (argument == "--true-peak") {
+            truePeakGiven = true;
+            options.truePeak = parseLevel(argument, value(), -20.0, 0.0, "dBTP");
         } else if (argument == "--stereo") {
             flag(options.stereo);
         } else if (argument == "--dither") {
@@ -203,6 +238,12 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!options.output.empty() && !options.outputDir.empty()) {
         throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
+    }
+    if (truePeakGiven && !options.loudnessTarget) {
+        throw Failure(ExitStatus::kUsage, "--true-peak caps the gain of --loudness; give both.");
+    }
+    if (options.dry && options.processRate > 0) {
+        throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --process-rate.");
     }
     if (options.stereo && options.demo) {
         throw Failure(ExitStatus::kUsage, "The demo programme is mono, so it takes no --stereo.");
@@ -256,6 +297,10 @@ std::string usageText() {
            "\n"
            "      --dither KIND       tpdf (default) or none: the dither of outputs of 16\n"
            "                          bits or fewer\n"
+           "      --rate HZ           convert the output to HZ (libsoxr, very high quality)\n"
+           "      --loudness LUFS     bring each output to LUFS integrated loudness by gain\n"
+           "                          alone, measured in a second pass\n"
+           "      --true-peak DBTP    the ceiling that caps that gain (default -1 dBTP)\n"
            "  -f, --force             replace outputs that already exist\n"
            "\n"
            "Processing:\n"
@@ -272,6 +317,8 @@ std::string usageText() {
            "      --tail SECONDS      go on rendering the plug-in's decay for SECONDS after\n"
            "                          the input's end\n"
            "      --block N           frames per processing block (default 512)\n"
+           "      --process-rate HZ   run the plug-in at HZ, converting the input to it and\n"
+           "                          the output back (libsoxr, very high quality)\n"
            "      --no-latency-compensation\n"
            "                          write the plug-in's output as it comes, delayed by\n"
            "                          its latency, instead of lining it up with the input\n"

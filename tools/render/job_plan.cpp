@@ -172,7 +172,8 @@ Plan planJobs(const Options& options) {
             : !options.outputDir.empty()
                 ? options.outputDir + (options.outputDir.back() == '/' ? "" : "/") + fallbackName
                 : fallbackName;
-        job.sampleRate = DemoProgramme::kSampleRate;
+        job.inputRate = DemoProgramme::kSampleRate;
+        job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
         job.channels = options.dry ? 1 : 2;
         job.format = chooseFormat(options, job.output, {SF_FORMAT_WAV, SF_FORMAT_PCM_24},
                                   job.sampleRate, job.channels);
@@ -202,7 +203,8 @@ Plan planJobs(const Options& options) {
             }
             Job job;
             job.input = input;
-            job.sampleRate = static_cast<int>(reader->sampleRate());
+            job.inputRate = static_cast<int>(reader->sampleRate());
+            job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
             job.output = outputPathFor(options, input, reader->format().container);
             job.format = chooseFormat(options, job.output, reader->format(), job.sampleRate, 2);
             plan.jobs.push_back(job);

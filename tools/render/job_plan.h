@@ -23,7 +23,8 @@ struct Job {
     std::string output;
     OutputTarget target;
     FileFormat format;
-    int sampleRate = 0;
+    int sampleRate = 0;  // of the output
+    int inputRate = 0;   // of the input, or the demo programme
     int channels = 2;
 };
 

@@ -23,11 +23,13 @@
 #include "tools/render/demo_programme.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/loudness_target.h"
 #include "tools/render/output_file.h"
 #include "tools/render/parameters.h"
 #include "tools/render/plugin_module.h"
 #include "tools/render/progress.h"
 #include "tools/render/render_loop.h"
+#include "tools/render/resampler.h"
 
 #ifndef ZELKO_RENDER_BUILT_PLUGIN
 #define ZELKO_RENDER_BUILT_PLUGIN ""
@@ -88,7 +90,8 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     }
 }
 
-// Hands the render's signals to the stereo analysis of --json and --report.
+// Hands the signal fed to the plug-in to the stereo analysis of --json and --report; the output
+// reaches it from the end of the sinks (FinalOutput), after rate conversion and loudness gain.
 class AnalysisTap : public RenderTap {
   public:
     explicit AnalysisTap(StereoAnalyser& analyser) : analyser_(analyser) {}
@@ -100,18 +103,60 @@ class AnalysisTap : public RenderTap {
             analyser_.addInput(first, count);
         }
     }
-    void output(const float* left, const float* right, int frames) override {
-        analyser_.addOutput(left, right, static_cast<std::size_t>(frames));
-    }
+    void output(const float*, const float*, int) override {}
 
   private:
     StereoAnalyser& analyser_;
 };
 
-std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate) {
+// The last stage before the file: it sees the output exactly as it is written, for the summary's
+// peak and length and for the analysis.
+class FinalOutput : public FrameSink {
+  public:
+    FinalOutput(FrameSink& file, StereoAnalyser* analyser) : file_(file), analyser_(analyser) {}
+    void write(const float* left, const float* right, int frames) override {
+        file_.write(left, right, frames);
+        if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
+        for (int i = 0; i < frames; ++i) {
+            peak_ = std::max({peak_, std::fabs(left[i]), std::fabs(right[i])});
+        }
+        frames_ += frames;
+    }
+    void finish() override { file_.finish(); }
+    float peak() const { return peak_; }
+    std::int64_t frames() const { return frames_; }
+
+  private:
+    FrameSink& file_;
+    StereoAnalyser* analyser_;
+    float peak_ = 0.0f;
+    std::int64_t frames_ = 0;
+};
+
+// Positions in the metadata (the bext time reference, cue points) counted at the output's rate.
+Metadata atRate(Metadata metadata, double ratio) {
+    if (ratio == 1.0) return metadata;
+    const auto scale = [ratio](std::uint64_t position) {
+        return static_cast<std::uint64_t>(std::llround(static_cast<double>(position) * ratio));
+    };
+    if (metadata.hasBroadcast) {
+        auto& info = metadata.broadcast;
+        const std::uint64_t reference = scale(
+            static_cast<std::uint64_t>(info.time_reference_high) << 32 | info.time_reference_low);
+        info.time_reference_low = static_cast<std::uint32_t>(reference & 0xffffffff);
+        info.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
+    }
+    for (auto& cue : metadata.cues) {
+        cue.position = static_cast<std::uint32_t>(scale(cue.position));
+        cue.sample_offset = static_cast<std::uint32_t>(scale(cue.sample_offset));
+    }
+    return metadata;
+}
+
+std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate, int inputRate) {
     if (!options.json && options.report.empty()) return nullptr;
     try {
-        return std::make_unique<StereoAnalyser>(sampleRate);
+        return std::make_unique<StereoAnalyser>(sampleRate, inputRate);
     } catch (const std::invalid_argument&) {
         throw Failure(ExitStatus::kUsage, "--json and --report cannot measure audio at " +
                                               std::to_string(sampleRate) + " Hz.");
@@ -165,19 +210,29 @@ int renderJob(Batch& batch, const Job& job) {
     const std::string label = job.input.empty()              ? "demo programme"
                               : job.input == kStandardStream ? "standard input"
                                                              : job.input;
+    // The plug-in runs at --process-rate when it is given; the input is converted to it.
+    const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
+    std::unique_ptr<ResampledSource> resampled;
+    if (processRate != job.inputRate) {
+        resampled = std::make_unique<ResampledSource>(*source, processRate, options.blockSize);
+        source = resampled.get();
+    }
     const auto tailFrames =
-        static_cast<std::int64_t>(std::llround(options.tailSeconds * job.sampleRate));
+        static_cast<std::int64_t>(std::llround(options.tailSeconds * processRate));
     const std::int64_t total = source->frameCount() < 0 ? -1 : source->frameCount() + tailFrames;
     ProgressBar progress(!options.quiet, label, total, source->sampleRate());
 
     std::optional<PluginInstance> plugin;
     if (!options.dry) {
-        plugin.emplace(*batch.module, job.sampleRate, options.blockSize);
+        plugin.emplace(*batch.module, processRate, options.blockSize);
         applyParameters(*plugin, batch.parameters);
     }
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
-    const Metadata metadata = file ? metadataFor(file->metadata(), shift) : Metadata{};
-    const auto analyser = analyserFor(options, job.sampleRate);
+    const Metadata metadata =
+        file ? atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate),
+                      static_cast<double>(job.sampleRate) / job.inputRate)
+             : Metadata{};
+    const auto analyser = analyserFor(options, job.sampleRate, processRate);
     std::optional<AnalysisTap> analysisTap;
     if (analyser) analysisTap.emplace(*analyser);
     RenderTap* tap = analysisTap ? &*analysisTap : nullptr;
@@ -186,14 +241,37 @@ int renderJob(Batch& batch, const Job& job) {
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
                            job.channels, options.blockSize,
                            options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
+    // The sinks, from the last to the first: the file; the loudness target; the conversion from
+    // the plug-in's rate to the output's.
+    FinalOutput final(writer, analyser.get());
+    FrameSink* sink = &final;
+    std::optional<LoudnessTarget> loudness;
+    if (options.loudnessTarget) {
+        loudness.emplace(*sink, job.sampleRate, job.channels, options.loudness, options.truePeak,
+                         options.blockSize);
+        sink = &*loudness;
+    }
+    std::optional<ResamplingSink> toOutputRate;
+    if (processRate != job.sampleRate) {
+        toOutputRate.emplace(*sink, processRate, job.sampleRate, job.channels);
+        sink = &*toOutputRate;
+    }
     RenderSummary summary;
     if (options.dry) {
-        summary = copySource(*source, writer, options.blockSize, progress, tap);
+        summary = copySource(*source, *sink, options.blockSize, progress, tap);
     } else {
         RenderSettings settings;
         settings.compensateLatency = options.latencyCompensation;
         settings.tailFrames = tailFrames;
-        summary = renderThroughPlugin(*source, *plugin, writer, settings, progress, tap);
+        summary = renderThroughPlugin(*source, *plugin, *sink, settings, progress, tap);
+    }
+    sink->finish();
+    summary.frames = final.frames();
+    summary.sampleRate = job.sampleRate;
+    summary.peak = final.peak();
+    std::vector<std::string> warnings = warningsAbout(summary);
+    if (loudness) {
+        for (auto& warning : loudnessWarnings(loudness->outcome())) warnings.push_back(warning);
     }
     writer.close();
     output.commit();
@@ -203,9 +281,12 @@ int renderJob(Batch& batch, const Job& job) {
     if (const std::int64_t promised = source->promisedFrames(); promised > 0) {
         std::cout.flush();
         std::cerr << "zelko-render: The input " << inQuotes(label) << " ends after "
-                  << summary.frames - (summary.ranPlugin ? tailFrames : 0) << " of the " << promised
-                  << " frames its header promises; " << inQuotes(job.output)
-                  << " holds what could be read." << std::endl;
+                  << (summary.frames - (summary.ranPlugin
+                                            ? std::llround(options.tailSeconds * job.sampleRate)
+                                            : 0)) *
+                         job.inputRate / job.sampleRate
+                  << " of the " << promised << " frames its header promises; "
+                  << inQuotes(job.output) << " holds what could be read." << std::endl;
         status = static_cast<int>(ExitStatus::kInputTruncated);
     }
     if (analyser) {
@@ -219,12 +300,13 @@ int renderJob(Batch& batch, const Job& job) {
         }
         if (options.json) {
             const double duration = summary.frames / summary.sampleRate;
-            batch.summaries << summaryJson(
-                                   stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
-                                   job.input.empty() ? std::string() : job.input, job.output)
-                            << std::endl;
+            std::string json =
+                summaryJson(stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
+                            job.input.empty() ? std::string() : job.input, job.output);
+            if (loudness) json.insert(json.size() - 1, loudnessJson(loudness->outcome()));
+            batch.summaries << json << std::endl;
             // The warnings go beside the JSON, where they do not break it.
-            for (const auto& warning : warningsAbout(summary)) {
+            for (const auto& warning : warnings) {
                 std::cerr << "zelko-render: warning: " << warning << std::endl;
             }
             return status;
@@ -234,8 +316,8 @@ int renderJob(Batch& batch, const Job& job) {
         char memory[48];
         std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
         batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
-                        << '\n';
-        for (const auto& warning : warningsAbout(summary)) {
+                        << (loudness ? "; " + describeLoudness(loudness->outcome()) : "") << '\n';
+        for (const auto& warning : warnings) {
             batch.summaries << "  warning: " << warning << '\n';
         }
         batch.summaries.flush();
@@ -299,7 +381,9 @@ int run(const Options& options) {
         module.emplace(options.plugin.empty() ? defaultPluginPath() : options.plugin);
         // Parameters are resolved once, before anything is written, so that a bad one stops the
         // whole batch rather than leaving it half done.
-        PluginInstance probe(*module, plan.jobs.front().sampleRate, options.blockSize);
+        PluginInstance probe(
+            *module, options.processRate > 0 ? options.processRate : plan.jobs.front().inputRate,
+            options.blockSize);
         for (const auto& assignment : assignments) {
             parameters.push_back(resolveParameter(probe, assignment));
         }

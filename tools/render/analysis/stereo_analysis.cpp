@@ -222,12 +222,13 @@ constexpr std::size_t kChunk = 4096;
 }  // namespace
 
 struct StereoAnalyser::State {
-    explicit State(int rate)
+    State(int rate, int inputRate)
         : sampleRate(rate),
+          inputRate(inputRate),
           outputMeter(makeMeter(2, rate)),
-          inputMeter(makeMeter(1, rate)),
+          inputMeter(makeMeter(1, inputRate)),
           outputSpectra(welchFrameSize(rate), 2),
-          inputSpectra(welchFrameSize(rate), 1),
+          inputSpectra(welchFrameSize(inputRate), 1),
           goniometer(kGoniometerPoints) {
         // A mono input counts as if it were played on both loudspeakers.
         ebur128_set_channel(inputMeter.get(), 0, EBUR128_DUAL_MONO);
@@ -236,6 +237,7 @@ struct StereoAnalyser::State {
     }
 
     int sampleRate;
+    int inputRate;
     LoudnessMeter outputMeter;
     LoudnessMeter inputMeter;
     LoudnessMeter stereoInputMeter;  // made on the first stereo input block
@@ -257,12 +259,13 @@ struct StereoAnalyser::State {
     double crossPower = 0.0;
 };
 
-StereoAnalyser::StereoAnalyser(int sampleRate) {
-    if (sampleRate <= 0) {
+StereoAnalyser::StereoAnalyser(int sampleRate, int inputRate) {
+    if (inputRate == 0) inputRate = sampleRate;
+    if (sampleRate <= 0 || inputRate <= 0) {
         throw std::invalid_argument("a sample rate must be positive, not " +
-                                    std::to_string(sampleRate));
+                                    std::to_string(std::min(sampleRate, inputRate)));
     }
-    state_ = std::make_unique<State>(sampleRate);
+    state_ = std::make_unique<State>(sampleRate, inputRate);
 }
 
 StereoAnalyser::~StereoAnalyser() = default;
@@ -286,7 +289,7 @@ void StereoAnalyser::addInput(const float* left, const float* right, std::size_t
     State& s = *state_;
     if (!s.stereoInputMeter) {
         if (s.inputFrames > 0) throw std::logic_error("a mono input cannot continue as stereo");
-        s.stereoInputMeter = makeMeter(2, s.sampleRate);
+        s.stereoInputMeter = makeMeter(2, s.inputRate);
     }
     std::vector<float>& sum = s.inputSum;
     for (std::size_t done = 0; done < frames; done += kChunk) {
@@ -341,7 +344,7 @@ StereoSummary StereoAnalyser::finish() {
     summary.sampleRate = s.sampleRate;
     summary.frames = s.outputFrames;
     summary.durationSeconds = static_cast<double>(s.outputFrames) / s.sampleRate;
-    summary.inputDurationSeconds = static_cast<double>(s.inputFrames) / s.sampleRate;
+    summary.inputDurationSeconds = static_cast<double>(s.inputFrames) / s.inputRate;
     summary.outputSilent = !s.outputNonZero;
     summary.inputSilent = !s.inputNonZero;
 
@@ -369,13 +372,17 @@ StereoSummary StereoAnalyser::finish() {
     const WelchSpectra& in = s.inputSpectra;
     const int bins = out.frameSize() / 2;
     const double binHz = static_cast<double>(s.sampleRate) / out.frameSize();
+    const int inputBins = in.frameSize() / 2;
+    const double inputBinHz = static_cast<double>(s.inputRate) / in.frameSize();
     const auto midPower = [&](int k) {
         return 0.25 * (out.autoPower(0, k) + out.autoPower(1, k) + 2.0 * out.crossPower(k));
     };
     for (int k = 1; k <= bins; ++k) {
         summary.spectrumHz.push_back(k * binHz);
         summary.monoSumSpectrumDb.push_back(powerDb(midPower(k)));
-        summary.inputSpectrumDb.push_back(powerDb(in.autoPower(0, k)));
+        const auto inputBin = static_cast<int>(std::lround(k * binHz / inputBinHz));
+        summary.inputSpectrumDb.push_back(inputBin <= inputBins ? powerDb(in.autoPower(0, inputBin))
+                                                                : -kInfinity);
     }
 
     const double nyquist = 0.5 * s.sampleRate;
@@ -391,6 +398,9 @@ StereoSummary StereoAnalyser::finish() {
             left += out.autoPower(0, k);
             right += out.autoPower(1, k);
             cross += out.crossPower(k);
+        }
+        for (int k = static_cast<int>(std::ceil(band.lowHz / inputBinHz)); k <= inputBins; ++k) {
+            if (k * inputBinHz >= band.highHz) break;
             input += in.autoPower(0, k);
         }
         band.correlation = correlationOf(cross, left, right);

@@ -68,8 +68,10 @@ class StereoAnalyser {
   public:
     static constexpr std::size_t kGoniometerPoints = 65536;
 
-    // Throws std::invalid_argument for a rate that the loudness meter does not take.
-    explicit StereoAnalyser(int sampleRate);
+    // The output at `sampleRate`, the input at `inputRate` (0: the same), which differ when the
+    // plug-in runs at another rate than the output's. Throws std::invalid_argument for a rate
+    // that the loudness meter does not take.
+    explicit StereoAnalyser(int sampleRate, int inputRate = 0);
     ~StereoAnalyser();
     StereoAnalyser(const StereoAnalyser&) = delete;
     StereoAnalyser& operator=(const StereoAnalyser&) = delete;
