@@ -8,6 +8,7 @@
 #include "tools/render/audio_io.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/report_target.h"
 
 namespace render {
 
@@ -175,13 +176,15 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
             flag(options.json);
         } else if (argument == "--report") {
             options.report = value();
+            if (reportNamesFolder(options.report)) continue;
             const auto dot = options.report.find_last_of('.');
             std::string extension = dot == std::string::npos ? "" : options.report.substr(dot);
             for (char& c : extension)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (extension != ".png" && extension != ".svg") {
                 throw Failure(ExitStatus::kUsage,
-                              "--report writes a .png or an .svg picture, not " +
+                              "--report writes a .png or an .svg picture, or a picture per file "
+                              "into a folder ending in /, not " +
                                   inQuotes(options.report) + ".");
             }
         } else if (argument == "--rate" || argument == "--process-rate") {
@@ -255,9 +258,11 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
         throw Failure(ExitStatus::kUsage,
                       "--dry runs no plug-in, so it takes no --stereo or --tail.");
     }
-    if (!options.report.empty() && options.inputs.size() > 1) {
+    if (!options.report.empty() && options.inputs.size() > 1 &&
+        !reportNamesFolder(options.report)) {
         throw Failure(ExitStatus::kUsage,
-                      "--report names one picture; for several inputs render them one by one.");
+                      "--report names one picture; for several inputs name a folder (DIR/), "
+                      "which gets a picture per file.");
     }
     if (!options.output.empty() && options.inputs.size() > 1) {
         throw Failure(ExitStatus::kUsage,
@@ -335,9 +340,10 @@ std::string usageText() {
            "                          peak, true peak (dBTP), loudness of output and input\n"
            "                          (LUFS), L/R correlation and side-to-mid level (dB)\n"
            "      --report FILE       a picture of the stereo result, .png or .svg: L/R\n"
-           "                          correlation and side/mid level per third-octave band,\n"
-           "                          the mono sum's spectrum against the input's, and a\n"
-           "                          goniometer (one input)\n"
+           "                          correlation and side/mid level per third-octave band\n"
+           "                          and over time, the mono sum's spectrum against the\n"
+           "                          input's, a goniometer and the mono compatibility\n"
+           "      --report DIR/       a PNG per output into DIR, named after it\n"
            "\n"
            "  -q, --quiet             no progress bar and no summary lines\n"
            "  -h, --help              this text\n"

@@ -12,6 +12,7 @@
 
 #include "tools/render/demo_programme.h"
 #include "tools/render/failure.h"
+#include "tools/render/report_target.h"
 
 namespace render {
 
@@ -211,14 +212,7 @@ Plan planJobs(const Options& options) {
         }
     }
 
-    if (!options.report.empty()) {
-        checkFolderWritable(options.report, false);
-        struct stat status {};
-        if (!options.force && stat(options.report.c_str(), &status) == 0) {
-            throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(options.report) +
-                                                          " already exists; --force replaces it.");
-        }
-    }
+    checkReportTargets(options, plan.jobs);
 
     std::set<std::string> targets;
     for (auto& job : plan.jobs) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "tools/render/plugin_module.h"
 #include "tools/render/progress.h"
 #include "tools/render/render_loop.h"
+#include "tools/render/report_target.h"
 #include "tools/render/resampler.h"
 
 #ifndef ZELKO_RENDER_BUILT_PLUGIN
@@ -184,7 +186,42 @@ struct Batch {
     const PluginModule* module;
     const std::vector<ResolvedParameter>& parameters;
     std::ostream& summaries;
+    std::string settings;  // for the report's title
+    std::string date;
 };
+
+// The settings a report's title states: the parameters and the options that change the sound,
+// as they were given.
+std::string settingsText(const Options& options) {
+    std::string text;
+    const auto add = [&text](const std::string& item) {
+        if (!text.empty()) text += ", ";
+        text += item;
+    };
+    for (const auto& parameter : options.parameters) add(parameter);
+    if (options.stereo) add("--stereo");
+    if (options.channel > 0) add("--channel " + std::to_string(options.channel));
+    if (options.processRate > 0) add("--process-rate " + std::to_string(options.processRate));
+    if (options.rate > 0) add("--rate " + std::to_string(options.rate));
+    if (options.loudnessTarget) {
+        char level[64];
+        std::snprintf(level, sizeof level, "--loudness %g --true-peak %g", options.loudness,
+                      options.truePeak);
+        add(level);
+    }
+    if (!options.latencyCompensation) add("--no-latency-compensation");
+    if (options.tailSeconds > 0.0) add("--tail " + std::to_string(options.tailSeconds));
+    return text.empty() ? "default settings" : text;
+}
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
+    return text;
+}
 
 // Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
 // it promised, after writing what it held).
@@ -292,8 +329,16 @@ int renderJob(Batch& batch, const Job& job) {
     if (analyser) {
         const StereoSummary stereo = analyser->finish();
         if (!options.report.empty()) {
+            if (reportNamesFolder(options.report)) ensureFolder(options.report);
+            ReportHeading heading;
+            heading.input = label;
+            heading.plugin =
+                plugin ? plugin->effectName() + " (" + baseNameOf(batch.module->path()) + ")"
+                       : "no plug-in (--dry)";
+            heading.settings = batch.settings;
+            heading.date = batch.date;
             try {
-                writeReportPicture(stereo, options.report, baseNameOf(job.output));
+                writeReportPicture(stereo, reportPathFor(options, job), heading);
             } catch (const std::runtime_error& error) {
                 throw Failure(ExitStatus::kWriteFailed, error.what());
             }
@@ -400,8 +445,13 @@ int run(const Options& options) {
     const bool audioOnStandardOutput = std::any_of(
         plan.jobs.begin(), plan.jobs.end(),
         [](const Job& job) { return job.target.kind == OutputTarget::Kind::kStandardOutput; });
-    Batch batch{options, plan, module ? &*module : nullptr, parameters,
-                audioOnStandardOutput ? std::cerr : std::cout};
+    Batch batch{options,
+                plan,
+                module ? &*module : nullptr,
+                parameters,
+                audioOnStandardOutput ? std::cerr : std::cout,
+                settingsText(options),
+                utcNow()};
 
     installInterruptHandling();
     int status = 0;
