@@ -3,6 +3,7 @@
 // plug-in at its defaults passes its input through unchanged, so the output shows exactly what
 // the renderer did around it.
 
+#include <cairo.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -175,6 +176,27 @@ TEST_F(RendererFeaturesTest, LoudnessTargetIsReachedByGainWithinTheTruePeakCeili
 
     EXPECT_EQ(render({"in.wav", "--true-peak", "-1"}).status, 2);
     EXPECT_EQ(render({"in.wav", "--loudness", "+3"}).status, 2);
+}
+
+// --report DIR/ draws a picture per output in a batch, named after it; one that exists stops
+// the batch before anything is rendered, unless --force is given.
+TEST_F(RendererFeaturesTest, ReportFolderGetsOnePicturePerFile) {
+    writeSound(path("second.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 1, input_);
+    auto result = render({"in.wav", "second.wav", "-d", "out", "--report", "pictures/", "-q"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const char* name : {"in", "second"}) {
+        const std::string picture = path(std::string("pictures/") + name + ".png");
+        cairo_surface_t* image = cairo_image_surface_create_from_png(picture.c_str());
+        EXPECT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS) << picture;
+        cairo_surface_destroy(image);
+    }
+    fs::remove(path("out/in.wav"));
+    result = render({"in.wav", "-d", "out", "--report", "pictures", "-q"});
+    EXPECT_EQ(result.status, 7) << result.err;
+    EXPECT_NE(result.err.find("pictures/in.png"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(path("out/in.wav")));
+    EXPECT_EQ(render({"in.wav", "-d", "out", "--report", "pictures", "-q", "-f"}).status, 0);
+    EXPECT_EQ(render({"in.wav", "second.wav", "-d", "out", "--report", "one.png"}).status, 2);
 }
 
 }  // namespace
