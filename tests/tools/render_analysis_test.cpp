@@ -166,8 +166,8 @@ TEST(StereoAnalysis, SpectrumReadsSinesInDbfsAndNoiseInItsStatedBand) {
 }
 
 // One figure for mono compatibility: the mono sum against the input, in LU, with the gain that
-// matches the two, and the band where the matched mono sum falls furthest; a delay of half a
-// period at 1 kHz notches the mono sum there. Bands without signal are marked, not measured.
+// matches the two, and the band that folding to mono hurts most; a delay of half a period at
+// 1 kHz notches the mono sum there. Bands without signal are marked, not measured.
 TEST(StereoAnalysis, MonoCompatibilityWorstBandAndBandsWithoutSignal) {
     const auto x = noise(kRate * 10, 10);
     std::vector<float> louder(x.size());

@@ -658,7 +658,7 @@ void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double 
         worst = "worst band " + hertz(summary.worstBandHz) + ": " +
                 (std::isfinite(summary.worstBandDb) ? fixed(summary.worstBandDb, 1, true) + " dB"
                                                     : std::string("cancels")) +
-                " (level-matched)";
+                " in mono against the stereo";
     }
     setColour(cr, colour);
     cairo_rectangle(cr, x, y, 6.0, 84.0);

@@ -571,14 +571,14 @@ StereoSummary StereoAnalyser::finish() {
     if (std::isfinite(summary.monoAgainstInputLu)) {
         summary.levelMatchDb = -summary.monoAgainstInputLu;
     }
-    // The worst band: where the level-matched mono sum lies furthest below the input, among the
-    // bands where both the output and the input hold signal.
-    const double match = std::isfinite(summary.levelMatchDb) ? summary.levelMatchDb : 0.0;
-    double strongestInput = -kInfinity;
-    for (const auto& band : summary.bands) strongestInput = std::max(strongestInput, band.inputDb);
+    // The worst band: where folding the output to mono loses most, the mono sum's power against
+    // the channels' mean power in the band. A comb shows there; the plug-in's own filters and
+    // level, which the stereo output has as well, do not.
     for (const auto& band : summary.bands) {
-        if (!band.hasSignal || band.inputDb < std::max(-100.0, strongestInput - 60.0)) continue;
-        const double loss = band.monoSumDb + match - band.inputDb;
+        if (!band.hasSignal) continue;
+        const double high = band.highHz - 1e-9 * band.highHz;
+        const double loss =
+            band.monoSumDb - powerDb(0.5 * (left(band.lowHz, high) + right(band.lowHz, high)));
         if (std::isnan(summary.worstBandDb) || loss < summary.worstBandDb) {
             summary.worstBandDb = loss;
             summary.worstBandHz = band.centreHz;

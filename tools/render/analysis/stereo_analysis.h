@@ -78,7 +78,9 @@ struct StereoSummary {
     // measures the same as its input; -inf when it cancels or is silent.
     double monoSumLufs = -std::numeric_limits<double>::infinity();
     // Mono compatibility in one figure: the mono sum's loudness against the input's (LU), and
-    // the band where the level-matched mono sum falls furthest below the input.
+    // the band that folding to mono hurts most: the mono sum's power there against the mean
+    // power of the two channels (0 dB for a mono band, -3 dB for independent channels, -inf
+    // where they cancel).
     double monoAgainstInputLu = std::numeric_limits<double>::quiet_NaN();
     double worstBandHz = std::numeric_limits<double>::quiet_NaN();
     double worstBandDb = std::numeric_limits<double>::quiet_NaN();
