@@ -4,28 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "controls/host_conversions.h"
+
 namespace {
 
 constexpr char kIndexOut[] = "IndexOut";
 constexpr std::size_t kUnitLabelLength = 8;
-
-// Copies at most `length` characters of `source` and always terminates the copy.
-void copyBounded(char* destination, const char* source, std::size_t length) {
-    std::size_t n = 0;
-    while (n < length && source[n] != '\0') {
-        destination[n] = source[n];
-        ++n;
-    }
-    destination[n] = '\0';
-}
-
-// Truncation toward zero, defined for every float: NaN reads as 0, the rest saturates.
-std::int32_t truncateToInt32(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
-}
 
 }  // namespace
 

@@ -64,6 +64,19 @@ void vstUI::declareProperty(float* value, const char* key, const char* text) {
     controlProperties[value][key] = text ? text : "";
 }
 
+std::vector<float> vstUI::controlValues() const {
+    std::vector<float> values;
+    values.reserve(fUITable.size());
+    for (const auto& control : fUITable) values.push_back(*control->target);
+    return values;
+}
+
+void vstUI::restoreControlValues(const std::vector<float>& values) {
+    for (std::size_t i = 0; i < values.size() && i < fUITable.size(); ++i) {
+        *fUITable[i]->target = values[i];
+    }
+}
+
 const char* vstUI::property(const float* value, const char* key) const {
     auto control = controlProperties.find(value);
     if (control == controlProperties.end()) return nullptr;

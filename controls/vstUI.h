@@ -39,6 +39,12 @@ class vstUI : public UIReal<float> {
     const char* property(const float* value, const char* key) const;
 
     int size() const { return static_cast<int>(fUITable.size()); }
+
+    // The value of every control, in table order, exactly as its field holds it.
+    std::vector<float> controlValues() const;
+    // Writes values taken by `controlValues` back into the fields, bypassing every conversion so
+    // that each field gets its own bits back.
+    void restoreControlValues(const std::vector<float>& values);
     bool isValidIndex(int index) const { return index >= 0 && index < size(); }
 
     std::vector<std::unique_ptr<vstUIObject>> fUITable;

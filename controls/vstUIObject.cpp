@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "controls/host_conversions.h"
 #include "dsp/control_block.h"
 
 namespace {
@@ -15,15 +16,6 @@ float limitToUnit(float x) {
     if (x > 1.0f) return 1.0f;
     if (x < 0.0f || std::isnan(x)) return 0.0f;
     return x;
-}
-
-// Truncation toward zero that stays defined for every float: NaN reads as 0 and values beyond
-// the 32-bit range saturate.
-int truncateToInt(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483648.0f) return std::numeric_limits<int>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
 }
 
 constexpr std::size_t kDisplayBufferSize = kDisplayTextLength + 1;
@@ -110,7 +102,7 @@ void vstSlider::formatValue(char* buffer) const {
     if (decimals > 0) {
         std::snprintf(buffer, kDisplayBufferSize, "%.*f", decimals, static_cast<double>(*target));
     } else {
-        std::snprintf(buffer, kDisplayBufferSize, "%d", truncateToInt(*target));
+        std::snprintf(buffer, kDisplayBufferSize, "%d", truncateToInt32(*target));
     }
 }
 

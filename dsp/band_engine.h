@@ -265,7 +265,6 @@ void BandEngine<V>::computeConstants(const SampleRate& rate) {
             d.a2 = lowerHalves(c.a2, c.a2);
             d.invA0 = lowerHalves(c.invA0, c.invA0);
             d.kSquared = lowerHalves(c.kSquared, c.kSquared);
-            d.a0 = lowerHalves(c.a0, c.a0);
             return d;
         };
         lowEdge[groups - 1] = doubled(lowEdge[groups - 1]);

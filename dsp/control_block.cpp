@@ -10,13 +10,9 @@ namespace {
 // The parameter path keeps every control inside its declared range, but a control field is a
 // plain float that anything may have written. A value outside the range or not a number would
 // turn into an infinite or NaN coefficient here and poison every filter of the chain for good,
-// so each value is held to its declared range and NaN reads as the control's default. Values
-// inside the range pass unchanged.
+// so each value is held to its declared range by the same rule the host's writes go through.
 float heldToRange(float value, const ControlRange& range) {
-    if (value != value) return range.initial;
-    if (value < range.minimum) return range.minimum;
-    if (value > range.maximum) return range.maximum;
-    return value;
+    return ::heldToRange(value, range.minimum, range.maximum);
 }
 
 float decibelsToLinear(float dB) {

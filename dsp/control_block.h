@@ -20,7 +20,10 @@ struct ControlRange {
     float step;
 };
 
-// A value a host sends, held to [minimum, maximum]; NaN reads as the minimum.
+// The one rule by which every value a host or a field holds is brought into a control's range:
+// held to [minimum, maximum], and NaN reads as the minimum. The minimum rather than the default,
+// because that is what a VST 2.4 slider has always stored for a host's NaN, and the block must
+// read a field exactly as the parameter path would have left it.
 inline float heldToRange(float value, float minimum, float maximum) {
     if (value < minimum || std::isnan(value)) return minimum;
     return value < maximum ? value : maximum;

@@ -67,45 +67,20 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     constexpr int maxRun = BandProcessor::maxRun;
     float combSum[maxRun];
     float combDifference[maxRun];
-    float k2[maxRun];
-    float k2PlusOne[maxRun];
     float filtered[maxRun];
     for (int i = 0; i < count; ++i) filtered[i] = in[i];
     input.filter(count, filtered, constants.input, block.inputLowpass);
 
-    // The noise reduction's detector sample by sample, then the tangents of its moving cutoffs
-    // for the whole run at once, then its lowpass.
     static_assert(maxRun <= maxPrewarpRun);
-    float divisor[maxRun];
-    float delayed[maxRun];
-    float delayedBefore[maxRun];
-    float dnr2Argument[maxRun] = {};
-    float dnrArgument[maxRun] = {};
-    NoiseReductionCutoffs cutoffs{};
-    for (int i = 0; i < count; ++i) {
-        const std::uint32_t sampleIndex = ringIndex + static_cast<std::uint32_t>(i);
-        divisor[i] = input.level(filtered[i], sampleIndex, constants.input);
-        const DelayRing<128>& normalised = input.normalisedRing;
-        cutoffs = noiseReduction.detect<preciseDetector>(
-            normalised, sampleIndex, block.disableCutoff, constants.noiseReduction);
-        dnr2Argument[i] = rate.prewarpArgument(cutoffs.dnr2);
-        dnrArgument[i] = rate.prewarpArgument(cutoffs.dnr);
-        delayed[i] = normalised.read(sampleIndex, noiseReductionLookAhead);
-        delayedBefore[i] = normalised.read(sampleIndex, noiseReductionLookAhead + 1);
-    }
-    dnr2Bandwidth = cutoffs.dnr2;
-    dnrBandwidth = cutoffs.dnr;
-    float kd[maxRun];
-    const bool avx2 = bandPath == BandPath::avx2;
-    prewarpRun(dnr2Argument, k2, count, avx2);
-    prewarpRun(dnrArgument, kd, count, avx2);
+    NoiseReductionRun reduced;
+    noiseReduction.run<preciseDetector>(
+        count, [&](int i, std::uint32_t n) { return input.level(filtered[i], n, constants.input); },
+        input.normalisedRing, ringIndex, block.disableCutoff, constants.noiseReduction, rate,
+        bandPath == BandPath::avx2, reduced);
+    dnr2Bandwidth = reduced.last.dnr2;
+    dnrBandwidth = reduced.last.dnr;
 
-    float dnrOutput[maxRun];
-    for (int i = 0; i < count; ++i) {
-        k2PlusOne[i] = k2[i] + 1.0f;
-        dnrOutput[i] = noiseReduction.lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
-    }
-    bands->formCombPair(count, dnrOutput, ringIndex, combSum, combDifference);
+    bands->formCombPair(count, reduced.dnrOutput, ringIndex, combSum, combDifference);
 
     float leftSum[maxRun];
     float rightSum[maxRun];
@@ -113,11 +88,7 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     bands->run(count, combSum, combDifference, ringIndex, leftSum, rightSum, separation);
     for (std::size_t b = 0; b < separatedBandCount; ++b) this->*separationMeters[b] = separation[b];
 
-    for (int i = 0; i < count; ++i) {
-        const StereoSum out = outputStage.step(leftSum[i], rightSum[i], k2[i], k2PlusOne[i],
-                                               block.agcTarget, ringIndex);
-        left[i] = out.left;
-        right[i] = out.right;
-        ++ringIndex;
-    }
+    outputStage.run(count, leftSum, rightSum, reduced.k2, reduced.k2PlusOne, block.agcTarget,
+                    ringIndex, left, right);
+    ringIndex += static_cast<std::uint32_t>(count);
 }

@@ -92,19 +92,19 @@ inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unuse
 #endif
 }
 
-// What one sample of noise reduction hands on.
-struct NoiseReductionOutput {
-    float dnrOutput;  // x[n]
-    float k2;         // prewarped DNR2 cutoff, for the output lowpass
-    float k2PlusOne;
-    float dnr2Cutoff;  // Hz, for "DNR2 Bandwidth"
-    float dnrCutoff;   // Hz, for "DNR Bandwidth"
-};
-
 // The detector's two cutoffs of one sample, in Hz, clamped.
 struct NoiseReductionCutoffs {
     float dnr2;
     float dnr;
+};
+
+// What a run of noise reduction hands on, sample by sample: x[n] for the decorrelator and the
+// bands, and the prewarped DNR2 cutoff for the output lowpass.
+struct NoiseReductionRun {
+    float dnrOutput[maxPrewarpRun];  // x[n], level restored
+    float k2[maxPrewarpRun];         // 1 / tan(pi f2 / fs)
+    float k2PlusOne[maxPrewarpRun];
+    NoiseReductionCutoffs last;  // of the run's last sample, for the meters
 };
 
 struct NoiseReduction {
@@ -117,26 +117,41 @@ struct NoiseReduction {
 
     void reset() { *this = {}; }
 
-    // One sample, after the input stage has written u[n] into `normalisedRing`; `divisor` is the
-    // input stage's g of this sample. `precise` must equal `c.preciseDetector`; it is a template
-    // argument so that the choice is made once per block, not per sample.
-    template <bool precise>
-    NoiseReductionOutput step(const DelayRing<128>& normalisedRing, float divisor,
-                              std::uint32_t ringIndex, float disableCutoff,
-                              const NoiseReductionConstants& c, const SampleRate& rate) {
-        const NoiseReductionCutoffs cutoffs =
-            detect<precise>(normalisedRing, ringIndex, disableCutoff, c);
-        const float k2 = rate.prewarp(cutoffs.dnr2);
-        const float kd = rate.prewarp(cutoffs.dnr);
-        const float y = lowpass(normalisedRing.read(ringIndex, noiseReductionLookAhead),
-                                normalisedRing.read(ringIndex, noiseReductionLookAhead + 1), kd);
-        return {y * divisor, k2, k2 + 1.0f, cutoffs.dnr2, cutoffs.dnr};
+    // A run of `count` (1 ... maxPrewarpRun) samples, the first at `ringIndex`. The input
+    // stage's level normaliser and this detector alternate sample by sample: `normalise(i, n)`
+    // writes u of sample i (ring position n) into `normalisedRing` and returns its divisor g,
+    // and the detector reads it at once, because the ring is short enough that the lowpass's
+    // read 126 samples back would be overwritten if the normaliser ran ahead. The tangents of
+    // the moving cutoffs are then taken for the whole run at once, and the lowpass follows.
+    // `precise` must equal `c.preciseDetector`; `avx2` says whether the processor has AVX2.
+    template <bool precise, class Normalise>
+    void run(int count, Normalise&& normalise, const DelayRing<128>& normalisedRing,
+             std::uint32_t ringIndex, float disableCutoff, const NoiseReductionConstants& c,
+             const SampleRate& rate, bool avx2, NoiseReductionRun& out) {
+        float divisor[maxPrewarpRun];
+        float delayed[maxPrewarpRun];
+        float delayedBefore[maxPrewarpRun];
+        float dnr2Argument[maxPrewarpRun] = {};
+        float dnrArgument[maxPrewarpRun] = {};
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t n = ringIndex + static_cast<std::uint32_t>(i);
+            divisor[i] = normalise(i, n);
+            out.last = detect<precise>(normalisedRing, n, disableCutoff, c);
+            dnr2Argument[i] = rate.prewarpArgument(out.last.dnr2);
+            dnrArgument[i] = rate.prewarpArgument(out.last.dnr);
+            delayed[i] = normalisedRing.read(n, noiseReductionLookAhead);
+            delayedBefore[i] = normalisedRing.read(n, noiseReductionLookAhead + 1);
+        }
+        float kd[maxPrewarpRun];
+        prewarpRun(dnr2Argument, out.k2, count, avx2);
+        prewarpRun(dnrArgument, kd, count, avx2);
+        for (int i = 0; i < count; ++i) {
+            out.k2PlusOne[i] = out.k2[i] + 1.0f;
+            out.dnrOutput[i] = lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];
+        }
     }
 
-    // The parts of `step`, for a caller that prewarps the cutoffs of a run of samples at once:
-    // the detector, then the lowpass of the sample 125 samples older (`delayed`, and
-    // `delayedBefore` one older still) at kd, the prewarped DNR cutoff. The result is y[n],
-    // before the level is restored.
+    // The detector of one sample, after u[n] has been written at `ringIndex`.
     template <bool precise>
     NoiseReductionCutoffs detect(const DelayRing<128>& normalisedRing, std::uint32_t ringIndex,
                                  float disableCutoff, const NoiseReductionConstants& c) {
@@ -177,6 +192,8 @@ struct NoiseReduction {
         return {dnr2, dnr};
     }
 
+    // The lowpass of the sample 125 samples older (`delayed`, and `delayedBefore` one older
+    // still) at kd, the prewarped DNR cutoff: y[n], before the level is restored.
     float lowpass(float delayed, float delayedBefore, float kd) {
         const float y = (delayed + delayedBefore + (kd - 1.0f) * lowpassOutput) / (kd + 1.0f);
         lowpassOutput = y;

@@ -9,6 +9,7 @@
 // envelope it is divided by, no output exceeds the ceiling.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -25,6 +26,19 @@ class OutputStage {
 
     void computeConstants(const SampleRate& rate);
     void clear();
+
+    // `count` samples, the first at `ringIndex`, with the noise reduction's k2 and k2 + 1 of
+    // each sample. An output may be a band sum's own buffer.
+    void run(int count, const float* leftSum, const float* rightSum, const float* k2,
+             const float* k2PlusOne, float agcTarget, std::uint32_t ringIndex, float* left,
+             float* right) {
+        for (int i = 0; i < count; ++i) {
+            const StereoSum out = step(leftSum[i], rightSum[i], k2[i], k2PlusOne[i], agcTarget,
+                                       ringIndex + static_cast<std::uint32_t>(i));
+            left[i] = out.left;
+            right[i] = out.right;
+        }
+    }
 
     // k2 = 1 / tan(pi f2 / fs) of the DNR2 cutoff f2, and k2 + 1; agcTarget is the block's
     // 0.001 * 10^(threshold / 20), which the smoother accumulates to 10^(threshold / 20).
@@ -47,9 +61,11 @@ class OutputStage {
         // below is always defined and quiet material is raised at most to the target level.
         smoothedTarget = targetSmoothing * smoothedTarget + agcTarget;
 
-        const float outgoing = larger(std::fabs(delayedRight), std::fabs(delayedLeft));
-        const float incoming = larger(std::fabs(filteredRight), std::fabs(filteredLeft));
-        float peak = larger(outgoing, incoming);
+        // std::max keeps its first operand unless the second is greater, so the operand order
+        // decides which NaN survives; it is part of the output and stays as it is.
+        const float outgoing = std::max(std::fabs(delayedRight), std::fabs(delayedLeft));
+        const float incoming = std::max(std::fabs(filteredRight), std::fabs(filteredLeft));
+        float peak = std::max(outgoing, incoming);
         if (smoothedTarget > peak) peak = smoothedTarget;
         const float held = peakWindow.step(peak);
 
@@ -62,8 +78,6 @@ class OutputStage {
     }
 
   private:
-    static float larger(float a, float b) { return a < b ? b : a; }
-
     Pole<> release;  // 50 ms
 
     float previousLeftSum = 0.0f;

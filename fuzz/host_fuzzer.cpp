@@ -51,6 +51,7 @@
 #include <limits>
 #include <vector>
 
+#include "dsp/output_stage.h"
 #include "host/vst2.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
@@ -58,7 +59,7 @@ extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
 namespace {
 
 // The output stage's ceiling, -1 dB full scale, as a float.
-constexpr float kOutputCeiling = 0.8912509f;
+constexpr float kOutputCeiling = OutputStage::ceiling;  // -1 dB full scale
 constexpr int kMaxBlock = 8192;
 // Samples past the block that must stay untouched.
 constexpr int kGuard = 16;

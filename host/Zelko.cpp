@@ -1,5 +1,6 @@
 #include "host/Zelko.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,20 +9,14 @@
 #include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
+#include "controls/host_conversions.h"
 #include "controls/metadata.h"
 #include "dsp/mydsp.h"
 #include "dsp/sample_rate.h"
 
 namespace {
-
-// Copies at most `length` characters, pads the rest of the field with NULs and writes a NUL at
-// position `length`: the host's field is `length` + 1 bytes, as the VST text limits define.
-void copyText(char* destination, const char* source, std::size_t length) {
-    std::size_t n = 0;
-    for (; n < length && source[n] != '\0'; ++n) destination[n] = source[n];
-    for (; n <= length; ++n) destination[n] = '\0';
-}
 
 constexpr VstInt32 kDefaultIdentifier = fourCharCode('Z', 'E', 'L', 'K');
 
@@ -117,12 +112,19 @@ void Zelko::initializeProcessors(int rate) {
     for (auto& voice : voices) voice->processor->initializeInstance(rate);
 }
 
-// Every processor returns to its defaults and silence; the host's parameter values are not
-// re-applied.
+// Every processor takes the constants of the new rate and returns to silence, but keeps its
+// controls: hosts announce the rate again when their audio device restarts or the session rate
+// changes, and they do not send the parameters again, so a reset would lose the user's settings
+// while the host still shows them.
 void Zelko::setSampleRate(float newSampleRate) {
     if (!std::isfinite(newSampleRate)) return;
     AudioEffectX::setSampleRate(newSampleRate);
+    const std::vector<float> mainValues = mainCollector->controlValues();
+    std::array<std::vector<float>, kVoiceCount> voiceValues;
+    for (int v = 0; v < kVoiceCount; ++v) voiceValues[v] = voices[v]->controlValues();
     initializeProcessors(integerRate(newSampleRate));
+    mainCollector->restoreControlValues(mainValues);
+    for (int v = 0; v < kVoiceCount; ++v) voices[v]->restoreControlValues(voiceValues[v]);
 }
 
 void Zelko::setParameter(VstInt32 index, float value) {
@@ -152,7 +154,7 @@ bool Zelko::getParameterProperties(VstInt32 index, VstParameterProperties* prope
     if (description->isSwitch) properties->flags |= kVstParameterIsSwitch;
     // The record's label field has a fixed size; a longer label is cut there rather than
     // written past the record.
-    copyText(properties->label, description->label, sizeof properties->label - 1);
+    copyBounded(properties->label, description->label, sizeof properties->label - 1);
     if (description->hasIntegerRange) {
         properties->minInteger = description->minInteger;
         properties->maxInteger = description->maxInteger;
@@ -171,11 +173,11 @@ void Zelko::setProgram(VstInt32 program) {
 }
 
 void Zelko::setProgramName(char* name) {
-    if (name != nullptr) copyText(programName, name, kVstMaxProgNameLen);
+    if (name != nullptr) copyBounded(programName, name, kVstMaxProgNameLen);
 }
 
 void Zelko::getProgramName(char* name) {
-    if (name != nullptr) copyText(name, programName, kVstMaxProgNameLen);
+    if (name != nullptr) copyBounded(name, programName, kVstMaxProgNameLen);
 }
 
 bool Zelko::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
@@ -192,7 +194,7 @@ bool Zelko::pinProperties(VstInt32 index, VstPinProperties* properties, int coun
     // The short label field holds 7 characters; a pin number of more digits is cut there.
     char shortLabel[32];
     std::snprintf(shortLabel, sizeof shortLabel, shortLabelFormat, static_cast<int>(index));
-    copyText(properties->shortLabel, shortLabel, sizeof properties->shortLabel - 1);
+    copyBounded(properties->shortLabel, shortLabel, sizeof properties->shortLabel - 1);
     properties->flags = kVstPinIsActive | (count == 2 ? kVstPinIsStereo : 0);
     return true;
 }
@@ -209,22 +211,22 @@ bool Zelko::getOutputProperties(VstInt32 index, VstPinProperties* properties) {
 
 bool Zelko::getEffectName(char* name) {
     if (name == nullptr) return false;
-    copyText(name, lookupMetadata(*mainProcessor, "name", "Effect Name goes here"),
-             kVstMaxEffectNameLen);
+    copyBounded(name, lookupMetadata(*mainProcessor, "name", "Effect Name goes here"),
+                kVstMaxEffectNameLen);
     return true;
 }
 
 bool Zelko::getVendorString(char* text) {
     if (text == nullptr) return false;
-    copyText(text, lookupMetadata(*mainProcessor, "author", "Vendor String goes here"),
-             kVstMaxVendorStrLen);
+    copyBounded(text, lookupMetadata(*mainProcessor, "author", "Vendor String goes here"),
+                kVstMaxVendorStrLen);
     return true;
 }
 
 bool Zelko::getProductString(char* text) {
     if (text == nullptr) return false;
-    copyText(text, lookupMetadata(*mainProcessor, "name", "Product String goes here"),
-             kVstMaxProductStrLen);
+    copyBounded(text, lookupMetadata(*mainProcessor, "name", "Product String goes here"),
+                kVstMaxProductStrLen);
     return true;
 }
 
@@ -245,7 +247,7 @@ VstInt32 Zelko::canDo(char* text) {
 }
 
 void Zelko::fillMidiProgramName(MidiProgramName* name) const {
-    copyText(name->name, programName, kVstMaxProgNameLen);
+    copyBounded(name->name, programName, kVstMaxProgNameLen);
     name->midiProgram = 0;
     name->midiBankMsb = -1;
     name->midiBankLsb = -1;
@@ -269,7 +271,7 @@ VstInt32 Zelko::getCurrentMidiProgram(VstInt32 channel, MidiProgramName* current
 
 VstInt32 Zelko::getMidiProgramCategory(VstInt32, MidiProgramCategory* category) {
     if (category == nullptr) return 0;
-    copyText(category->name, "Zelko Patch", kVstMaxProgNameLen);
+    copyBounded(category->name, "Zelko Patch", kVstMaxProgNameLen);
     category->parentCategoryIndex = -1;
     category->flags = 0;
     return 1;

@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
-# Builds both targets of the plug-in and runs every test.
+# Builds both targets of the plug-in and runs the tests.
+#
+#   scripts/test.sh          the everyday run: every test but the 2^32 math sweep, and a short
+#                            fuzzing smoke run of each harness
+#   scripts/test.sh --full   everything: the sweep too, and the fuzzers for their full minutes
+#                            (what CI runs, and what a change to dsp/math/ must pass)
 #
 #   1. installs what is missing (scripts/install-deps.sh),
 #   2. cross-builds the Windows DLL and its test host with mingw-w64 (build/win),
 #   3. builds the Linux module and the test suite with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (build/test), pointing it at build/win so that the export and
 #      wine tests check the Windows binaries too,
-#   4. runs the whole suite with ctest.
+#   4. fuzzes the host interface and the renderer's input path,
+#   5. runs the suite with ctest.
 #
 # Each stage is one function; further stages (a release build with benchmarks in build/release,
 # a clang fuzz build in build/fuzz) are added as functions and listed in STAGES.
 set -euo pipefail
+
+FULL=0
+case "${1:-}" in
+    --full) FULL=1 ;;
+    "") ;;
+    *)
+        echo "usage: scripts/test.sh [--full]" >&2
+        exit 2
+        ;;
+esac
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${ZELKO_JOBS:-2}
@@ -39,22 +55,32 @@ stage_test_build() {
     cmake --build "$TEST_DIR" -j "$JOBS"
 }
 
+# The everyday run leaves out only the sweep (label "exhaustive"), which alone takes over six
+# minutes of both cores.
 stage_test_run() {
-    (cd "$TEST_DIR" && ctest --output-on-failure -j "$JOBS")
+    local select=()
+    [ "$FULL" -eq 1 ] || select=(-LE exhaustive)
+    (cd "$TEST_DIR" && ctest --output-on-failure -j "$JOBS" "${select[@]}")
 }
 
-# The host-interface fuzzer, two minutes from its seed corpus (scripts/fuzz.sh). It runs before
+# The host-interface fuzzer from its seed corpus (scripts/fuzz.sh): two minutes in the full run,
+# a smoke run of a few seconds otherwise, which still replays every seed. It runs before
 # the suite so that ctest's summary stays the last word of the run, and a fault it finds fails
 # the run only after the suite has run too.
 FUZZ_FAILED=0
 stage_fuzz() {
-    "$ROOT/scripts/fuzz.sh" "${ZELKO_FUZZ_SECONDS:-120}" || FUZZ_FAILED=1
+    local seconds=15
+    [ "$FULL" -eq 1 ] && seconds=120
+    "$ROOT/scripts/fuzz.sh" "${ZELKO_FUZZ_SECONDS:-$seconds}" || FUZZ_FAILED=1
 }
 
-# The renderer's input path under its own fuzzer: a minute of mutated WAV, FLAC and AIFF files
-# through its reading and writing code (scripts/fuzz.sh --renderer-input).
+# The renderer's input path under its own fuzzer: mutated WAV, FLAC and AIFF files through its
+# reading and writing code (scripts/fuzz.sh --renderer-input), a minute in the full run.
 stage_fuzz_renderer_input() {
-    "$ROOT/scripts/fuzz.sh" --renderer-input "${ZELKO_RENDER_FUZZ_SECONDS:-60}" || FUZZ_FAILED=1
+    local seconds=10
+    [ "$FULL" -eq 1 ] && seconds=60
+    "$ROOT/scripts/fuzz.sh" --renderer-input "${ZELKO_RENDER_FUZZ_SECONDS:-$seconds}" ||
+        FUZZ_FAILED=1
 }
 
 STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_fuzz_renderer_input

@@ -20,22 +20,14 @@
 #include "dsp/band_table.h"
 #include "dsp/bands.h"
 #include "dsp/sample_rate.h"
+#include "support/noise.h"
 #include "tests/dsp/measure.h"
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
+using testsignal::Xorshift32;
 
-struct Noise {
-    std::uint32_t state;
-    explicit Noise(std::uint32_t seed = 2463534242u) : state(seed) {}
-    float next() {  // uniform in [-1, 1)
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<float>(static_cast<std::int32_t>(state)) / 2147483648.0f;
-    }
-};
+constexpr double pi = 3.14159265358979323846;
 
 float sineAt(double hz, double fs, int n) {
     return static_cast<float>(std::sin(2.0 * pi * hz * n / fs));
@@ -164,10 +156,10 @@ TEST(BandFilter, LowRatesKeepTheTopBandStableWithItsEdgeBelowHalfTheRate) {
                     dB(idealBandGain(probe, fs, limitedLow, limitedHigh)), 0.2)
             << fs;
         BandFilter<> filter;
-        Noise noise;
+        Xorshift32 noise;
         float peak = 0.0f;
         for (int n = 0; n < 5 * fs; ++n)
-            peak = std::max(peak, std::fabs(filter.step(noise.next(), c.lowEdge, c.highEdge)));
+            peak = std::max(peak, std::fabs(filter.step(noise.bipolar(), c.lowEdge, c.highEdge)));
         EXPECT_LT(peak, 4.0f) << fs;
     }
 }
@@ -200,10 +192,10 @@ TEST(SeparatedBand, EqualCombSignalsGiveSeparationZeroAndAMonoBand) {
     // With d = 0 the comb signals are identical: E+ = E-, q = ACT <= 1, so the meter is exactly 0
     // on every sample, the side signal is exactly 0, and mid alone carries the band.
     SeparatedRun run(44100, 8);
-    Noise noise;
+    Xorshift32 noise;
     double midEnergy = 0.0;
     for (int n = 0; n < 44100; ++n) {
-        const float x = noise.next();
+        const float x = noise.bipolar();
         const SeparatedRun::Output out = run.step(x, x);
         ASSERT_EQ(out.meter, 0.0f) << n;
         ASSERT_EQ(out.side, 0.0f) << n;
@@ -261,14 +253,13 @@ TEST(SeparatedBand, RatioTwoClampsTheMeterAndRatioThreeCollapsesTheBandToMono) {
 
 TEST(SeparatedBand, MeterStaysWithinZeroToOneAndAHalfForUnrelatedCombSignals) {
     SeparatedRun run(48000, 10);
-    Noise a;
-    Noise b;
-    b.state = 99991u;
+    Xorshift32 a;
+    Xorshift32 b(99991u);
     float highest = 0.0f;
     for (int n = 0; n < 2 * 48000; ++n) {
         // Independent noises with a slow level swing, so the ratio wanders through all ranges.
         const float swing = 0.5f + 0.5f * sineAt(0.7, 48000.0, n);
-        const SeparatedRun::Output out = run.step(a.next(), swing * b.next());
+        const SeparatedRun::Output out = run.step(a.bipolar(), swing * b.bipolar());
         ASSERT_GE(out.meter, 0.0f) << n;
         ASSERT_LE(out.meter, 1.5f) << n;
         highest = std::max(highest, out.meter);
@@ -334,9 +325,9 @@ TEST(SeparatedBand, OutputStartsExactly2180SamplesAfterAReset) {
     // 132 samples in the band rings, then 2048 in the mid and side rings.
     for (int bandNumber : {12, 3}) {
         SeparatedRun run(44100, bandNumber);
-        Noise noise;
+        Xorshift32 noise;
         for (int n = 0; n < 2180; ++n) {
-            const SeparatedRun::Output out = run.step(noise.next(), noise.next());
+            const SeparatedRun::Output out = run.step(noise.bipolar(), noise.bipolar());
             ASSERT_EQ(out.mid, 0.0f) << n;
             ASSERT_EQ(out.side, 0.0f) << n;
         }
@@ -348,14 +339,14 @@ TEST(SeparatedBand, OutputStartsExactly2180SamplesAfterAReset) {
 
 TEST(SeparatedBand, ClearMatchesAFreshBandSetBitForBit) {
     SeparatedRun used(96000, 6);
-    Noise noise;
-    for (int n = 0; n < 20000; ++n) used.step(noise.next(), 0.5f * noise.next());
+    Xorshift32 noise;
+    for (int n = 0; n < 20000; ++n) used.step(noise.bipolar(), 0.5f * noise.bipolar());
     used.run.set->clear();
     used.run.ringIndex = 0;
     SeparatedRun fresh(96000, 6);
     for (int n = 0; n < 20000; ++n) {
-        const float a = noise.next();
-        const float b = noise.next();
+        const float a = noise.bipolar();
+        const float b = noise.bipolar();
         const SeparatedRun::Output x = used.step(a, b);
         const SeparatedRun::Output y = fresh.step(a, b);
         ASSERT_EQ(x.mid, y.mid) << n;
@@ -401,14 +392,14 @@ TEST(BandSet, SilenceGivesExactZerosAndZeroMeters) {
 
 TEST(BandSet, OutputStartsAfter2180SamplesWhateverTheInput) {
     BandRun run;
-    Noise x;
-    Noise d(777u);
+    Xorshift32 x;
+    Xorshift32 d(777u);
     for (int n = 0; n < 2180; ++n) {
-        const StereoSum s = run.step(x.next(), d.next());
+        const StereoSum s = run.step(x.bipolar(), d.bipolar());
         ASSERT_EQ(s.left, 0.0f) << n;
         ASSERT_EQ(s.right, 0.0f) << n;
     }
-    const StereoSum first = run.step(x.next(), d.next());
+    const StereoSum first = run.step(x.bipolar(), d.bipolar());
     EXPECT_NE(first.left, 0.0f);
     EXPECT_NE(first.right, 0.0f);
 }
@@ -417,10 +408,10 @@ TEST(BandSet, WithoutTheCombBranchEveryMeterReadsZeroAndTheSumsAreEqual) {
     // d = 0: combSum = combDifference in every band, so no band separates and both sums are
     // built from the same mid terms in the same order: equal bit for bit.
     BandRun run;
-    Noise x;
+    Xorshift32 x;
     double energy = 0.0;
     for (int n = 0; n < 44100; ++n) {
-        const StereoSum s = run.step(x.next(), 0.0f);
+        const StereoSum s = run.step(x.bipolar(), 0.0f);
         ASSERT_EQ(s.left, s.right) << n;
         for (float m : run.meters) ASSERT_EQ(m, 0.0f) << n;
         energy += static_cast<double>(s.left) * s.left;
@@ -603,8 +594,8 @@ struct Pair {
 // values change every 512 samples, sweeping the Auto-EQ threshold and the gate gain through their
 // ranges, as automation would.
 bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
-    Noise noise(seed);
-    Noise comb(seed * 2654435761u + 1u);
+    Xorshift32 noise(seed);
+    Xorshift32 comb(seed * 2654435761u + 1u);
     const int segment = fs / 2;
     const long total = static_cast<long>(seconds * fs);
     BlockValues block = BlockValues::at(-60.0f, 562.34f);
@@ -623,8 +614,8 @@ bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
             case 0:  // silence, after whatever came before
                 break;
             case 1:  // noise, independent comb branch
-                x = 0.5f * noise.next();
-                d = 0.5f * comb.next();
+                x = 0.5f * noise.bipolar();
+                d = 0.5f * comb.bipolar();
                 break;
             case 2: {  // two sines, d a growing fraction of x: ratios from 1 to far past 1 + pi/2
                 x = static_cast<float>(0.4 * std::sin(2.0 * pi * 1240.0 * t) +
@@ -635,8 +626,8 @@ bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
             }
             case 3:  // bursts of noise, 20 ms on, 80 ms off
                 if ((n % (fs / 10)) < fs / 50) {
-                    x = noise.next();
-                    d = -0.3f * x + 0.1f * comb.next();
+                    x = noise.bipolar();
+                    d = -0.3f * x + 0.1f * comb.bipolar();
                 }
                 break;
             case 4:  // a single click in silence
@@ -648,8 +639,8 @@ bool runProgramme(Pair& pair, int fs, double seconds, std::uint32_t seed) {
                 d = 0.05f * x;
                 break;
             case 6:  // very quiet noise, near the floors
-                x = 2e-5f * noise.next();
-                d = 2e-5f * comb.next();
+                x = 2e-5f * noise.bipolar();
+                d = 2e-5f * comb.bipolar();
                 break;
             default:  // a sweep with the comb branch in opposite phase
                 x = static_cast<float>(
@@ -696,11 +687,11 @@ TEST(BandEngine, SameBitsWithFixedLadders) {
         SCOPED_TRACE(c.autoEqDb);
         const BlockValues block = BlockValues::at(c.autoEqDb, c.noisegateGain);
         Pair pair(48000, 0u);
-        Noise x(4242u);
-        Noise d(77u);
+        Xorshift32 x(4242u);
+        Xorshift32 d(77u);
         for (int n = 0; n < 2 * 48000; ++n) {
             const float gain = (n / 12000) % 2 == 0 ? 0.5f : 0.02f;
-            ASSERT_TRUE(pair.step(gain * x.next(), 0.5f * gain * d.next(), block));
+            ASSERT_TRUE(pair.step(gain * x.bipolar(), 0.5f * gain * d.bipolar(), block));
         }
     }
 }

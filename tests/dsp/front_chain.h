@@ -45,6 +45,32 @@ struct InputDriver {
     float filtered() const { return stage.lookAheadRing.read(ringIndex - 1, 0); }
 };
 
+// One sample of noise reduction as the tests look at it.
+struct NoiseReductionSample {
+    float dnrOutput;
+    float k2;
+    float k2PlusOne;
+    float dnr2Cutoff;
+    float dnrCutoff;
+};
+
+// Runs the noise reduction on one sample, as the processor runs it on a run of samples.
+template <class Normalise>
+NoiseReductionSample reduceOneSample(NoiseReduction& stage, Normalise&& normalise,
+                                     const DelayRing<128>& normalisedRing, std::uint32_t ringIndex,
+                                     float disableCutoff, const NoiseReductionConstants& c,
+                                     const SampleRate& rate) {
+    NoiseReductionRun run;
+    if (c.preciseDetector) {
+        stage.run<true>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate, false,
+                        run);
+    } else {
+        stage.run<false>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate, false,
+                         run);
+    }
+    return {run.dnrOutput[0], run.k2[0], run.k2PlusOne[0], run.last.dnr2, run.last.dnr};
+}
+
 // Noise reduction fed straight with normalised samples, in single or double precision as the
 // rate asks for.
 struct NoiseReductionDriver {
@@ -60,13 +86,13 @@ struct NoiseReductionDriver {
           constants(NoiseReductionConstants::at(rate)),
           disableCutoff(disable) {}
 
-    NoiseReductionOutput step(float u, float divisor = 1.0f) {
-        normalisedRing.write(ringIndex, u);
-        const NoiseReductionOutput out = constants.preciseDetector
-                                             ? stage.step<true>(normalisedRing, divisor, ringIndex,
-                                                                disableCutoff, constants, rate)
-                                             : stage.step<false>(normalisedRing, divisor, ringIndex,
-                                                                 disableCutoff, constants, rate);
+    NoiseReductionSample step(float u, float divisor = 1.0f) {
+        const auto normalise = [&](int, std::uint32_t n) {
+            normalisedRing.write(n, u);
+            return divisor;
+        };
+        const NoiseReductionSample out = reduceOneSample(stage, normalise, normalisedRing,
+                                                         ringIndex, disableCutoff, constants, rate);
         ++ringIndex;
         return out;
     }
@@ -78,7 +104,7 @@ struct FrontChain {
     NoiseReductionConstants reductionConstants;
     NoiseReduction reduction;
     CombDecorrelator<> decorrelator;
-    NoiseReductionOutput last{};
+    NoiseReductionSample last{};
 
     explicit FrontChain(int sampleRate, ControlValues controls = defaultControls())
         : input(sampleRate, controls),
@@ -91,13 +117,11 @@ struct FrontChain {
 
     Pair step(float in) {
         const std::uint32_t n = input.ringIndex;
-        const float g = input.stage.step(in, n, input.constants, input.block.inputLowpass);
-        last =
-            reductionConstants.preciseDetector
-                ? reduction.step<true>(input.stage.normalisedRing, g, n, input.block.disableCutoff,
-                                       reductionConstants, input.rate)
-                : reduction.step<false>(input.stage.normalisedRing, g, n, input.block.disableCutoff,
-                                        reductionConstants, input.rate);
+        const auto normalise = [&](int, std::uint32_t) {
+            return input.stage.step(in, n, input.constants, input.block.inputLowpass);
+        };
+        last = reduceOneSample(reduction, normalise, input.stage.normalisedRing, n,
+                               input.block.disableCutoff, reductionConstants, input.rate);
         const float d = decorrelator.step(last.dnrOutput, n);
         ++input.ringIndex;
         return {last.dnrOutput, d};

@@ -20,7 +20,7 @@ TEST(NoiseReduction, SilenceRestsBothCutoffsAtTheirEnds) {
         const float expected = disable > 0.0f ? 22000.0f : 1000.0f;
         NoiseReductionDriver driver(44100, disable);
         for (int n = 0; n < 44100; ++n) {
-            const NoiseReductionOutput out = driver.step(0.0f);
+            const fronttest::NoiseReductionSample out = driver.step(0.0f);
             ASSERT_EQ(out.dnrCutoff, expected) << "sample " << n;
             ASSERT_EQ(out.dnr2Cutoff, expected) << "sample " << n;
             ASSERT_EQ(out.dnrOutput, 0.0f);
@@ -37,7 +37,7 @@ TEST(NoiseReduction, DetectorRestsOnSilenceAtEveryRate) {
     for (int rate = 128000; rate <= 192000; rate += 1000) rates.push_back(rate);
     for (int rate : rates) {
         NoiseReductionDriver driver(rate);
-        NoiseReductionOutput out{};
+        fronttest::NoiseReductionSample out{};
         float highest = 0.0f;
         for (int n = 0; n < 3 * rate; ++n) {
             out = driver.step(0.0f);
@@ -91,7 +91,7 @@ TEST(NoiseReduction, CutoffsFollowTheLevelAboveOneKilohertz) {
                           Case{176400, 1e-4f}, Case{192000, 1e-4f}}) {
         for (float a : {0.1f, 0.3f}) {
             NoiseReductionDriver driver(c.rate);
-            NoiseReductionOutput out{};
+            fronttest::NoiseReductionSample out{};
             for (int n = 0; n < c.rate; ++n) out = driver.step(n & 1 ? -a : a);
             EXPECT_NEAR(out.dnr2Cutoff / (50000.0f * a), 1.0f, c.tolerance) << c.rate << ", " << a;
             EXPECT_NEAR(out.dnrCutoff / (65000.0f * a), 1.0f, c.tolerance) << c.rate << ", " << a;
@@ -108,7 +108,7 @@ TEST(NoiseReduction, LoudHighFrequencyContentOpensBothCutoffs) {
         NoiseReductionDriver driver(rate);
         std::mt19937 random(7);
         for (int n = 0; n < rate; ++n) {
-            const NoiseReductionOutput out = driver.step(random() & 1 ? 1.0f : -1.0f);
+            const fronttest::NoiseReductionSample out = driver.step(random() & 1 ? 1.0f : -1.0f);
             if (n >= rate / 2) {
                 ASSERT_EQ(out.dnrCutoff, 22000.0f) << rate << " Hz, sample " << n;
                 ASSERT_EQ(out.dnr2Cutoff, 22000.0f) << rate << " Hz, sample " << n;
@@ -126,7 +126,7 @@ TEST(NoiseReduction, LowFrequencyContentKeepsTheCutoffsLow) {
     const auto in = fronttest::sine(1.0, 50.0, rate, 2 * rate);
     float highest = 0.0f;
     for (int n = 0; n < 2 * rate; ++n) {
-        const NoiseReductionOutput out = driver.step(in[static_cast<std::size_t>(n)]);
+        const fronttest::NoiseReductionSample out = driver.step(in[static_cast<std::size_t>(n)]);
         if (n >= rate) highest = std::max({highest, out.dnrCutoff, out.dnr2Cutoff});
     }
     EXPECT_GT(highest, 1000.0f);
@@ -152,7 +152,7 @@ TEST(NoiseReduction, LowpassTrailsTheDetectorBy125Samples) {
 TEST(NoiseReduction, DivisorRestoresTheLevelAfterTheLowpass) {
     for (float disable : {0.0f, 22000.0f}) {
         NoiseReductionDriver driver(48000, disable);
-        NoiseReductionOutput out{};
+        fronttest::NoiseReductionSample out{};
         for (int n = 0; n < 4800; ++n) out = driver.step(0.5f, 2.0f);
         EXPECT_NEAR(out.dnrOutput, 1.0f, 1e-5f) << disable;
     }
@@ -170,7 +170,7 @@ TEST(NoiseReduction, ClosedLowpassIsThreeDecibelsDownAt1kHz) {
     const auto in = fronttest::sine(amplitude, 1000.0, rate, rate);
     float peak = 0.0f;
     for (int n = 0; n < rate; ++n) {
-        const NoiseReductionOutput out = driver.step(in[static_cast<std::size_t>(n)]);
+        const fronttest::NoiseReductionSample out = driver.step(in[static_cast<std::size_t>(n)]);
         ASSERT_EQ(out.dnrCutoff, 1000.0f) << "sample " << n;
         if (n >= rate - rate / 20) peak = std::max(peak, std::fabs(out.dnrOutput));
     }
@@ -186,7 +186,7 @@ TEST(NoiseReduction, LowRatesKeepTheOpenLowpassesStable) {
         std::mt19937 random(3);
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         float largest = 0.0f;
-        NoiseReductionOutput out{};
+        fronttest::NoiseReductionSample out{};
         for (int n = 0; n < 2 * rate; ++n) {
             out = driver.step(noise(random));
             ASSERT_TRUE(std::isfinite(out.dnrOutput)) << rate << " Hz, sample " << n;
@@ -215,8 +215,8 @@ TEST(NoiseReduction, ResetEqualsFresh) {
     NoiseReductionDriver fresh(48000);
     const auto in = fronttest::sine(0.5, 5000.0, 48000, 2000);
     for (float v : in) {
-        const NoiseReductionOutput a = used.step(v);
-        const NoiseReductionOutput b = fresh.step(v);
+        const fronttest::NoiseReductionSample a = used.step(v);
+        const fronttest::NoiseReductionSample b = fresh.step(v);
         ASSERT_EQ(a.dnrOutput, b.dnrOutput);
         ASSERT_EQ(a.k2, b.k2);
     }

@@ -8,21 +8,14 @@
 #include <vector>
 
 #include "dsp/sample_rate.h"
+#include "support/noise.h"
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-constexpr float ceiling = 0.8912509f;
+using testsignal::Xorshift32;
 
-struct Noise {
-    std::uint32_t state = 2463534242u;
-    float next() {  // uniform in [-1, 1)
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<float>(static_cast<std::int32_t>(state)) / 2147483648.0f;
-    }
-};
+constexpr double pi = 3.14159265358979323846;
+constexpr float ceiling = OutputStage::ceiling;
 
 // One output stage with a fixed DNR2 cutoff and "Output AGC Threshold".
 struct OutputRun {
@@ -47,8 +40,8 @@ struct OutputRun {
 
 TEST(OutputStage, SilenceAfterAClearGivesExactZeros) {
     OutputRun run;
-    Noise noise;
-    for (int n = 0; n < 5000; ++n) run.step(noise.next(), noise.next());
+    Xorshift32 noise;
+    for (int n = 0; n < 5000; ++n) run.step(noise.bipolar(), noise.bipolar());
     run.stage->clear();
     run.ringIndex = 0;
     for (int n = 0; n < 5000; ++n) {
@@ -84,14 +77,14 @@ TEST(OutputStage, NoOutputSampleExceedsMinusOneDbForFullScaleSquaresAndNoise) {
     for (float threshold : {-12.0f, -6.0f, 3.0f}) {
         for (float cutoff : {1000.0f, 22000.0f}) {
             OutputRun run(threshold, cutoff);
-            Noise noise;
+            Xorshift32 noise;
             float peak = 0.0f;
             for (int n = 0; n < 3 * 44100; ++n) {
                 const float square = ((n / 50) % 2 == 0) ? 1.0f : -1.0f;
                 // The second second swaps in noise up to 4x full scale on both channels.
                 const bool noisy = n >= 44100 && n < 2 * 44100;
-                const float left = noisy ? 4.0f * noise.next() : square;
-                const float right = noisy ? 4.0f * noise.next() : -square;
+                const float left = noisy ? 4.0f * noise.bipolar() : square;
+                const float right = noisy ? 4.0f * noise.bipolar() : -square;
                 const StereoSum out = run.step(left, right);
                 peak = std::max({peak, std::fabs(out.left), std::fabs(out.right)});
                 ASSERT_LE(std::fabs(out.left), ceiling) << n;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/mydsp.h"
+#include "dsp/output_stage.h"
 #include "support/noise.h"
 #include "support/plugin_host.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 using testhost::Plugin;
 
-constexpr float ceiling = 0.8912509f;  // -1 dB full scale
+constexpr float ceiling = OutputStage::ceiling;  // -1 dB full scale
 
 using testsignal::noise;
 

@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/Zelko.h"
+#include "support/noise.h"
 #include "support/plugin_host.h"
 
 namespace {
@@ -136,17 +138,39 @@ TEST(Parameters, PropertiesOfASliderAndOfTheSwitch) {
     EXPECT_EQ(properties.stepInteger, 0x11111111);
 }
 
-TEST(Parameters, ASampleRateChangeReturnsEveryParameterToItsDefault) {
-    Plugin plugin;
-    ASSERT_TRUE(plugin);
+// A host announces the rate again when its audio device restarts and does not send the
+// parameters again, so the user's settings must survive the re-initialisation: every control
+// keeps its value in the main processor and in the voices, and the state is cleared as for a
+// new instance, so the output at the new rate is that of a fresh instance given the same values.
+TEST(Parameters, ASampleRateChangeKeepsEveryValueAndClearsTheSignalState) {
     const float values[] = {0.1f, 0.9f, 0.2f, 0.7f, 1.0f};
-    for (int i = 0; i < 5; ++i) plugin.setParameter(i, values[i]);
-    ASSERT_EQ(plugin.text(effGetParamDisplay, 4), "ON");
-    plugin.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
-    expectDefaults(plugin);
-    for (int v = 0; v < Zelko::kVoiceCount; ++v) {
-        EXPECT_EQ(objectOf(plugin).voice(v).fUITable[0]->getPlain(), 22000.0f);
+    const std::vector<float> input = testsignal::noise(6000);
+    auto render = [&](Plugin& plugin) {
+        std::vector<float> left(input.size()), right(input.size());
+        plugin.processReplacing(input.data(), left.data(), right.data(),
+                                static_cast<int>(input.size()));
+        left.insert(left.end(), right.begin(), right.end());
+        return left;
+    };
+
+    Plugin changed;
+    ASSERT_TRUE(changed);
+    for (int i = 0; i < 5; ++i) changed.setParameter(i, values[i]);
+    render(changed);  // leaves signal state behind that the rate change must clear
+    changed.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(changed.getParameter(i), i == 4 ? 1.0f : values[i]) << "parameter " << i;
+        for (int v = 0; v < Zelko::kVoiceCount; ++v) {
+            EXPECT_EQ(objectOf(changed).voice(v).fUITable[i]->getPlain(),
+                      objectOf(changed).collector().fUITable[i]->getPlain());
+        }
     }
+    EXPECT_EQ(changed.text(effGetParamDisplay, 4), "ON");
+
+    Plugin fresh;
+    fresh.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    for (int i = 0; i < 5; ++i) fresh.setParameter(i, values[i]);
+    EXPECT_EQ(render(changed), render(fresh));
 }
 
 }  // namespace

@@ -9,34 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "dsp/output_stage.h"
+#include "support/noise.h"
 #include "support/plugin_host.h"
 
 namespace reliability {
 
 // The output stage never lets a sample past -1 dB full scale.
-inline constexpr float kOutputCeiling = 0.8912509f;
+inline constexpr float kOutputCeiling = OutputStage::ceiling;
 
-// Small, fast, reproducible noise source: xorshift32 mapped to -1 ... 1.
-class Noise {
-  public:
-    explicit Noise(std::uint32_t seed) : state(seed | 1u) {}
-    std::uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    float uniform() { return static_cast<float>(next()) * 4.656613e-10f - 1.0f; }
-    float unit() { return static_cast<float>(next()) * 2.3283064e-10f; }  // 0 ... 1
-
-  private:
-    std::uint32_t state;
-};
+using Noise = testsignal::Xorshift32;
 
 inline std::vector<float> noise(std::size_t frames, std::uint32_t seed, float amplitude = 1.0f) {
     Noise source(seed);
     std::vector<float> signal(frames);
-    for (float& sample : signal) sample = amplitude * source.uniform();
+    for (float& sample : signal) sample = amplitude * source.bipolar();
     return signal;
 }
 
@@ -50,7 +37,7 @@ inline std::vector<float> musicLike(std::size_t frames, double rate, std::uint32
         double sum = 0.0;
         for (int p = 0; p < 6; ++p) sum += std::sin(6.283185307179586 * partials[p] * t) / (p + 1);
         const double tremolo = 0.6 + 0.4 * std::sin(6.283185307179586 * 3.0 * t);
-        signal[i] = static_cast<float>(0.3 * tremolo * sum) + 0.02f * source.uniform();
+        signal[i] = static_cast<float>(0.3 * tremolo * sum) + 0.02f * source.bipolar();
     }
     return signal;
 }

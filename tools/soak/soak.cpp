@@ -28,11 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "dsp/output_stage.h"
 #include "host/vst2.h"
 
 namespace {
 
-constexpr float kOutputCeiling = 0.8912509f;  // -1 dB full scale
+constexpr float kOutputCeiling = OutputStage::ceiling;  // -1 dB full scale
 constexpr double kTimingLimit = 1.5;
 constexpr int kParameterCount = 5;
 constexpr double kTwoPi = 6.283185307179586;
