@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -302,7 +303,11 @@ int renderJob(Batch& batch, const Job& job) {
         settings.tailFrames = tailFrames;
         summary = renderThroughPlugin(*source, *plugin, *sink, settings, progress, tap);
     }
+    // The sinks hand on what they hold: the converter's last frames, the loudness pass.
+    const auto finishing = std::chrono::steady_clock::now();
     sink->finish();
+    summary.elapsedSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - finishing).count();
     summary.frames = final.frames();
     summary.sampleRate = job.sampleRate;
     summary.peak = final.peak();

@@ -627,7 +627,7 @@ const char* unmeasured(double seconds) {
 
 // The plain answer on mono compatibility: the mono sum's loudness against the input's, the
 // worst band, and a sentence.
-void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double y, double width) {
+void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double y) {
     setColour(cr, kInk);
     label(cr, x, y - 8.0, "Mono compatibility", 14.0, Align::kLeft, true);
     const double lu = summary.monoAgainstInputLu;
@@ -677,10 +677,9 @@ void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double 
         setColour(cr, kWarning);
         label(cr, x + 16.0, y + 88.0,
               "It cancels for " + fixed(summary.cancellingSeconds, 1) + " s of " +
-                  fixed(summary.durationSeconds, 1) + " s (side 10 dB above mid).",
+                  fixed(summary.durationSeconds, 1) + " s.",
               11.0, Align::kLeft, true);
     }
-    (void)width;
 }
 
 void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) {
@@ -770,7 +769,7 @@ void draw(cairo_t* cr, const StereoSummary& summary, const ReportHeading& headin
 
     drawGoniometer(cr, summary, kRightColumn, 106.0, kGoniometerSize);
     drawCorrelationMeter(cr, summary.correlation, kRightColumn, 488.0, kGoniometerSize);
-    drawMonoAnswer(cr, summary, kRightColumn, 576.0, kGoniometerSize);
+    drawMonoAnswer(cr, summary, kRightColumn, 576.0);
     drawFigures(cr, summary, kRightColumn, 720.0);
 }
 
