@@ -164,10 +164,11 @@ std::string streamHeader(FileFormat format, int sampleRate, int channels) {
 int writeStreamHeader(int descriptor, FileFormat format, int sampleRate, int channels,
                       const std::string& name) {
     if (!streamsWithUnknownLength(format)) {
-        throw Failure(ExitStatus::kUsage,
-                      "A " + containerName(format.container) + " stream cannot hold " +
-                          encodingName(format.encoding) +
-                          " samples; choose another --subtype for " + inQuotes(name) + ".");
+        throw Failure(ExitStatus::kUsage, "The " + containerName(format.container) +
+                                              " format cannot stream " +
+                                              encodingName(format.encoding) +
+                                              " samples to a pipe; choose another --subtype for " +
+                                              inQuotes(name) + ".");
     }
     const std::string header = streamHeader(format, sampleRate, channels);
     std::size_t done = 0;
