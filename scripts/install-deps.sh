@@ -16,9 +16,15 @@ ZELKO_PACKAGES=(
     dpf-plugins-vst
 )
 
+# Installed without their recommended packages: Ardour would otherwise bring a desktop's worth of
+# them. The tests use its VST 3 scanner and its headless Lua session, nothing graphical.
+ZELKO_PACKAGES_NO_RECOMMENDS=(
+    ardour
+)
+
 missing_packages() {
     local package
-    for package in "${ZELKO_PACKAGES[@]}"; do
+    for package in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
             echo "$package"
         fi
@@ -26,9 +32,10 @@ missing_packages() {
 }
 
 ensure_packages() {
-    local missing
-    missing=$(missing_packages)
-    [ -z "$missing" ] && return 0
+    local missing missing_plain
+    missing=$(missing_packages "${ZELKO_PACKAGES[@]}")
+    missing_plain=$(missing_packages "${ZELKO_PACKAGES_NO_RECOMMENDS[@]}")
+    [ -z "$missing" ] && [ -z "$missing_plain" ] && return 0
     local sudo=()
     if [ "$(id -u)" -ne 0 ]; then
         if command -v sudo >/dev/null; then
@@ -38,10 +45,17 @@ ensure_packages() {
             return 1
         fi
     fi
-    echo "Installing: $(echo $missing)"
+    echo "Installing: $(echo $missing $missing_plain)"
     "${sudo[@]}" apt-get update
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y $missing
+    if [ -n "$missing" ]; then
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y $missing
+    fi
+    # shellcheck disable=SC2086
+    if [ -n "$missing_plain" ]; then
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends \
+            $missing_plain
+    fi
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

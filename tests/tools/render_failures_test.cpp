@@ -53,8 +53,32 @@ TEST_F(RendererFailuresTest, UsageErrors) {
 TEST_F(RendererFailuresTest, InputsThatCannotBeRead) {
     expectFailure({"missing.wav"}, 3, "\"missing.wav\" does not exist");
     expectFailure({"notes.wav"}, 3, "\"notes.wav\" is not an audio file that can be read");
-    // A batch with one bad input renders none of them.
-    expectFailure({"in.wav", "missing.wav", "-d", "out"}, 3, "does not exist");
+}
+
+TEST_F(RendererFailuresTest, ABatchNamesEveryBadInputBeforeRenderingAny) {
+    // Every input's problem at once, the first one's status, and nothing written; an MP3
+    // output cannot hold 192 kHz, which is found before the first file is rendered.
+    writeSound(path("hi.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1,
+               testSignal(1920, 440.0, 192000));
+    before_ = files();
+    const auto result =
+        run({"missing.wav", "in.wav", "hi.wav", "notes.wav", "-d", "out", "--format", "mp3"});
+    EXPECT_EQ(result.status, 3);
+    for (const std::string phrase :
+         {"\"missing.wav\" does not exist", "not 192000 Hz", "\"notes.wav\" is not an audio file",
+          "3 of 4 inputs cannot be rendered, so none was; --keep-going renders the other 1."}) {
+        EXPECT_NE(result.err.find(phrase), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(files(), before_);
+    // --keep-going renders the good one and ends with a summary and the first failure's status.
+    const auto going = run({"missing.wav", "in.wav", "hi.wav", "notes.wav", "-d", "out", "--format",
+                            "mp3", "--keep-going", "-q"});
+    EXPECT_EQ(going.status, 3);
+    EXPECT_NE(going.err.find("1 of 4 inputs rendered; not rendered: \"missing.wav\", "
+                             "\"hi.wav\", \"notes.wav\""),
+              std::string::npos)
+        << going.err;
+    EXPECT_TRUE(fs::exists(path("out/in.mp3")));
 }
 
 TEST_F(RendererFailuresTest, ModulesThatAreNotVstEffects) {
@@ -76,6 +100,20 @@ TEST_F(RendererFailuresTest, ParametersThatDoNotExist) {
                   "no parameter named \"Lowpass Filtre\"");
 }
 
+TEST_F(RendererFailuresTest, NearMissesGetASuggestion) {
+    expectFailure({"in.wav", "--param", "Lowpas Filter=15000"}, 5,
+                  "Did you mean \"Lowpass Filter\"?");
+    expectFailure({"in.wav", "--param", "lowpass=15000"}, 5, "Did you mean \"Lowpass Filter\"?");
+    expectFailure({"in.wav", "--plugin", fixturePlugin(), "--param", "Gian=3"}, 5,
+                  "Did you mean \"Gain\"?");
+    expectFailure({"in.wav", "--forc"}, 2, "Did you mean \"--force\"?");
+    expectFailure({"in.wav", "--overwrite"}, 2, "Did you mean \"--force\"?");
+    expectFailure({"in.wav", "--ouptut", "x.wav"}, 2, "Did you mean \"--output\"?");
+    // Nothing near: no guess.
+    const auto result = run({"in.wav", "--frobnicate"});
+    EXPECT_EQ(result.err.find("Did you mean"), std::string::npos) << result.err;
+}
+
 TEST_F(RendererFailuresTest, ValuesThatAreOutOfRangeOrNotNumbers) {
     const std::string fixture = fixturePlugin();
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=30"}, 6,
@@ -83,7 +121,11 @@ TEST_F(RendererFailuresTest, ValuesThatAreOutOfRangeOrNotNumbers) {
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Cutoff=10"}, 6, "out of range");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=loud"}, 6,
                   "\"loud\" for \"Gain\" is not a number");
-    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=3 kHz"}, 6, "is not a number");
+    // A third-party plug-in's units are the labels it reports.
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Gain=3 kHz"}, 6,
+                  "\"Gain\" is in dB, not kHz");
+    expectFailure({"in.wav", "--plugin", fixture, "--param", "Cutoff=1000 dB"}, 6,
+                  "\"Cutoff\" is in Hz, not dB");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "0=1.5n"}, 6, "outside 0 to 1");
     expectFailure({"in.wav", "--plugin", fixture, "--param", "Route=4"}, 6,
                   "shows \"Both\" to \"Right\" rather than numbers");
@@ -114,12 +156,30 @@ TEST_F(RendererFailuresTest, TwoInputsOntoOneOutputAreRefused) {
     fs::create_directory(path("other"));
     fs::copy_file(path("in.wav"), path("other/in.wav"));
     before_ = files();
-    expectFailure({"in.wav", "other/in.wav", "-d", "out"}, 7, "would both be written");
+    const auto result = run({"in.wav", "other/in.wav", "-d", "out"});
+    EXPECT_EQ(result.status, 7);
+    EXPECT_NE(result.err.find("would both be written"), std::string::npos) << result.err;
+    EXPECT_EQ(files(), before_);
 }
 
 TEST_F(RendererFailuresTest, AnOutputThatCannotBeWritten) {
     expectFailure({"in.wav", "-o", "notes.wav/out.wav"}, 8, "Cannot create");
     expectFailure({"in.wav", "-o", "no/such/folder/out.wav"}, 8, "Cannot create");
+    // A full device gets the system's reason in plain words, not the library's, in every format
+    // (FLAC fails as its header goes out, WAV on its first block, MP3 where libsndfile reports
+    // nothing at all).
+    for (const std::string format : {"flac", "wav", "mp3"}) {
+        expectFailure({"in.wav", "-o", "/dev/full", "--format", format, "-q"}, 8,
+                      "Cannot write \"/dev/full\": no space is left on the device.");
+    }
+    // A terminal gets no audio.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    expectFailure({"in.wav", "-o", ptsname(terminal), "--format", "au"}, 7,
+                  "is a terminal, and audio is not written to one");
+    close(terminal);
 }
 
 TEST_F(RendererFailuresTest, AnUnwritableFolderStopsABatchBeforeItStarts) {

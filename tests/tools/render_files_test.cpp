@@ -26,6 +26,33 @@ TEST_F(RendererFilesTest, MonoWavGivesStereoWavOfTheSameLengthRateAndEncoding) {
     EXPECT_EQ(files(), (std::vector<std::string>{"voice-stereo.wav", "voice.wav"}));
 }
 
+TEST_F(RendererFilesTest, EverydayConventionsOfTheCommandLine) {
+    writeSound(path("voice.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+               testSignal(4410, 330.0, 44100));
+    // Short options bundle, the last one taking its value from the next argument or the rest.
+    const auto bundled = run({"voice.wav", "-qfo", "a.wav", "--plugin", fixturePlugin()});
+    ASSERT_EQ(bundled.status, 0) << bundled.err;
+    EXPECT_EQ(bundled.out + bundled.err, "");
+    EXPECT_EQ(run({"voice.wav", "-qob.wav", "--plugin", fixturePlugin()}).status, 0);
+    EXPECT_EQ(readSound(path("b.wav")).frames(), 4410);
+    // --verbose says on standard error what is read, written and run, and with what settings.
+    const auto verbose =
+        run({"voice.wav", "-v", "-o", "c.flac", "--plugin", fixturePlugin(), "-p", "Gain=-6"});
+    ASSERT_EQ(verbose.status, 0) << verbose.err;
+    for (const std::string& line :
+         {"zelko-render: plug-in \"" + fixturePlugin() + "\": Render Fixture by Zelko Tests",
+          std::string("latency 37 samples"), std::string("parameter 0 \"Gain\" = -6.0 dB"),
+          std::string("\"voice.wav\" (wav pcm16, 1 ch, 44100 Hz, 0.100 s) -> \"c.flac\" (flac "
+                      "pcm16, 2 ch)")}) {
+        EXPECT_NE(verbose.err.find(line), std::string::npos) << verbose.err;
+    }
+    EXPECT_NE(verbose.out.find("voice.wav -> c.flac"), std::string::npos) << verbose.out;
+    EXPECT_EQ(run({"voice.wav", "-q", "-v"}).status, 2);
+    const auto version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("zelko-render ", 0), 0u) << version.out;
+}
+
 TEST_F(RendererFilesTest, StereoFlacGivesStereoFlac) {
     std::vector<float> stereo;
     const auto left = testSignal(30000, 250.0, 48000, 0.4f, 1);
@@ -107,7 +134,9 @@ TEST_F(RendererFilesTest, BatchWritesEveryInputIntoTheOutputFolderUnderItsOwnNam
     EXPECT_EQ(one.info.samplerate, 44100);
     EXPECT_EQ(two.frames(), 2000);
     EXPECT_EQ(two.info.samplerate, 32000);
-    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
+    // A line per file and one for the batch.
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 3) << result.out;
+    EXPECT_NE(result.out.find("\n2 of 2 inputs rendered.\n"), std::string::npos) << result.out;
 }
 
 TEST_F(RendererFilesTest, DemoWritesAStereoRenderingOfItsProgramme) {
@@ -160,6 +189,66 @@ TEST_F(RendererFilesTest, JsonAndReportDescribeTheStereoResult) {
     ASSERT_EQ(inverted.status, 0) << inverted.err;
     EXPECT_NEAR(jsonNumber(inverted.out, "correlation"), -1.0, 1e-4) << inverted.out;
     EXPECT_EQ(readFile(path("o.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+TEST_F(RendererFilesTest, InputFaultsAndTruePeaksAreCountedAndFlagged) {
+    const std::string fixture = fixturePlugin();
+    // Ten NaNs and an infinity in a tone: counted, placed, fed as silence, and kept out of the
+    // loudness, which stays that of the clean tone (to the two decimals the JSON prints).
+    auto tone = testSignal(48000, 440.0, 48000, 0.25f);
+    writeSound(path("clean.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, tone);
+    for (int i = 0; i < 10; ++i) tone[static_cast<std::size_t>(4800 + 100 * i)] = NAN;
+    tone[30000] = INFINITY;
+    writeSound(path("nan.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, tone);
+    const auto clean = run({"clean.wav", "-o", "c.wav", "--json", "--plugin", fixture});
+    const auto faulty = run({"nan.wav", "-o", "n.wav", "--json", "--plugin", fixture});
+    ASSERT_EQ(faulty.status, 0) << faulty.err;
+    EXPECT_NE(faulty.err.find("warning: The input holds 11 samples that are not numbers (NaN) or "
+                              "infinite, the first at frame 4800 (0.100 s)"),
+              std::string::npos)
+        << faulty.err;
+    EXPECT_EQ(jsonNumber(faulty.out, "nonfinite_input_samples"), 11.0) << faulty.out;
+    EXPECT_NEAR(jsonNumber(faulty.out, "input_lufs"), jsonNumber(clean.out, "input_lufs"), 0.011);
+    const Sound rendered = readSound(path("n.wav"));
+    EXPECT_EQ(rendered.at(4800, 0), 0.0f);
+    EXPECT_EQ(rendered.at(30000, 1), 0.0f);
+    // An input of nothing but NaN gives silence, and the run says why.
+    writeSound(path("allnan.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+               std::vector<float>(4800, NAN));
+    const auto allNan = run({"allnan.wav", "-o", "a.wav", "--plugin", fixture});
+    EXPECT_NE(allNan.err.find("silent because the input holds nothing but samples that are not"),
+              std::string::npos)
+        << allNan.err;
+
+    // A stereo file's loudness as it is, beside that of the mono mix it feeds: with the right
+    // channel silent the mix is the left at half amplitude on both sides, 10 log10(2 / 4) =
+    // -3.01 dB below the file (libebur128's histogram resolves 0.05 LU; both go through it).
+    std::vector<float> leftOnly;
+    for (float x : testSignal(96000, 440.0, 48000, 0.25f)) leftOnly.insert(leftOnly.end(), {x, 0});
+    writeSound(path("left.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, leftOnly);
+    const auto stereo = run({"left.wav", "-o", "l.wav", "--json", "--plugin", fixture});
+    ASSERT_EQ(stereo.status, 0) << stereo.err;
+    EXPECT_NEAR(jsonNumber(stereo.out, "input_lufs") - jsonNumber(stereo.out, "feed_lufs"), 3.01,
+                0.1)
+        << stereo.out;
+
+    // A tone at a quarter of the rate, sampled 45 degrees off its crests: the samples peak at
+    // 0.707 of its amplitude of 1.2, so they stay below full scale while the wave between them
+    // reaches +1.6 dBTP. The fixture passes it through; the summary and the JSON flag it.
+    std::vector<float> between(48000);
+    for (std::size_t i = 0; i < between.size(); ++i) {
+        between[i] =
+            static_cast<float>(1.2 * std::sin(M_PI / 2.0 * static_cast<double>(i) + M_PI / 4.0));
+    }
+    writeSound(path("over.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, between);
+    const auto over = run({"over.wav", "-o", "o.wav", "--plugin", fixture});
+    ASSERT_EQ(over.status, 0) << over.err;
+    EXPECT_NE(over.err.find("warning: The output's true peak reaches +1.6"), std::string::npos)
+        << over.err;
+    const auto overJson = run({"over.wav", "-o", "o2.wav", "--json", "--plugin", fixture});
+    EXPECT_NE(overJson.out.find("\"true_peak_over_0_dbtp\":true"), std::string::npos)
+        << overJson.out;
+    EXPECT_EQ(clean.err.find("true peak"), std::string::npos) << clean.err;
 }
 
 }  // namespace

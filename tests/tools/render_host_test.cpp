@@ -138,7 +138,8 @@ TEST_F(RendererHostTest, ListingShowsValuesSetInUnitsOnANonLinearDisplay) {
     using Cells = std::vector<std::string>;
     EXPECT_EQ(listingRow(result.out, 0),
               (Cells{"0", "Gain", "3.5", "dB", "-24.0 .. 24.0", "0.5729"}));
-    EXPECT_EQ(listingRow(result.out, 2), (Cells{"2", "Route", "Left", "Both .. Right", "0.5000"}));
+    EXPECT_EQ(listingRow(result.out, 2),
+              (Cells{"2", "Route", "Left", "-", "Both .. Right", "0.5000"}));
     ASSERT_EQ(listingRow(result.out, 3).size(), 6u) << result.out;
     EXPECT_EQ(listingRow(result.out, 3)[2], "1000");
     // 20 * 1000^x = 1000 at x = log(50) / log(1000).

@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "tests/tools/render_support.h"
@@ -140,11 +142,16 @@ TEST_F(RendererIoTest, IntegerOutputIsRoundedToNearestAndDitheredAtSixteenBits) 
         render({"in.wav", "-o", "eight.wav", "--subtype", "pcm8", "--dither", "none", "-q"}).status,
         0);
     const Sound eight = readSound(path("eight.wav"));
+    EXPECT_EQ(eight.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
     for (long i = 0; i < eight.frames(); i += 7) {
         if (i == 100 || i == 200) continue;
         ASSERT_LE(std::fabs(eight.at(i, 0) - input_[static_cast<std::size_t>(i)]), 0.5f / 128.0f)
             << i;
     }
+    // Unsigned 8-bit WAV into AIFF: a plain AIFF of signed bytes, not an AIFC of raw ones.
+    ASSERT_EQ(render({"eight.wav", "-o", "eight.aiff", "-q"}).status, 0);
+    EXPECT_EQ(readFile(path("eight.aiff")).substr(8, 4), "AIFF");
+    EXPECT_EQ(readSound(path("eight.aiff")).info.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_S8);
 }
 
 TEST_F(RendererIoTest, AnInputCutShortIsReportedAndWhatItHeldIsWritten) {
@@ -158,6 +165,44 @@ TEST_F(RendererIoTest, AnInputCutShortIsReportedAndWhatItHeldIsWritten) {
               std::string::npos)
         << result.err;
     EXPECT_EQ(readSound(path("out.wav")).frames(), 5000);
+
+    // Cut at an odd byte, half a sample more: the promise is still the header's 9600 frames.
+    fs::resize_file(path("cut.wav"), 44 + 5000 * 2 + 1);
+    const auto odd = render({"cut.wav", "-o", "odd.wav", "-q"});
+    EXPECT_EQ(odd.status, 9);
+    EXPECT_NE(odd.err.find("ends after 5000 of the 9600 frames"), std::string::npos) << odd.err;
+    // Nothing but the header is as cut as a file can be, not an empty recording.
+    fs::resize_file(path("cut.wav"), 44);
+    const auto bare = render({"cut.wav", "-o", "bare.wav", "-q"});
+    EXPECT_EQ(bare.status, 9);
+    EXPECT_NE(bare.err.find("ends after 0 of the 9600 frames"), std::string::npos) << bare.err;
+
+    // A FLAC file cut in the middle of a frame: what decodes is written, and the run says so.
+    writeSound(path("cut.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kRate, 1, input_);
+    fs::resize_file(path("cut.flac"), fs::file_size(path("cut.flac")) / 2);
+    const auto flac = render({"cut.flac", "-o", "flac.wav", "--dither", "none", "-q"});
+    EXPECT_EQ(flac.status, 9) << flac.err;
+    EXPECT_NE(flac.err.find("of the 48000 frames its header promises, where it could no longer "
+                            "be decoded"),
+              std::string::npos)
+        << flac.err;
+    const Sound decoded = readSound(path("flac.wav"));
+    EXPECT_GT(decoded.frames(), kRate / 4);
+    EXPECT_LT(decoded.frames(), kRate);
+    // Half a step of rounding into the FLAC file and half a step out of it.
+    for (long i = 0; i < decoded.frames(); i += 13) {
+        ASSERT_NEAR(decoded.at(i, 0), input_[static_cast<std::size_t>(i)], 1.0f / 32768.0f) << i;
+    }
+
+    // An Ogg stream cut before its last page has no length to promise, and none is made up.
+    writeSound(path("cut.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, kRate, 1,
+               testSignal(4 * kRate, 440.0, kRate, 0.5f));
+    fs::resize_file(path("cut.ogg"), fs::file_size(path("cut.ogg")) * 7 / 10);
+    const auto ogg = render({"cut.ogg", "-o", "ogg.wav", "-q"});
+    EXPECT_EQ(ogg.status, 9) << ogg.err;
+    EXPECT_NE(ogg.err.find("frames, short of the end its header promises"), std::string::npos)
+        << ogg.err;
+    EXPECT_EQ(ogg.err.find("9223372036854775807"), std::string::npos) << ogg.err;
 }
 
 TEST_F(RendererIoTest, StandardInputAndOutputCarryTheFormatsThatStream) {
@@ -173,6 +218,82 @@ TEST_F(RendererIoTest, StandardInputAndOutputCarryTheFormatsThatStream) {
         ASSERT_NEAR(sound.at(i, 1), input_[static_cast<std::size_t>(i)], 1.0f / 8388608.0f) << i;
     }
     EXPECT_EQ(render({"in.wav", "-o", "-"}).status, 2);  // no format for standard output
+}
+
+// Writes `bytes` into the FIFO at `path` once a reader has opened it; gives up after 20 s, so
+// that a renderer that never reads fails the test instead of hanging it.
+std::thread feedFifo(const std::string& path, std::string bytes) {
+    return std::thread([path, bytes = std::move(bytes)] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int fd = -1;
+        while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+            fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (fd < 0) return;
+        fcntl(fd, F_SETFL, 0);
+        // A reader that stops early must fail the test, not end it by SIGPIPE.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+            if (put <= 0) break;
+            done += static_cast<std::size_t>(put);
+        }
+        close(fd);
+    });
+}
+
+// Runs the renderer, killing it after 20 s: a renderer waiting on a pipe that nobody will
+// write again fails the test instead of hanging it.
+RunResult runAtMost20Seconds(RendererProcess process) {
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!done) kill(process.pid(), SIGKILL);
+    });
+    RunResult result = process.wait();
+    done = true;
+    watchdog.join();
+    return result;
+}
+
+TEST_F(RendererIoTest, PipesNamedByAPathAreReadAndFlacIsSpooledThenRemoved) {
+    writeSound(path("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, kRate, 1, input_);
+    fs::create_directory(root_ + "/tmp");
+    const std::map<std::string, std::string> environment = {{"TMPDIR", root_ + "/tmp"}};
+    ASSERT_EQ(mkfifo(path("wav.pipe").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(path("flac.pipe").c_str(), 0644), 0);
+    // A path that is a pipe, as a shell's <(cat in.wav) gives, read as a stream.
+    std::thread wav = feedFifo(path("wav.pipe"), readFile(path("in.wav")));
+    const auto streamed = runAtMost20Seconds(RendererProcess(
+        {"wav.pipe", "-o", "w.wav", "-q", "--plugin", fixturePlugin()}, dir_, environment));
+    wav.join();
+    // FLAC, which libsndfile reads only from a file, through a named pipe and standard input.
+    std::thread flac = feedFifo(path("flac.pipe"), readFile(path("in.flac")));
+    const auto spooled = runAtMost20Seconds(RendererProcess(
+        {"flac.pipe", "-o", "f.wav", "-q", "--plugin", fixturePlugin()}, dir_, environment));
+    flac.join();
+    std::thread standard = feedFifo(path("flac.pipe"), readFile(path("in.flac")));
+    const auto piped =
+        runAtMost20Seconds(RendererProcess({"-", "-o", "s.wav", "-q", "--plugin", fixturePlugin()},
+                                           dir_, environment, path("flac.pipe")));
+    standard.join();
+    for (const auto& [result, output] :
+         {std::pair{streamed, "w.wav"}, {spooled, "f.wav"}, {piped, "s.wav"}}) {
+        SCOPED_TRACE(output);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const Sound sound = readSound(path(output));
+        ASSERT_EQ(sound.frames(), kRate);
+        EXPECT_NEAR(sound.at(kRate / 2, 1), input_[kRate / 2], 1.0f / 8388608.0f);
+    }
+    // The spooled copies are gone.
+    EXPECT_TRUE(fs::is_empty(root_ + "/tmp"));
 }
 
 TEST_F(RendererIoTest, TailRendersThePluginBeyondTheInputsEnd) {
@@ -210,6 +331,18 @@ TEST_F(RendererIoTest, TagsBroadcastDescriptionAndCuesAreCopied) {
     cues.cue_points[1].indx = 2;
     cues.cue_points[1].sample_offset = 24000;
     sf_command(file, SFC_SET_CUE, &cues, sizeof cues);
+    // An iXML chunk, and the cue labels of a LIST adtl chunk: "labl" for cue 1, "intro" (its
+    // text padded to four bytes, as libsndfile 1.2 reads only labels of that length).
+    const std::string ixml = "<BWFXML><PROJECT>pilot</PROJECT></BWFXML>";
+    const std::string labels = std::string("adtllabl\x0c\0\0\0\x01\0\0\0intro\0\0\0", 24);
+    for (const auto& [id, data] : {std::pair{"iXML", ixml}, {"LIST", labels}}) {
+        SF_CHUNK_INFO chunk{};
+        std::snprintf(chunk.id, sizeof chunk.id, "%s", id);
+        chunk.id_size = 4;
+        chunk.datalen = static_cast<unsigned>(data.size());
+        chunk.data = const_cast<char*>(data.data());
+        ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+    }
     sf_writef_float(file, input_.data(), kRate);
     sf_close(file);
 
@@ -217,9 +350,10 @@ TEST_F(RendererIoTest, TagsBroadcastDescriptionAndCuesAreCopied) {
     ASSERT_EQ(render({"tagged.wav", "-o", "raw.wav", "--no-latency-compensation", "-q"}).status, 0);
     ASSERT_EQ(render({"tagged.wav", "-o", "tagged.flac", "-q"}).status, 0);
     // The time reference marks the first sample: the same when aligned, earlier by the
-    // latency when the output comes raw.
-    for (const auto& [name, reference] : {std::pair{std::string("aligned.wav"), 1000000u},
-                                          {"raw.wav", 1000000u - kFixtureLatency}}) {
+    // latency when the output comes raw, where the cue points move later by as much, so that
+    // both still mark the same sound.
+    for (const auto& [name, shift] :
+         {std::pair{std::string("aligned.wav"), 0u}, {"raw.wav", unsigned{kFixtureLatency}}}) {
         SCOPED_TRACE(name);
         SF_INFO outInfo{};
         SNDFILE* out = sf_open(path(name).c_str(), SFM_READ, &outInfo);
@@ -229,11 +363,24 @@ TEST_F(RendererIoTest, TagsBroadcastDescriptionAndCuesAreCopied) {
         SF_BROADCAST_INFO copied{};
         ASSERT_EQ(sf_command(out, SFC_GET_BROADCAST_INFO, &copied, sizeof copied), SF_TRUE);
         EXPECT_STREQ(copied.description, "take 3");
-        EXPECT_EQ(copied.time_reference_low, reference);
+        EXPECT_EQ(copied.time_reference_low, 1000000u - shift);
         SF_CUES copiedCues{};
         ASSERT_EQ(sf_command(out, SFC_GET_CUE, &copiedCues, sizeof copiedCues), SF_TRUE);
         ASSERT_EQ(copiedCues.cue_count, 2u);
-        EXPECT_EQ(copiedCues.cue_points[1].sample_offset, 24000u);
+        EXPECT_EQ(copiedCues.cue_points[0].sample_offset, 4800u + shift);
+        EXPECT_EQ(copiedCues.cue_points[1].sample_offset, 24000u + shift);
+        EXPECT_STREQ(copiedCues.cue_points[0].name, "intro");  // libsndfile reads the labels
+        SF_CHUNK_INFO wanted{};
+        std::snprintf(wanted.id, sizeof wanted.id, "iXML");
+        wanted.id_size = 4;
+        SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(out, &wanted);
+        ASSERT_NE(chunk, nullptr);
+        SF_CHUNK_INFO found{};
+        ASSERT_EQ(sf_get_chunk_size(chunk, &found), SF_ERR_NO_ERROR);
+        std::string data(found.datalen, '\0');
+        found.data = data.data();
+        ASSERT_EQ(sf_get_chunk_data(chunk, &found), SF_ERR_NO_ERROR);
+        EXPECT_EQ(data.substr(0, ixml.size()), ixml);
         sf_close(out);
     }
     // FLAC keeps the text tags as Vorbis comments.

@@ -105,9 +105,13 @@ TEST_F(RenderPlanTest, ABatchIsPlannedWholeOrRefused) {
     EXPECT_EQ(plan.jobs[1].output, path("b/a-stereo.wav"));
     EXPECT_EQ(plan.jobs[1].sampleRate, 44100);
     EXPECT_EQ(plan.jobs[1].format.code(), SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    // Both into one folder would be one file.
+    // Both into one folder would be one file: the second is a problem of the plan.
     options.outputDir = path("out");
-    EXPECT_EQ(statusOf([&] { render::planJobs(options); }), ExitStatus::kOutputRefused);
+    const auto clash = render::planJobs(options);
+    ASSERT_EQ(clash.problems.size(), 1u);
+    EXPECT_EQ(clash.problems[0].input, path("b/a.wav"));
+    EXPECT_EQ(clash.problems[0].status, ExitStatus::kOutputRefused);
+    EXPECT_EQ(clash.jobs.size(), 1u);
     // Standard input needs a named output, and standard output a format.
     Options piped;
     piped.inputs = {"-"};

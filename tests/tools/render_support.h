@@ -154,7 +154,7 @@ inline long firstAbove(const std::vector<float>& samples, float threshold) {
 }
 
 // The cells of the --list-params row of one parameter: index, name, value, unit, range,
-// normalised. Columns are separated by at least two spaces; an empty unit leaves no cell.
+// normalised. Columns are separated by at least two spaces; a parameter without a unit shows "-".
 inline std::vector<std::string> listingRow(const std::string& listing, int index) {
     std::istringstream lines(listing);
     std::string line;

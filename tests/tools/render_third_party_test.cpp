@@ -89,7 +89,7 @@ TEST_F(RendererThirdPartyTest, StereoFeedsBothChannelsAndASilentResultIsReported
     const Sound eq = readSound(path("eq.wav"));
     EXPECT_NEAR(rms(eq.channel(0)), rms(input_), 1e-6);
     EXPECT_EQ(rms(eq.channel(1)), 0.0);
-    EXPECT_EQ(fed.out.find("warning"), std::string::npos) << fed.out;
+    EXPECT_EQ(fed.err.find("warning"), std::string::npos) << fed.err;
 
     // Amplitude Imposer gives its first input the level of its second: mono fed to both
     // inputs comes out, a silent second channel silences it all, and the summary says so.
@@ -99,9 +99,9 @@ TEST_F(RendererThirdPartyTest, StereoFeedsBothChannelsAndASilentResultIsReported
     const auto silenced =
         run({"duo.wav", "-o", "ai.wav", "--stereo", "--plugin", dpfPlugin("AmplitudeImposer")});
     ASSERT_EQ(silenced.status, 0) << silenced.err;
-    EXPECT_NE(silenced.out.find("warning: The output is silent although the input is not"),
+    EXPECT_NE(silenced.err.find("warning: The output is silent although the input is not"),
               std::string::npos)
-        << silenced.out;
+        << silenced.err;
 }
 
 }  // namespace

@@ -66,8 +66,8 @@ TEST_F(RendererZelkoTest, ParametersSetByNameAndIndexShowInTheListing) {
     EXPECT_EQ(listingRow(result.out, 4)[2], "ON") << result.out;
     // Values in units land on the value itself, not somewhere inside the display's step: the
     // slider maps linearly, so the normalised value says where it landed.
-    EXPECT_EQ(listingRow(result.out, 0)[4], "0.6667") << result.out;
-    EXPECT_EQ(listingRow(result.out, 3)[4], "0.4000") << result.out;
+    EXPECT_EQ(listingRow(result.out, 0)[5], "0.6667") << result.out;
+    EXPECT_EQ(listingRow(result.out, 3)[5], "0.4000") << result.out;
 }
 
 TEST_F(RendererZelkoTest, FractionsUnitSuffixesAndSwitchNumbersLandOnTheValueAsked) {
@@ -78,7 +78,7 @@ TEST_F(RendererZelkoTest, FractionsUnitSuffixesAndSwitchNumbersLandOnTheValueAsk
                              "--param", "Lowpass Filter=8 kHz", "--param", "DNR LPF Disable=1"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(listingRow(result.out, 3)[2], "-5.6") << result.out;
-    EXPECT_EQ(listingRow(result.out, 3)[4], "0.4267") << result.out;  // (12 - 5.6) / 15
+    EXPECT_EQ(listingRow(result.out, 3)[5], "0.4267") << result.out;  // (12 - 5.6) / 15
     EXPECT_EQ(listingRow(result.out, 1)[2], "-40.6") << result.out;
     EXPECT_EQ(listingRow(result.out, 2)[2], "30.6") << result.out;
     EXPECT_EQ(listingRow(result.out, 0)[2], "8000") << result.out;
@@ -91,6 +91,26 @@ TEST_F(RendererZelkoTest, FractionsUnitSuffixesAndSwitchNumbersLandOnTheValueAsk
     EXPECT_EQ(listingRow(spaced.out, 4)[2], "OFF") << spaced.out;
 }
 
+TEST_F(RendererZelkoTest, UnitsAreTheDeclaredOnesListedAndAWrongOneIsRefused) {
+    const auto listing = run({"--list-params"});
+    ASSERT_EQ(listing.status, 0) << listing.err;
+    EXPECT_EQ(listingRow(listing.out, 0)[3], "Hz") << listing.out;
+    EXPECT_EQ(listingRow(listing.out, 3)[3], "dB") << listing.out;
+    EXPECT_EQ(listingRow(listing.out, 4)[3], "-") << listing.out;  // a switch has none
+    // A wrong unit is refused in a sentence naming the right one, before any range check, and
+    // a scaled unit counts only where it scales the declared one (kHz for Hz, never for dB).
+    for (const auto& [setting, sentence] :
+         {std::pair<std::string, std::string>{"Output AGC Threshold=-6 Hz",
+                                              "\"Output AGC Threshold\" is in dB, not Hz"},
+          {"Auto-EQ Threshold=-0.05 kHz", "\"Auto-EQ Threshold\" is in dB, not kHz"},
+          {"Lowpass Filter=15 dB", "\"Lowpass Filter\" is in Hz, not dB: write \"15 Hz\""},
+          {"DNR LPF Disable=1 dB", "takes a plain number, without a unit such as \"dB\""}}) {
+        const auto result = run({"--list-params", "--param", setting});
+        EXPECT_EQ(result.status, 6) << setting;
+        EXPECT_NE(result.err.find(sentence), std::string::npos) << result.err;
+    }
+}
+
 TEST_F(RendererZelkoTest, AnInputFarAboveFullScaleIsNamedAsTheReasonTheOutputDucks) {
     auto input = std::vector<float>(kRate, 0.0f);
     for (long i = 0; i < kRate; ++i)
@@ -99,12 +119,38 @@ TEST_F(RendererZelkoTest, AnInputFarAboveFullScaleIsNamedAsTheReasonTheOutputDuc
     writeSound(path("spike.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, input);
     const auto result = run({"spike.wav", "-o", "out.wav"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("warning: The input peaks at +100.0 dBFS"), std::string::npos)
-        << result.out;
+    // Warnings go to standard error, also beside the summary line, which keeps standard output.
+    EXPECT_NE(result.err.find("zelko-render: warning: The input peaks at +100.0 dBFS"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("spike.wav -> out.wav"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("warning"), std::string::npos) << result.out;
     // Ordinary input draws no warning.
     input[1000] = 0.0f;
     writeSound(path("calm.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, input);
-    EXPECT_EQ(run({"calm.wav", "-o", "calm-out.wav"}).out.find("warning"), std::string::npos);
+    EXPECT_EQ(run({"calm.wav", "-o", "calm-out.wav"}).err.find("warning"), std::string::npos);
+}
+
+TEST_F(RendererZelkoTest, SurprisingResultsAreExplained) {
+    // --stereo feeds our plug-in's second input, which it never reads.
+    std::vector<float> duo;
+    for (float x : testSignal(4800, 440.0, kRate)) duo.insert(duo.end(), {x, 0.5f * x});
+    writeSound(path("duo.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2, duo);
+    const auto stereo = run({"duo.wav", "-o", "s.wav", "--stereo"});
+    ASSERT_EQ(stereo.status, 0) << stereo.err;
+    EXPECT_NE(stereo.err.find("warning: This plug-in reads only its first input"),
+              std::string::npos)
+        << stereo.err;
+    // Raw output of a file shorter than the latency ends before the plug-in answers.
+    writeSound(path("short.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1,
+               testSignal(1000, 440.0, kRate));
+    const auto raw = run({"short.wav", "-o", "r.wav", "--no-latency-compensation"});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_NE(raw.err.find("the input, 1000 frames long, is shorter than the plug-in's latency of "
+                           "2658 samples"),
+              std::string::npos)
+        << raw.err;
+    EXPECT_EQ(raw.err.find("gave nothing back"), std::string::npos) << raw.err;
 }
 
 TEST_F(RendererZelkoTest, LowpassFilterSetByNameReachesTheSound) {

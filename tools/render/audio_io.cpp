@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "tools/render/failure.h"
+#include "tools/render/output_file.h"
 #include "tools/render/stream_header.h"
 
 namespace render {
@@ -133,6 +135,14 @@ bool canWrite(FileFormat format, int sampleRate, int channels) {
     if (format.encoding == SF_FORMAT_MPEG_LAYER_III && format.container != SF_FORMAT_MPEG) {
         return false;
     }
+    // libsndfile lets LAME try any rate, and it fails on the first block of one that MPEG
+    // audio has no place for.
+    if (format.encoding == SF_FORMAT_MPEG_LAYER_III) {
+        for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+            if (sampleRate == rate) return true;
+        }
+        return false;
+    }
     // Opus runs only at the rates of its own clock.
     if (format.encoding == SF_FORMAT_OPUS) {
         return sampleRate == 8000 || sampleRate == 12000 || sampleRate == 16000 ||
@@ -189,28 +199,149 @@ std::string withoutFinalStop(std::string reason) {
     return reason;
 }
 
+// The first `count` bytes of a pipe, read without taking them out of it (tee copies them into a
+// pipe of our own); fewer at its end, and none when the descriptor is not a pipe.
+std::string peekPipe(int descriptor, std::size_t count) {
+    int scratch[2];
+    if (pipe(scratch) != 0) return "";
+    std::string bytes;
+    // A writer may deliver the first bytes in pieces; a few tries a millisecond apart wait
+    // for the rest.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const ssize_t copied = tee(descriptor, scratch[1], count, 0);
+        if (copied <= 0) break;
+        bytes.resize(static_cast<std::size_t>(copied));
+        if (read(scratch[0], bytes.data(), bytes.size()) != copied) bytes.clear();
+        if (bytes.size() >= count) break;
+        usleep(1000);
+    }
+    ::close(scratch[0]);
+    ::close(scratch[1]);
+    return bytes;
+}
+
+// Copies everything from one descriptor to another; false with errno set on failure.
+bool copyAll(int from, int to) {
+    std::vector<char> buffer(1 << 16);
+    while (true) {
+        const ssize_t got = read(from, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                write(to, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
+// Whether errno holds the failure of a write. libsndfile's MP3 writer reports every block as
+// written even when the system refused the encoded bytes (a full disk), so errno, cleared before
+// each call, is asked as well; these values come only from a write that failed.
+bool writeRefused(int savedErrno) {
+    return savedErrno == ENOSPC || savedErrno == EDQUOT || savedErrno == EFBIG ||
+           savedErrno == EIO || savedErrno == EPIPE;
+}
+
+// Why writing failed, in one plain sentence's words. libsndfile reports a failed write in words
+// of its own ("problem with initialization of the flac decoder", "Unspecified internal
+// error"), but the system's reason is still in errno when the failure came from a write.
+std::string writeFailure(int savedErrno, const char* library) {
+    switch (savedErrno) {
+        case ENOSPC:
+        case EDQUOT:
+            return "no space is left on the device";
+        case EFBIG:
+            return "the file would be larger than the file system allows";
+        case EPIPE:
+            return "the program reading the pipe has stopped reading";
+        case EIO:
+            return "the device reported an input/output error";
+        case EROFS:
+            return "the file system is read-only";
+        default:
+            break;
+    }
+    std::string reason = withoutFinalStop(library);
+    const std::string system = "System error : ";
+    if (reason.rfind(system, 0) == 0) reason = reason.substr(system.size());
+    if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(reason[0]));
+    return reason;
+}
+
+// The bytes one frame takes in an encoding of fixed size, or 0 for a compressed one.
+int bytesPerSample(int encoding) {
+    switch (encoding) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW:
+            return 1;
+        case SF_FORMAT_PCM_16:
+            return 2;
+        case SF_FORMAT_PCM_24:
+            return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+            return 4;
+        case SF_FORMAT_DOUBLE:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+struct HeaderLength {
+    bool cut = false;          // the header promises more than the file holds
+    std::int64_t frames = -1;  // what it promises, when that can be told exactly
+};
+
 // libsndfile trims a WAV or AIFF data chunk that is longer than the file to what the file holds
 // and notes it in its log as "data : 384000 (should be 199956)": the length the header promised
-// and the length that is there, in bytes. The promise in frames is in proportion.
-std::int64_t promisedByHeader(SNDFILE* file, std::int64_t frames) {
+// and the length that is there, in bytes. The promise in frames is the promised bytes over the
+// bytes of a frame (an AIFF's SSND chunk starts with 8 bytes of offset and block size), or the
+// frame count of its COMM chunk where the log gives it; for a compressed encoding it cannot be
+// told.
+HeaderLength promisedByHeader(SNDFILE* file, const SF_INFO& info) {
     char log[16384] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const int frameBytes = bytesPerSample(info.format & SF_FORMAT_SUBMASK) * info.channels;
+    HeaderLength length;
     std::istringstream lines(log);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.rfind("data", 0) != 0 && line.rfind("SSND", 0) != 0) continue;
+        long long counted = 0;
+        if (std::sscanf(line.c_str(), "*** Frame count read from 'COMM' chunk (%lld)", &counted) ==
+            1) {
+            if (length.cut && counted > 0) length.frames = counted;
+            continue;
+        }
+        const std::size_t begin = line.find_first_not_of(' ');
+        if (begin == std::string::npos) continue;
+        const bool data = line.compare(begin, 4, "data") == 0;
+        const bool soundData = line.compare(begin, 4, "SSND") == 0;
+        if (!data && !soundData) continue;
+        const auto colon = line.find(':');
         long long promised = 0;
         long long present = 0;
-        const auto colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        if (std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) ==
-                2 &&
-            present > 0 && promised > present && promised != 0xFFFFFFFFll) {
-            return static_cast<std::int64_t>(
-                std::llround(static_cast<double>(frames) * promised / present));
+        if (colon == std::string::npos ||
+            std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) !=
+                2 ||
+            promised <= present || promised == 0xFFFFFFFFll) {
+            continue;
         }
+        length.cut = true;
+        const long long bytes = soundData ? promised - 8 : promised;
+        if (frameBytes > 0 && bytes > 0) length.frames = bytes / frameBytes;
     }
-    return -1;
+    return length;
 }
 
 }  // namespace
@@ -221,8 +352,11 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         path_ = "standard input";
         struct stat status {};
         streamed_ = fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode);
-        streamDescriptor_ = dup(STDIN_FILENO);
-        open(sf_open_fd(streamDescriptor_, SFM_READ, &info_, SF_FALSE), blockSize);
+        if (streamed_) {
+            openPipe(STDIN_FILENO, false, blockSize);
+        } else {
+            open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
+        }
         return;
     }
     struct stat status {};
@@ -236,17 +370,52 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
                                               std::strerror(errno) + ").");
     }
-    streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode);
+    streamed_ = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode);
     if (streamed_) {
-        streamDescriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (streamDescriptor_ < 0) {
+        // libsndfile's sf_open takes a path for a file it may seek in; a pipe is opened here
+        // and handed over as a descriptor, which it reads as a stream.
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
             throw Failure(ExitStatus::kInput, "The input " + inQuotes(path) + " cannot be read (" +
                                                   std::strerror(errno) + ").");
         }
-        open(sf_open_fd(streamDescriptor_, SFM_READ, &info_, SF_FALSE), blockSize);
+        openPipe(descriptor, true, blockSize);
         return;
     }
     open(sf_open(path.c_str(), SFM_READ, &info_), blockSize);
+}
+
+void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
+    const std::string magic = peekPipe(descriptor, 4);
+    if (magic != "fLaC" && magic != "caff" && magic != "RF64") {
+        pipeDescriptor_ = descriptor;
+        open(sf_open_fd(descriptor, SFM_READ, &info_, owned ? SF_TRUE : SF_FALSE), blockSize);
+        return;
+    }
+    // libsndfile reads these only from a file it can seek in.
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = std::string(folder && *folder ? folder : "/tmp") + "/zelko-render-XXXXXX";
+    const int spool = mkstemp(name.data());
+    if (spool < 0) {
+        const int error = errno;
+        if (owned) ::close(descriptor);
+        throw Failure(ExitStatus::kInput, "Cannot make a temporary copy of the input " +
+                                              inQuotes(path_) + " in " + inQuotes(name) + " (" +
+                                              std::strerror(error) + ").");
+    }
+    spool_ = name;
+    setPendingSpool(spool_);
+    const bool copied = copyAll(descriptor, spool);
+    const int error = errno;
+    if (owned) ::close(descriptor);
+    ::close(spool);
+    if (!copied) {
+        throw Failure(ExitStatus::kInput, "Cannot make a temporary copy of the input " +
+                                              inQuotes(path_) + " in " + inQuotes(name) + " (" +
+                                              std::strerror(error) + ").");
+    }
+    streamed_ = false;
+    open(sf_open(spool_.c_str(), SFM_READ, &info_), blockSize);
 }
 
 SoundFileReader::SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::string& name,
@@ -259,6 +428,7 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     file_ = file;
     const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
     if (!file_) {
+        removeSpool();
         throw Failure(ExitStatus::kInput, "The input " + name +
                                               " is not an audio file that can be read (" +
                                               withoutFinalStop(sf_strerror(nullptr)) + ").");
@@ -266,6 +436,7 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     auto refuse = [&](ExitStatus status, const std::string& sentence) {
         sf_close(file_);
         file_ = nullptr;
+        removeSpool();
         throw Failure(status, sentence);
     };
     if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0) {
@@ -292,16 +463,20 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     // libsndfile does so by itself for the length 0xFFFFFFFF, but reads nothing of a WAV whose
     // data chunk says 0; the header is behind it by then, so the samples are read as they are.
     if (streamed_ && (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF) &&
-        streamDescriptor_ >= 0 && headerLengthUnknown(file_)) {
+        pipeDescriptor_ >= 0 && headerLengthUnknown(file_)) {
         if (info_.frames == 0) {
             SF_INFO raw{};
             raw.format = SF_FORMAT_RAW | (info_.format & SF_FORMAT_SUBMASK) |
                          (container == SF_FORMAT_WAV ? SF_ENDIAN_LITTLE : SF_ENDIAN_BIG);
             raw.channels = info_.channels;
             raw.samplerate = info_.samplerate;
+            // The copy goes with the new reader; the pipe's own descriptor with the old one
+            // where that owned it.
+            const int descriptor = dup(pipeDescriptor_);
             sf_close(file_);
-            file_ = sf_open_fd(streamDescriptor_, SFM_READ, &raw, SF_FALSE);
+            file_ = descriptor < 0 ? nullptr : sf_open_fd(descriptor, SFM_READ, &raw, SF_TRUE);
             if (!file_) {
+                if (descriptor >= 0) ::close(descriptor);
                 throw Failure(ExitStatus::kInput,
                               "The input " + name + " holds samples that cannot be read (" +
                                   withoutFinalStop(sf_strerror(nullptr)) + ").");
@@ -309,7 +484,17 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         }
         info_.frames = -1;
     }
-    if (!streamed_) headerFrames_ = promisedByHeader(file_, info_.frames);
+    // libsndfile says SF_COUNT_MAX where it could not find a length: an Ogg stream cut before
+    // its last page, whose final position gives the length.
+    if (info_.frames == SF_COUNT_MAX) {
+        info_.frames = -1;
+        lengthKnown_ = false;
+    }
+    if (!streamed_) {
+        const HeaderLength length = promisedByHeader(file_, info_);
+        headerCut_ = length.cut;
+        headerFrames_ = length.frames;
+    }
 
     for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
         if (const char* text = sf_get_string(file_, type); text && *text) {
@@ -328,24 +513,64 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         }
     }
 
+    if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) readChunks();
+
     interleaved_.resize(static_cast<std::size_t>(blockSize) *
                         static_cast<std::size_t>(info_.channels));
 }
 
+void SoundFileReader::readChunks() {
+    // Far above any real iXML or label list; a larger chunk is left behind, not copied.
+    constexpr unsigned kLargestChunk = 1u << 20;
+    for (const char* id : {"iXML", "LIST"}) {
+        SF_CHUNK_INFO wanted{};
+        std::snprintf(wanted.id, sizeof wanted.id, "%s", id);
+        wanted.id_size = 4;
+        for (SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(file_, &wanted); chunk;
+             chunk = sf_next_chunk_iterator(chunk)) {
+            SF_CHUNK_INFO info{};
+            if (sf_get_chunk_size(chunk, &info) != SF_ERR_NO_ERROR || info.datalen == 0 ||
+                info.datalen > kLargestChunk) {
+                continue;
+            }
+            std::vector<char> data(info.datalen);
+            info.data = data.data();
+            if (sf_get_chunk_data(chunk, &info) != SF_ERR_NO_ERROR) continue;
+            // libsndfile writes the LIST INFO chunk of the text tags itself.
+            if (std::string(id) == "LIST" &&
+                (data.size() < 4 || std::memcmp(data.data(), "adtl", 4))) {
+                continue;
+            }
+            metadata_.chunks.emplace_back(id, std::move(data));
+        }
+    }
+}
+
 SoundFileReader::~SoundFileReader() {
     if (file_) sf_close(file_);
-    if (streamDescriptor_ >= 0) close(streamDescriptor_);
+    removeSpool();
+}
+
+void SoundFileReader::removeSpool() {
+    if (spool_.empty()) return;
+    unlink(spool_.c_str());
+    setPendingSpool("");
+    spool_.clear();
 }
 
 FileFormat SoundFileReader::format() const {
     return {info_.format & SF_FORMAT_TYPEMASK, info_.format & SF_FORMAT_SUBMASK};
 }
 
+bool SoundFileReader::cutShort() const {
+    if (!ended_) return false;
+    return headerCut_ || !lengthKnown_ || !breakReason_.empty() || info_.frames > framesRead_;
+}
+
 std::int64_t SoundFileReader::promisedFrames() const {
-    if (!ended_) return -1;
-    if (headerFrames_ > framesRead_) return headerFrames_;
-    if (info_.frames > framesRead_) return info_.frames;
-    return -1;
+    if (!cutShort()) return -1;
+    if (headerCut_) return headerFrames_ > framesRead_ ? headerFrames_ : -1;
+    return info_.frames > framesRead_ ? info_.frames : -1;
 }
 
 int SoundFileReader::read(float* destination, int frames) {
@@ -369,6 +594,7 @@ int SoundFileReader::readFrames(float* first, float* second, int frames) {
             ended_ = true;
             break;
         }
+        if (observer_) observer_(interleaved_.data(), got, channels);
         const float* frame = interleaved_.data();
         for (int i = 0; i < got; ++i, frame += channels) {
             if (second) {
@@ -385,9 +611,11 @@ int SoundFileReader::readFrames(float* first, float* second, int frames) {
         done += got;
         framesRead_ += got;
     }
+    // A decoder that loses its way (a FLAC file cut inside a frame loses sync) ends the input
+    // there: what decoded so far is kept, as for any input cut short.
     if (sf_error(file_) != SF_ERR_NO_ERROR) {
-        throw Failure(ExitStatus::kInput, "Reading the input " + inQuotes(path_) + " failed (" +
-                                              withoutFinalStop(sf_strerror(file_)) + ").");
+        breakReason_ = withoutFinalStop(sf_strerror(file_));
+        ended_ = true;
     }
     if (done < frames) ended_ = true;
     return done;
@@ -422,14 +650,17 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
     info.format = format.code();
     info.channels = channels;
     info.samplerate = sampleRate;
+    errno = 0;
     if (descriptorIsPipe(descriptor) &&
         (format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_AIFF)) {
         info.format = writeStreamHeader(descriptor, format, sampleRate, channels, path_);
     }
     file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
-        throw Failure(ExitStatus::kWriteFailed, "Cannot create " + inQuotes(path_) + " (" +
-                                                    withoutFinalStop(sf_strerror(nullptr)) + ").");
+        const int savedErrno = errno;
+        throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
+                                                    writeFailure(savedErrno, sf_strerror(nullptr)) +
+                                                    ".");
     }
     // Encodings libsndfile converts (mu-law, A-law) must clip samples above full scale; without
     // this they wrap around.
@@ -441,6 +672,17 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
         if (metadata->hasBroadcast) {
             SF_BROADCAST_INFO broadcast = metadata->broadcast;
             sf_command(file_, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
+        }
+        const int container = format.container;
+        if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) {
+            for (const auto& [id, data] : metadata->chunks) {
+                SF_CHUNK_INFO chunk{};
+                std::snprintf(chunk.id, sizeof chunk.id, "%s", id.c_str());
+                chunk.id_size = 4;
+                chunk.datalen = static_cast<unsigned>(data.size());
+                chunk.data = const_cast<char*>(data.data());
+                sf_set_chunk(file_, &chunk);
+            }
         }
         if (!metadata->cues.empty()) {
             SF_CUES cues{};
@@ -481,6 +723,7 @@ int SoundFileWriter::toInteger(float sample) {
 
 void SoundFileWriter::writeInterleaved(int frames) {
     sf_count_t written = 0;
+    errno = 0;
     if (bits_ > 0) {
         const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
         for (std::size_t i = 0; i < count; ++i) integers_[i] = toInteger(interleaved_[i]);
@@ -488,9 +731,11 @@ void SoundFileWriter::writeInterleaved(int frames) {
     } else {
         written = sf_writef_float(file_, interleaved_.data(), frames);
     }
-    if (written != frames) {
-        throw Failure(ExitStatus::kWriteFailed, "Writing " + inQuotes(path_) + " failed (" +
-                                                    withoutFinalStop(sf_strerror(file_)) + ").");
+    const int savedErrno = errno;
+    if (written != frames || writeRefused(savedErrno)) {
+        throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
+                                                    writeFailure(savedErrno, sf_strerror(file_)) +
+                                                    ".");
     }
 }
 
@@ -514,11 +759,14 @@ void SoundFileWriter::write(const float* left, const float* right, int frames) {
 
 void SoundFileWriter::close() {
     if (!file_) return;
+    errno = 0;
     const int result = sf_close(file_);
+    const int savedErrno = errno;
     file_ = nullptr;
-    if (result != 0) {
-        throw Failure(ExitStatus::kWriteFailed, "Finishing " + inQuotes(path_) + " failed (" +
-                                                    sf_error_number(result) + ").");
+    if (result != 0 || writeRefused(savedErrno)) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot finish " + inQuotes(path_) + ": " +
+                          writeFailure(savedErrno, sf_error_number(result)) + ".");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,8 +27,14 @@ class MonoSource {
     virtual bool isStereo() const { return false; }
     // Fills two channels: a stereo source's own, or the mono signal in both.
     virtual int readPair(float* left, float* right, int frames);
-    // After the end: the number of frames the source promised when it held fewer, else -1.
+    // After the end: whether the source held less than it promised (a header's length, or an
+    // end its format marks), or broke off where it could no longer be decoded.
+    virtual bool cutShort() const { return false; }
+    // After the end, when cut short: the number of frames its header promises, or -1 when it
+    // says none that can be trusted (an Ogg stream cut before its last page, a compressed WAV).
     virtual std::int64_t promisedFrames() const { return -1; }
+    // After the end, when the source broke off on an error rather than at its end: why.
+    virtual std::string breakReason() const { return ""; }
 };
 
 // What a file says about itself besides its samples: its text tags (title, artist, comment,
@@ -38,6 +45,9 @@ struct Metadata {
     bool hasBroadcast = false;
     SF_BROADCAST_INFO broadcast{};
     std::vector<SF_CUE_POINT> cues;
+    // Chunks of a WAV file that libsndfile neither reads nor writes itself, kept whole: iXML and
+    // the LIST adtl chunk, whose labels name the cue points. Each is an id and its data.
+    std::vector<std::pair<std::string, std::vector<char>>> chunks;
 };
 
 // How floats become integer samples in 8- to 16-bit outputs: with triangular (TPDF) dither of
@@ -73,8 +83,11 @@ std::string encodingNames();
 class SoundFileReader : public MonoSource {
   public:
     // `channel` counts from 1; 0 asks for the mono mix; `stereo` asks for both channels of a
-    // two-channel file. The path "-" reads standard input. Fails with ExitStatus::kInput, or
-    // kUsage when the file has no such channel, or is not stereo when `stereo` is asked.
+    // two-channel file. The path "-" reads standard input; a path that is a pipe (/dev/stdin,
+    // a shell's <(...)) is read as one. A format libsndfile cannot read from a pipe (FLAC, CAF,
+    // RF64) is first copied whole into a temporary file, which goes when the reader does or a
+    // signal ends the process. Fails with ExitStatus::kInput, or kUsage when the file has no
+    // such channel, or is not stereo when `stereo` is asked.
     SoundFileReader(const std::string& path, int channel, int blockSize, bool stereo = false);
     // Reads through libsndfile's virtual input (a file held in memory, for the fuzzer); `name`
     // is the file's name for messages.
@@ -89,28 +102,42 @@ class SoundFileReader : public MonoSource {
     int read(float* destination, int frames) override;
     bool isStereo() const override { return stereo_; }
     int readPair(float* left, float* right, int frames) override;
+    bool cutShort() const override;
     std::int64_t promisedFrames() const override;
+    std::string breakReason() const override { return breakReason_; }
 
     int channels() const { return info_.channels; }
     FileFormat format() const;
+    // Shown every block of the file's own frames, interleaved, as it is read: (frames,
+    // frame count, channels).
+    using FrameObserver = std::function<void(const float*, int, int)>;
+    void observeFrames(FrameObserver observer) { observer_ = std::move(observer); }
     const Metadata& metadata() const { return metadata_; }
 
   private:
     void open(SNDFILE* file, int blockSize);
+    void openPipe(int descriptor, bool owned, int blockSize);
+    void removeSpool();
+    void readChunks();
     int readFrames(float* first, float* second, int frames);
 
     std::string path_;
+    std::string spool_;  // the temporary copy of a pipe, or ""
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
     int channel_;
     bool stereo_;
     bool streamed_ = false;           // read from a pipe: the length is what the header says
-    int streamDescriptor_ = -1;       // a pipe's descriptor, owned
-    std::int64_t headerFrames_ = -1;  // what a header promised that the file does not hold
+    bool headerCut_ = false;          // a header's length is more than the file holds
+    std::int64_t headerFrames_ = -1;  // that length in frames, when it can be told
+    bool lengthKnown_ = true;         // info_.frames is a length, not libsndfile's "unknown"
+    std::string breakReason_;         // the decoder's error that ended the reading
+    int pipeDescriptor_ = -1;         // the pipe read, for a stream whose length is unknown
     std::int64_t framesRead_ = 0;
     bool ended_ = false;
     Metadata metadata_;
     std::vector<float> interleaved_;
+    FrameObserver observer_;
 };
 
 // An audio file being written: stereo, or mono for the demo's dry programme.

@@ -1,9 +1,11 @@
 #include "tools/render/cli.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "tools/render/audio_io.h"
 #include "tools/render/failure.h"
@@ -91,10 +93,76 @@ std::string wrapList(const std::string& list, std::size_t firstWidth) {
     return text;
 }
 
+// The long options, for suggestions when one is mistyped.
+const std::vector<std::string> kLongOptions = {
+    "--output",      "--output-dir",   "--plugin",       "--param",
+    "--channel",     "--format",       "--subtype",      "--block",
+    "--list-params", "--demo",         "--demo-seconds", "--tail",
+    "--json",        "--report",       "--stereo",       "--dither",
+    "--dry",         "--force",        "--keep-going",   "--quiet",
+    "--verbose",     "--help",         "--version",      "--no-latency-compensation",
+    "--rate",        "--process-rate", "--loudness",     "--true-peak"};
+
+// Names other programs use for our options, which no spelling distance would lead to.
+struct OtherName {
+    const char* name;
+    const char* ours;
+};
+constexpr OtherName kOtherNames[] = {
+    {"--overwrite", "--force"},  {"--yes", "--force"},
+    {"--clobber", "--force"},    {"--silent", "--quiet"},
+    {"--out", "--output"},       {"--outdir", "--output-dir"},
+    {"--encoding", "--subtype"}, {"--bits", "--subtype"},
+    {"--type", "--format"},      {"--params", "--param"},
+    {"--set", "--param"},        {"--continue", "--keep-going"},
+    {"--no-dither", "--dither"}, {"--list-parameters", "--list-params"}};
+
+std::string suggestOption(const std::string& typed) {
+    for (const auto& other : kOtherNames) {
+        if (typed == other.name) return std::string(" Did you mean ") + inQuotes(other.ours) + "?";
+    }
+    return didYouMean(typed, kLongOptions);
+}
+
+// Short options may be bundled, as "-fq" for "-f -q"; the last of a bundle may take a value,
+// from the rest of the word ("-oout.wav") or from the next argument ("-qo out.wav").
+std::vector<std::string> unbundle(const std::vector<std::string>& arguments) {
+    static const std::vector<std::string> kTakingValues = {
+        "-o",      "--output",       "-d",         "--output-dir", "--plugin",
+        "-p",      "--param",        "--channel",  "--format",     "--subtype",
+        "--block", "--demo-seconds", "--tail",     "--report",     "--dither",
+        "--rate",  "--process-rate", "--loudness", "--true-peak"};
+    std::vector<std::string> result;
+    bool onlyInputsFollow = false;
+    for (const auto& argument : arguments) {
+        // A value is never taken apart, even when it starts with '-' ("--tail -1" is refused as
+        // a length, not as options "-1").
+        const bool isValue = !result.empty() &&
+                             std::find(kTakingValues.begin(), kTakingValues.end(), result.back()) !=
+                                 kTakingValues.end();
+        if (onlyInputsFollow || isValue || argument.size() <= 2 || argument[0] != '-' ||
+            argument[1] == '-') {
+            onlyInputsFollow = onlyInputsFollow || argument == "--";
+            result.push_back(argument);
+            continue;
+        }
+        for (std::size_t i = 1; i < argument.size(); ++i) {
+            const char letter = argument[i];
+            result.push_back(std::string("-") + letter);
+            if (letter == 'o' || letter == 'd' || letter == 'p') {
+                if (i + 1 < argument.size()) result.push_back(argument.substr(i + 1));
+                break;
+            }
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
-Options parseCommandLine(const std::vector<std::string>& arguments) {
+Options parseCommandLine(const std::vector<std::string>& typedArguments) {
     Options options;
+    const std::vector<std::string> arguments = unbundle(typedArguments);
     bool onlyInputsFollow = false;
     bool truePeakGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -212,17 +280,25 @@ Options parseCommandLine(const std::vector<std::string>& arguments) {
             flag(options.force);
         } else if (argument == "-q" || argument == "--quiet") {
             flag(options.quiet);
+        } else if (argument == "-v" || argument == "--verbose") {
+            flag(options.verbose);
+        } else if (argument == "--keep-going") {
+            flag(options.keepGoing);
         } else if (argument == "-h" || argument == "--help") {
             flag(options.help);
         } else if (argument == "--version") {
             flag(options.version);
         } else {
-            throw Failure(ExitStatus::kUsage,
-                          "Unknown option " + inQuotes(argument) + "; --help lists the options.");
+            throw Failure(ExitStatus::kUsage, "Unknown option " + inQuotes(argument) +
+                                                  "; --help lists the options." +
+                                                  suggestOption(argument));
         }
     }
 
     if (options.help || options.version) return options;
+    if (options.quiet && options.verbose) {
+        throw Failure(ExitStatus::kUsage, "Give either --quiet or --verbose, not both.");
+    }
     if (options.listParameters) {
         if (!options.inputs.empty() || options.demo) {
             throw Failure(ExitStatus::kUsage, "--list-params takes no input and no --demo.");
@@ -307,6 +383,8 @@ std::string usageText() {
            "                          alone, measured in a second pass\n"
            "      --true-peak DBTP    the ceiling that caps that gain (default -1 dBTP)\n"
            "  -f, --force             replace outputs that already exist\n"
+           "      --keep-going        render the inputs that can be when others cannot\n"
+           "                          (every input is checked before the first render)\n"
            "\n"
            "Processing:\n"
            "      --plugin PATH       the VST 2.4 module to run\n"
@@ -346,15 +424,21 @@ std::string usageText() {
            "                          input's, a goniometer and the mono compatibility\n"
            "      --report DIR/       a PNG per output into DIR, named after it\n"
            "\n"
-           "  -q, --quiet             no progress bar and no summary lines\n"
+           "  -q, --quiet             no progress bar and no summary lines (warnings and\n"
+           "                          errors still go to standard error)\n"
+           "  -v, --verbose           also say, on standard error, which plug-in runs with\n"
+           "                          which settings, and each input's and output's format\n"
            "  -h, --help              this text\n"
            "      --version           the renderer's version\n"
+           "Short options bundle: -qfo OUT is -q -f -o OUT.\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 input missing or unreadable, 4 plug-in not\n"
            "loadable or not a VST 2.4 effect, 5 unknown parameter, 6 parameter value not a\n"
-           "number or out of range, 7 output exists (without --force), would replace an input\n"
-           "or is not a file, 8 output could not be written, 9 an input held less than its\n"
-           "header promised (what it held was written), 130 interrupted.\n";
+           "number, in the wrong unit or out of range, 7 output exists (without --force),\n"
+           "would replace an input, or is not a file (or is a terminal), 8 output could not\n"
+           "be written, 9 an input held less than its header promised (what it held was\n"
+           "written), 130 interrupted. A batch reports every input it cannot render and ends\n"
+           "with the first problem's status.\n";
 }
 
 }  // namespace render

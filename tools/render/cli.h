@@ -32,7 +32,9 @@ struct Options {
     double demoSeconds = 0.0;  // 0: the programme's own length
     bool dry = false;
     bool force = false;
+    bool keepGoing = false;  // render the inputs that can be, when others cannot
     bool quiet = false;
+    bool verbose = false;
     bool help = false;
     bool version = false;
 };

@@ -71,11 +71,21 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
                               std::to_string(sampleRate) + " Hz; choose another --format.");
         }
     }
-    if (format.container == SF_FORMAT_WAV && format.encoding == SF_FORMAT_PCM_S8) {
-        format.encoding = SF_FORMAT_PCM_U8;
-    }
+    // Eight-bit samples are unsigned in the RIFF family and signed everywhere else: libsndfile
+    // would write unsigned ones into an AIFF as an AIFC with "raw " compression, which few
+    // programs open.
+    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_W64 ||
+                      format.container == SF_FORMAT_RF64;
+    if (riff && format.encoding == SF_FORMAT_PCM_S8) format.encoding = SF_FORMAT_PCM_U8;
+    if (!riff && format.encoding == SF_FORMAT_PCM_U8) format.encoding = SF_FORMAT_PCM_S8;
     if (!canWrite(format, sampleRate, channels)) {
         format.encoding = fallbackEncoding(format.container, format.encoding, sampleRate);
+        if (!format.encoding && format.container == SF_FORMAT_MPEG) {
+            throw Failure(ExitStatus::kUsage,
+                          "MP3 holds only rates of 8000 to 48000 Hz (8000, 11025, 12000, 16000, "
+                          "22050, 24000, 32000, 44100 or 48000), not " +
+                              std::to_string(sampleRate) + " Hz; choose another --format.");
+        }
         if (!format.encoding) {
             throw Failure(ExitStatus::kUsage, "Nothing can be written in the " +
                                                   containerName(format.container) + " format at " +
@@ -85,9 +95,18 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
     return format;
 }
 
+bool isStreamInput(const std::string& input) {
+    if (input == kStandardStream) return true;
+    struct stat status {};
+    return stat(input.c_str(), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
 std::string outputPathFor(const Options& options, const std::string& input, int inputContainer) {
     if (!options.output.empty()) return options.output;
     auto [stem, extension] = splitExtension(baseNameOf(input));
+    // A pipe's name (/dev/fd/63) says nothing of its format.
+    if (extension.empty()) extension = containerExtension(inputContainer);
     if (!options.format.empty()) {
         const int container = containerFromName(options.format);
         if (container != inputContainer || extension.empty()) {
@@ -191,46 +210,85 @@ Plan planJobs(const Options& options) {
                           "FILE, or -o - for standard output.");
         }
         for (const auto& input : options.inputs) {
-            std::unique_ptr<SoundFileReader> opened;
-            SoundFileReader* reader = nullptr;
-            if (input == kStandardStream) {
-                plan.standardInput = std::make_unique<SoundFileReader>(
-                    input, options.channel, options.blockSize, options.stereo);
-                reader = plan.standardInput.get();
-            } else {
-                opened =
-                    std::make_unique<SoundFileReader>(input, options.channel, 1, options.stereo);
-                reader = opened.get();
+            try {
+                std::unique_ptr<SoundFileReader> opened;
+                SoundFileReader* reader = nullptr;
+                if (isStreamInput(input)) {
+                    if (plan.streamInputs.count(input)) {
+                        throw Failure(ExitStatus::kUsage,
+                                      "The pipe " + inQuotes(input) + " can be read only once.");
+                    }
+                    if (input != kStandardStream && options.output.empty() &&
+                        options.outputDir.empty()) {
+                        throw Failure(ExitStatus::kUsage,
+                                      "The input " + inQuotes(input) +
+                                          " is a pipe, with no folder to write beside; give -o "
+                                          "FILE or --output-dir DIR.");
+                    }
+                    // A pipe can be read only once, so the reader opened here renders it.
+                    auto& kept = plan.streamInputs[input];
+                    kept = std::make_unique<SoundFileReader>(input, options.channel,
+                                                             options.blockSize, options.stereo);
+                    reader = kept.get();
+                } else {
+                    opened = std::make_unique<SoundFileReader>(input, options.channel, 1,
+                                                               options.stereo);
+                    reader = opened.get();
+                }
+                Job job;
+                job.input = input;
+                job.inputRate = static_cast<int>(reader->sampleRate());
+                job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
+                job.inputFormat = reader->format();
+                job.inputChannels = reader->channels();
+                job.inputFrames = reader->frameCount();
+                job.output = outputPathFor(options, input, reader->format().container);
+                job.format = chooseFormat(options, job.output, reader->format(), job.sampleRate, 2);
+                plan.jobs.push_back(job);
+            } catch (const Failure& failure) {
+                plan.problems.push_back({input, failure.status(), failure.what()});
             }
-            Job job;
-            job.input = input;
-            job.inputRate = static_cast<int>(reader->sampleRate());
-            job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
-            job.output = outputPathFor(options, input, reader->format().container);
-            job.format = chooseFormat(options, job.output, reader->format(), job.sampleRate, 2);
-            plan.jobs.push_back(job);
         }
     }
 
     checkReportTargets(options, plan.jobs);
 
     std::set<std::string> targets;
+    std::vector<Job> checked;
     for (auto& job : plan.jobs) {
-        job.target = examineOutputTarget(job.output, options.inputs, options.force);
-        checkStreamable(job);
-        if (job.target.kind != OutputTarget::Kind::kFile) continue;
-        checkFolderWritable(job.target.path, !options.outputDir.empty());
-        const std::string folder = directoryOf(job.target.path);
-        char resolved[PATH_MAX];
-        const std::string key = realpath(folder.empty() ? "." : folder.c_str(), resolved)
-                                    ? std::string(resolved) + "/" + baseNameOf(job.target.path)
-                                    : job.target.path;
-        if (!targets.insert(key).second) {
-            throw Failure(ExitStatus::kOutputRefused, "Two inputs would both be written to " +
-                                                          inQuotes(job.output) +
-                                                          "; render them into different folders.");
+        try {
+            job.target = examineOutputTarget(job.output, options.inputs, options.force);
+            checkStreamable(job);
+            if (job.target.kind == OutputTarget::Kind::kFile) {
+                checkFolderWritable(job.target.path, !options.outputDir.empty());
+                const std::string folder = directoryOf(job.target.path);
+                char resolved[PATH_MAX];
+                const std::string key =
+                    realpath(folder.empty() ? "." : folder.c_str(), resolved)
+                        ? std::string(resolved) + "/" + baseNameOf(job.target.path)
+                        : job.target.path;
+                if (!targets.insert(key).second) {
+                    throw Failure(ExitStatus::kOutputRefused,
+                                  "Two inputs would both be written to " + inQuotes(job.output) +
+                                      "; render them into different folders.");
+                }
+            }
+            checked.push_back(std::move(job));
+        } catch (const Failure& failure) {
+            if (options.demo) throw;
+            plan.problems.push_back({job.input, failure.status(), failure.what()});
         }
     }
+    plan.jobs = std::move(checked);
+    // Reported in the order of the inputs.
+    std::stable_sort(plan.problems.begin(), plan.problems.end(),
+                     [&](const Problem& a, const Problem& b) {
+                         const auto position = [&](const std::string& input) {
+                             return std::find(options.inputs.begin(), options.inputs.end(), input) -
+                                    options.inputs.begin();
+                         };
+                         return position(a.input) < position(b.input);
+                     });
     return plan;
 }
 

@@ -3,6 +3,8 @@
 // that could have been seen at the start.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -10,6 +12,7 @@
 
 #include "tools/render/audio_io.h"
 #include "tools/render/cli.h"
+#include "tools/render/failure.h"
 #include "tools/render/output_file.h"
 
 namespace render {
@@ -26,14 +29,29 @@ struct Job {
     int sampleRate = 0;  // of the output
     int inputRate = 0;   // of the input, or the demo programme
     int channels = 2;
+    // What the input's header says, for --verbose.
+    FileFormat inputFormat;
+    int inputChannels = 1;
+    std::int64_t inputFrames = -1;
+};
+
+// An input that cannot be rendered, and why.
+struct Problem {
+    std::string input;
+    ExitStatus status;
+    std::string sentence;
 };
 
 struct Plan {
-    std::vector<Job> jobs;
-    // Standard input can be opened only once, so the reader that planning opened on it is kept
-    // for the render.
-    std::unique_ptr<SoundFileReader> standardInput;
+    std::vector<Job> jobs;  // the inputs that can be rendered, in the order given
+    std::vector<Problem> problems;
+    // Standard input and pipes can be read only once, so the readers that planning opened on
+    // them are kept for the render, by input name.
+    std::map<std::string, std::unique_ptr<SoundFileReader>> streamInputs;
 };
+
+// Whether an input is read as a stream: "-", or a path that is a pipe, socket or device.
+bool isStreamInput(const std::string& input);
 
 std::string directoryOf(const std::string& path);  // with its trailing '/', or ""
 std::string baseNameOf(const std::string& path);
@@ -61,8 +79,10 @@ void checkFormatAgreesWithName(const Options& options);
 // creates counts as writable when its nearest existing parent is.
 void checkFolderWritable(const std::string& file, bool creatable);
 
-// Reads every input's header, chooses each output and its format, and checks every output.
-// Fails with the status of the first problem found, before anything is written.
+// Reads every input's header, chooses each output and its format, and checks every output,
+// before anything is written. What stops one input (it cannot be read, its output format cannot
+// hold its rate, its output is taken ...) goes into the plan's problems, so that all of them
+// are reported at once; what stops every input (the options themselves) fails with its status.
 Plan planJobs(const Options& options);
 
 }  // namespace render

@@ -87,39 +87,60 @@ void ensureFolder(const std::string& folder) {
     }
 }
 
+// A warning on standard error, after whatever standard output holds so far.
+void warn(const std::string& sentence) {
+    std::cout.flush();
+    std::cerr << "zelko-render: warning: " << sentence << std::endl;
+}
+
+// A line of --verbose, on standard error.
+void note(const Options& options, const std::string& text) {
+    if (!options.verbose) return;
+    std::cout.flush();
+    std::cerr << "zelko-render: " << text << std::endl;
+}
+
+std::string describeFormat(FileFormat format) {
+    return containerName(format.container) + " " + encodingName(format.encoding);
+}
+
 void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter>& parameters) {
     for (const auto& parameter : parameters) {
         plugin.setParameter(parameter.index, parameter.normalised);
     }
 }
 
-// Hands the signal fed to the plug-in to the stereo analysis of --json and --report; the output
-// reaches it from the end of the sinks (FinalOutput), after rate conversion and loudness gain.
+// Hands the signal fed to the plug-in to the stereo analysis of --json and --report. The output
+// reaches the analysis, or else the true-peak meter that the summary's warning needs, from the
+// end of the sinks (FinalOutput), as it is written: after rate conversion and loudness gain.
 class AnalysisTap : public RenderTap {
   public:
-    explicit AnalysisTap(StereoAnalyser& analyser) : analyser_(analyser) {}
+    explicit AnalysisTap(StereoAnalyser* analyser) : analyser_(analyser) {}
     void input(const float* first, const float* second, int frames) override {
+        if (!analyser_) return;
         const auto count = static_cast<std::size_t>(frames);
         if (second) {
-            analyser_.addInput(first, second, count);
+            analyser_->addInput(first, second, count);
         } else {
-            analyser_.addInput(first, count);
+            analyser_->addInput(first, count);
         }
     }
     void output(const float*, const float*, int) override {}
 
   private:
-    StereoAnalyser& analyser_;
+    StereoAnalyser* analyser_;
 };
 
 // The last stage before the file: it sees the output exactly as it is written, for the summary's
 // peak and length and for the analysis.
 class FinalOutput : public FrameSink {
   public:
-    FinalOutput(FrameSink& file, StereoAnalyser* analyser) : file_(file), analyser_(analyser) {}
+    FinalOutput(FrameSink& file, StereoAnalyser* analyser, TruePeakMeter* truePeak)
+        : file_(file), analyser_(analyser), truePeak_(truePeak) {}
     void write(const float* left, const float* right, int frames) override {
         file_.write(left, right, frames);
         if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
+        if (truePeak_) truePeak_->add(left, right, static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i) {
             peak_ = std::max({peak_, std::fabs(left[i]), std::fabs(right[i])});
         }
@@ -132,6 +153,7 @@ class FinalOutput : public FrameSink {
   private:
     FrameSink& file_;
     StereoAnalyser* analyser_;
+    TruePeakMeter* truePeak_;
     float peak_ = 0.0f;
     std::int64_t frames_ = 0;
 };
@@ -156,10 +178,19 @@ Metadata atRate(Metadata metadata, double ratio) {
     return metadata;
 }
 
-std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate, int inputRate) {
+std::unique_ptr<TruePeakMeter> truePeakMeterFor(int sampleRate) {
+    try {
+        return std::make_unique<TruePeakMeter>(sampleRate);
+    } catch (const std::invalid_argument&) {
+        return nullptr;  // a rate the meter does not take goes without the check
+    }
+}
+
+std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate, int inputRate,
+                                            int fileRate) {
     if (!options.json && options.report.empty()) return nullptr;
     try {
-        return std::make_unique<StereoAnalyser>(sampleRate, inputRate);
+        return std::make_unique<StereoAnalyser>(sampleRate, inputRate, fileRate);
     } catch (const std::invalid_argument&) {
         throw Failure(ExitStatus::kUsage, "--json and --report cannot measure audio at " +
                                               std::to_string(sampleRate) + " Hz.");
@@ -167,9 +198,23 @@ std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRa
 }
 
 // The Broadcast Wave time reference counts samples since midnight to the first one. Aligned
-// output starts where the input starts; raw output starts `latency` samples earlier.
-Metadata metadataFor(const Metadata& input, std::int64_t shift) {
+// output starts where the input starts; raw output starts `latency` samples earlier, so its
+// time reference is that much earlier and every cue point, which marks a place in the sound,
+// that much later in the file. Cue points pushed past the output's end (`frames`, when known)
+// have nothing left to mark.
+Metadata metadataFor(const Metadata& input, std::int64_t shift, std::int64_t frames) {
     Metadata metadata = input;
+    if (shift != 0) {
+        std::vector<SF_CUE_POINT> cues;
+        for (SF_CUE_POINT cue : metadata.cues) {
+            const std::int64_t offset = static_cast<std::int64_t>(cue.sample_offset) + shift;
+            if (frames >= 0 && offset >= frames) continue;
+            cue.sample_offset = static_cast<std::uint32_t>(offset);
+            cue.position = static_cast<std::uint32_t>(cue.position + shift);
+            cues.push_back(cue);
+        }
+        metadata.cues = std::move(cues);
+    }
     if (metadata.hasBroadcast && shift != 0) {
         auto& info = metadata.broadcast;
         std::int64_t reference =
@@ -230,14 +275,15 @@ int renderJob(Batch& batch, const Job& job) {
     const Options& options = batch.options;
     std::unique_ptr<MonoSource> owned;
     MonoSource* source = nullptr;
-    const SoundFileReader* file = nullptr;
+    SoundFileReader* file = nullptr;
     if (job.input.empty()) {
         owned = std::make_unique<DemoProgramme>(
             options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
         source = owned.get();
-    } else if (job.input == kStandardStream) {
-        source = batch.plan.standardInput.get();
-        file = batch.plan.standardInput.get();
+    } else if (const auto kept = batch.plan.streamInputs.find(job.input);
+               kept != batch.plan.streamInputs.end()) {
+        source = kept->second.get();
+        file = kept->second.get();
     } else {
         auto reader = std::make_unique<SoundFileReader>(job.input, options.channel,
                                                         options.blockSize, options.stereo);
@@ -266,14 +312,23 @@ int renderJob(Batch& batch, const Job& job) {
         applyParameters(*plugin, batch.parameters);
     }
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
+    // Metadata counts in the input's samples, then in the output's.
+    const std::int64_t inputTotal = total < 0 ? -1 : total * job.inputRate / processRate;
     const Metadata metadata =
-        file ? atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate),
-                      static_cast<double>(job.sampleRate) / job.inputRate)
-             : Metadata{};
-    const auto analyser = analyserFor(options, job.sampleRate, processRate);
-    std::optional<AnalysisTap> analysisTap;
-    if (analyser) analysisTap.emplace(*analyser);
-    RenderTap* tap = analysisTap ? &*analysisTap : nullptr;
+        file
+            ? atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate, inputTotal),
+                     static_cast<double>(job.sampleRate) / job.inputRate)
+            : Metadata{};
+    const auto analyser = analyserFor(options, job.sampleRate, processRate, job.inputRate);
+    const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
+    AnalysisTap analysisTap(analyser.get());
+    RenderTap* tap = analyser ? &analysisTap : nullptr;
+    // The file's own channels, for its loudness as it is rather than as it is fed.
+    if (analyser && file) {
+        file->observeFrames([&analyser](const float* frames, int count, int channels) {
+            analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
+        });
+    }
 
     OutputFile output(job.target, options.force);
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
@@ -281,7 +336,7 @@ int renderJob(Batch& batch, const Job& job) {
                            options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
     // The sinks, from the last to the first: the file; the loudness target; the conversion from
     // the plug-in's rate to the output's.
-    FinalOutput final(writer, analyser.get());
+    FinalOutput final(writer, analyser.get(), truePeak.get());
     FrameSink* sink = &final;
     std::optional<LoudnessTarget> loudness;
     if (options.loudnessTarget) {
@@ -320,19 +375,32 @@ int renderJob(Batch& batch, const Job& job) {
     progress.finish();
 
     int status = 0;
-    if (const std::int64_t promised = source->promisedFrames(); promised > 0) {
-        std::cout.flush();
-        std::cerr << "zelko-render: The input " << inQuotes(label) << " ends after "
-                  << (summary.frames - (summary.ranPlugin
-                                            ? std::llround(options.tailSeconds * job.sampleRate)
-                                            : 0)) *
-                         job.inputRate / job.sampleRate
-                  << " of the " << promised << " frames its header promises; "
-                  << inQuotes(job.output) << " holds what could be read." << std::endl;
+    if (source->cutShort()) {
+        // In the input's frames, whatever the rates.
+        const std::int64_t held =
+            (summary.frames -
+             (summary.ranPlugin ? std::llround(options.tailSeconds * job.sampleRate) : 0)) *
+            job.inputRate / job.sampleRate;
+        const std::int64_t promised = source->promisedFrames();
+        const std::string reason = source->breakReason();
+        std::string sentence =
+            "The input " + inQuotes(label) + " ends after " + std::to_string(held);
+        if (promised > 0) {
+            sentence += " of the " + std::to_string(promised) + " frames its header promises";
+        } else {
+            sentence += held == 1 ? " frame" : " frames";
+            if (reason.empty()) sentence += ", short of the end its header promises";
+        }
+        if (!reason.empty()) sentence += ", where it could no longer be decoded (" + reason + ")";
+        warn(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
         status = static_cast<int>(ExitStatus::kInputTruncated);
     }
+    if (file) file->observeFrames(nullptr);
+    double truePeakDbtp = truePeak ? truePeak->dbtp() : -INFINITY;
     if (analyser) {
-        const StereoSummary stereo = analyser->finish();
+        StereoSummary stereo = analyser->finish();
+        stereo.nonFiniteInputSamples = summary.nonFiniteSamples;
+        truePeakDbtp = stereo.truePeakDbtp;
         if (!options.report.empty()) {
             if (reportNamesFolder(options.report)) ensureFolder(options.report);
             ReportHeading heading;
@@ -355,22 +423,25 @@ int renderJob(Batch& batch, const Job& job) {
                             job.input.empty() ? std::string() : job.input, job.output);
             if (loudness) json.insert(json.size() - 1, loudnessJson(loudness->outcome()));
             batch.summaries << json << std::endl;
-            // The warnings go beside the JSON, where they do not break it.
-            for (const auto& warning : warnings) {
-                std::cerr << "zelko-render: warning: " << warning << std::endl;
-            }
-            return status;
         }
     }
-    if (!options.quiet) {
+    if (!options.quiet && !options.json) {
         char memory[48];
         std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
         batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
-                        << (loudness ? "; " + describeLoudness(loudness->outcome()) : "") << '\n';
-        for (const auto& warning : warnings) {
-            batch.summaries << "  warning: " << warning << '\n';
-        }
-        batch.summaries.flush();
+                        << (loudness ? "; " + describeLoudness(loudness->outcome()) : "")
+                        << std::endl;
+    }
+    // Warnings go to standard error, where they neither break the JSON nor mix with audio.
+    for (const auto& warning : warnings) warn(warning);
+    if (truePeakDbtp > 0.0) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "The output's true peak reaches %+.2f dBTP, above full scale between the "
+                      "samples: a converter or a lossy encoder may clip it. The plug-in's ceiling "
+                      "holds sample peaks only.",
+                      truePeakDbtp);
+        warn(text);
     }
     return status;
 }
@@ -422,7 +493,26 @@ int run(const Options& options) {
         return 0;
     }
 
+    // Before planning: reading a pipe may spool it to a temporary file, which a signal must
+    // not leave behind.
+    installInterruptHandling();
     Plan plan = planJobs(options);
+    const std::size_t inputCount = plan.jobs.size() + plan.problems.size();
+    for (const auto& problem : plan.problems) {
+        std::cout.flush();
+        std::cerr << "zelko-render: " << problem.sentence << std::endl;
+    }
+    if (!plan.problems.empty() && (!options.keepGoing || plan.jobs.empty())) {
+        if (inputCount > 1) {
+            std::cerr << "zelko-render: " << plan.problems.size() << " of " << inputCount
+                      << " inputs cannot be rendered, so none was"
+                      << (plan.jobs.empty() ? std::string(".")
+                                            : "; --keep-going renders the other " +
+                                                  std::to_string(plan.jobs.size()) + ".")
+                      << std::endl;
+        }
+        return static_cast<int>(plan.problems.front().status);
+    }
     if (!options.outputDir.empty()) ensureFolder(options.outputDir);
 
     std::optional<PluginModule> module;
@@ -434,13 +524,31 @@ int run(const Options& options) {
         PluginInstance probe(
             *module, options.processRate > 0 ? options.processRate : plan.jobs.front().inputRate,
             options.blockSize);
+        note(options, "plug-in " + inQuotes(module->path()) + ": " + probe.effectName() + " by " +
+                          probe.vendorName() + ", " + std::to_string(probe.inputCount()) +
+                          " inputs, " + std::to_string(probe.outputCount()) + " outputs, latency " +
+                          std::to_string(probe.latency()) + " samples");
         for (const auto& assignment : assignments) {
             parameters.push_back(resolveParameter(probe, assignment));
+            char normalised[32];
+            std::snprintf(normalised, sizeof normalised, "%.6f", parameters.back().normalised);
+            note(options, "parameter " + std::to_string(parameters.back().index) + " " +
+                              inQuotes(parameters.back().name) + " = " +
+                              probe.parameterDisplay(parameters.back().index) + " " +
+                              parameterUnit(probe, parameters.back().index) + " (normalised " +
+                              normalised + ")");
         }
         if (options.stereo && probe.inputCount() < 2) {
             throw Failure(ExitStatus::kUsage, "The plug-in " + inQuotes(module->path()) +
                                                   " has one input, so --stereo cannot feed it "
                                                   "two channels.");
+        }
+        // Ours has two inputs, as hosts expect of an effect, but processes the first alone.
+        if (options.stereo && isOwnPlugin(probe)) {
+            warn(
+                "This plug-in reads only its first input, so with --stereo the right channel "
+                "is not heard: the output is that of --channel 1. Leave --stereo out to feed it "
+                "the mix of both channels.");
         }
     } else if (!assignments.empty()) {
         throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --param.");
@@ -458,18 +566,55 @@ int run(const Options& options) {
                 settingsText(options),
                 utcNow()};
 
-    installInterruptHandling();
-    int status = 0;
+    for (const auto& job : plan.jobs) {
+        std::string from = "the demo programme";
+        if (!job.input.empty()) {
+            char length[32] = "unknown length";
+            if (job.inputFrames >= 0) {
+                std::snprintf(length, sizeof length, "%.3f s",
+                              static_cast<double>(job.inputFrames) / job.sampleRate);
+            }
+            from = inQuotes(job.input) + " (" + describeFormat(job.inputFormat) + ", " +
+                   std::to_string(job.inputChannels) + " ch, " + std::to_string(job.sampleRate) +
+                   " Hz, " + length + ")";
+        }
+        note(options, from + " -> " + inQuotes(job.output) + " (" + describeFormat(job.format) +
+                          ", " + std::to_string(job.channels) + " ch)");
+    }
+
+    // The first failure's status is the run's; an input cut short (9) counts as rendered.
+    int status = plan.problems.empty() ? 0 : static_cast<int>(plan.problems.front().status);
+    std::vector<std::string> failed;
+    for (const auto& problem : plan.problems) failed.push_back(problem.input);
+    std::size_t rendered = 0;
     for (const auto& job : plan.jobs) {
         std::string stopped;
         try {
-            status = std::max(status, renderJob(batch, job));
+            const int jobStatus = renderJob(batch, job);
+            if (status == 0) status = jobStatus;
+            ++rendered;
         } catch (const Interrupted&) {
             stopped = interruptedSentence(job);
-        } catch (const Failure&) {
+        } catch (const Failure& failure) {
             // A write blocked on a pipe returns with an error when the signal arrives.
-            if (!interruptRequested()) throw;
-            stopped = interruptedSentence(job);
+            if (interruptRequested()) {
+                stopped = interruptedSentence(job);
+            } else {
+                std::cout.flush();
+                std::cerr << "zelko-render: " << failure.what() << std::endl;
+                if (status == 0 || status == static_cast<int>(ExitStatus::kInputTruncated)) {
+                    status = static_cast<int>(failure.status());
+                }
+                failed.push_back(job.input);
+                if (!options.keepGoing) {
+                    if (inputCount > 1) {
+                        std::cerr << "zelko-render: The batch stopped there: " << rendered << " of "
+                                  << inputCount << " inputs were rendered; "
+                                  << "--keep-going goes on past a failure." << std::endl;
+                    }
+                    return status;
+                }
+            }
         }
         // By now the progress line is cleared and the temporary file removed.
         if (!stopped.empty()) {
@@ -477,6 +622,18 @@ int run(const Options& options) {
             std::cerr << "zelko-render: " << stopped << std::endl;
             endByInterrupt();
         }
+    }
+    if (!failed.empty()) {
+        std::string names;
+        for (const auto& input : failed) {
+            names += (names.empty() ? "" : ", ") + inQuotes(input);
+        }
+        std::cout.flush();
+        std::cerr << "zelko-render: " << rendered << " of " << inputCount
+                  << " inputs rendered; not rendered: " << names << ", for the reasons above."
+                  << std::endl;
+    } else if (inputCount > 1 && !options.quiet && !options.json) {
+        batch.summaries << rendered << " of " << inputCount << " inputs rendered." << std::endl;
     }
     return status;
 }

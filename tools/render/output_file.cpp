@@ -19,12 +19,14 @@ namespace {
 // The temporary file being written, for the signal handler; the handler may only use what is
 // safe in a signal, so the path is kept in a fixed buffer rather than a string.
 char pendingTemporary[4096];
+char pendingSpool[4096];
 volatile sig_atomic_t requestedSignal = 0;
 // Whether a render loop is running that checks requestedSignal between blocks.
 volatile sig_atomic_t renderChecks = 0;
 
 void removePendingAndDie(int signalNumber) {
     if (pendingTemporary[0] != '\0') unlink(pendingTemporary);
+    if (pendingSpool[0] != '\0') unlink(pendingSpool);
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }
@@ -39,17 +41,29 @@ void onSignal(int signalNumber) {
     removePendingAndDie(signalNumber);
 }
 
+// Blocking the signals while a buffer changes keeps the handler from reading half a path.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
+        sigprocmask(SIG_BLOCK, &signals, &previous_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
 void setPending(const std::string& path) {
-    // Blocking the signals while the buffer changes keeps the handler from reading half a path.
-    sigset_t signals, previous;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    sigprocmask(SIG_BLOCK, &signals, &previous);
+    SignalsHeld held;
     std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
     renderChecks = path.empty() ? 0 : 1;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 std::string folderOf(const std::string& path) {
@@ -91,7 +105,15 @@ std::string followLinks(std::string path) {
 OutputTarget examineOutputTarget(const std::string& target, const std::vector<std::string>& inputs,
                                  bool force) {
     OutputTarget result;
+    // Samples on a terminal are noise on the screen and can leave it in a strange state.
+    const auto refuseTerminal = [](const std::string& name) {
+        throw Failure(ExitStatus::kOutputRefused,
+                      name +
+                          " is a terminal, and audio is not written to one; redirect it to a "
+                          "file or a pipe (> out.flac, | play -).");
+    };
     if (target == "-") {
+        if (isatty(STDOUT_FILENO)) refuseTerminal("Standard output");
         result.kind = OutputTarget::Kind::kStandardOutput;
         result.path = target;
         struct stat status {};
@@ -117,6 +139,13 @@ OutputTarget examineOutputTarget(const std::string& target, const std::vector<st
         }
     }
     const mode_t type = targetStatus.st_mode & S_IFMT;
+    if (type == S_IFCHR) {
+        const int descriptor =
+            open(result.path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool terminal = descriptor >= 0 && isatty(descriptor);
+        if (descriptor >= 0) close(descriptor);
+        if (terminal) refuseTerminal("The output " + inQuotes(target));
+    }
     if (type == S_IFCHR || type == S_IFIFO) {
         // Written in place: nothing is replaced, so --force is not needed.
         result.kind = OutputTarget::Kind::kStream;
@@ -146,6 +175,11 @@ void installInterruptHandling() {
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a write blocked on a pipe nobody reads returns, and the render ends.
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+}
+
+void setPendingSpool(const std::string& path) {
+    SignalsHeld held;
+    std::snprintf(pendingSpool, sizeof pendingSpool, "%s", path.c_str());
 }
 
 int interruptRequested() {

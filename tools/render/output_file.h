@@ -30,6 +30,9 @@ OutputTarget examineOutputTarget(const std::string& target, const std::vector<st
 // signal, or one that arrives while nothing checks, removes the temporary file and ends the
 // process at once.
 void installInterruptHandling();
+// Names a file, beside the temporary output, that a signal that ends the process removes too:
+// an input spooled from a pipe; "" for none.
+void setPendingSpool(const std::string& path);
 // The signal that asked the render to stop, or 0.
 int interruptRequested();
 // Ends the process by the signal that interrupted it, as the shell expects.

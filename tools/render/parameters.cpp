@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "dsp/control_declarations.h"
 #include "tools/render/failure.h"
 #include "tools/render/plugin_module.h"
 
@@ -325,19 +326,53 @@ UnitValue resolveUnits(PluginInstance& plugin, int index, const std::string& nam
     return {knob.keep(*found), target};
 }
 
-// The factor that turns a number with the unit `unit` into the parameter's units: 1 for its own
-// label (and, when it has none, for dB and Hz), 1000 for kHz where Hz is meant; 0 when the unit
-// does not fit.
-double unitFactor(const std::string& unit, const std::string& label) {
-    const std::string typed = lowercase(trim(unit));
-    const std::string own = lowercase(trim(label));
-    if (typed.empty() || typed == own) return 1.0;
-    if (own.empty() && (typed == "db" || typed == "hz")) return 1.0;
-    if ((own.empty() || own == "hz") && typed == "khz") return 1000.0;
-    return 0.0;
+// A unit and a scaled form of it that a person may type instead: "8 kHz" for 8000 Hz.
+struct ScaledUnit {
+    const char* typed;
+    const char* own;
+    double factor;
+};
+constexpr ScaledUnit kScaledUnits[] = {
+    {"khz", "hz", 1000.0}, {"hz", "khz", 0.001}, {"s", "ms", 1000.0}, {"ms", "s", 0.001}};
+
+// The factor that turns a number in the unit `typed` into one in the parameter's unit `own`
+// (1 for the unit itself, 1000 for kHz where Hz is meant); nothing when the unit does not fit.
+// Decibels have no scaled form: "-0.05 kHz" is never -50 of anything.
+std::optional<double> unitFactor(const std::string& typed, const std::string& own) {
+    const std::string unit = lowercase(trim(typed));
+    const std::string wanted = lowercase(trim(own));
+    if (unit.empty() || unit == wanted) return 1.0;
+    for (const auto& scaled : kScaledUnits) {
+        if (unit == scaled.typed && wanted == scaled.own) return scaled.factor;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
+
+bool isOwnPlugin(PluginInstance& plugin) {
+    if (plugin.parameterCount() != static_cast<int>(parameterDeclarations.size())) return false;
+    for (int index = 0; index < plugin.parameterCount(); ++index) {
+        if (trim(plugin.parameterName(index)) != parameterDeclarations[index].label) return false;
+    }
+    return true;
+}
+
+std::string parameterUnit(PluginInstance& plugin, int index) {
+    if (isOwnPlugin(plugin)) return unitSymbol(parameterDeclarations[index].unit);
+    std::string label = trim(plugin.parameterLabel(index));
+    if (!label.empty()) return label;
+    // A plug-in without labels may print the unit in its display instead ("-6.0 dB").
+    std::string unit;
+    if (parseLeadingNumber(trim(plugin.parameterDisplay(index)), unit) && !unit.empty() &&
+        std::all_of(unit.begin(), unit.end(),
+                    [](unsigned char c) { return std::isalpha(c) || c == '%'; })) {
+        return unit;
+    }
+    return "";
+}
+
+namespace {}  // namespace
 
 ParameterAssignment parseAssignment(const std::string& text) {
     const auto equals = text.find_last_of('=');
@@ -392,9 +427,11 @@ int findParameter(PluginInstance& plugin, const std::string& key) {
     for (int index = 0; index < count; ++index) {
         if (lowercase(trim(plugin.parameterName(index))) == wanted) return index;
     }
-    throw Failure(ExitStatus::kUnknownParameter, "The plug-in has no parameter named " +
-                                                     inQuotes(key) +
-                                                     "; --list-params shows the names it has.");
+    std::vector<std::string> names;
+    for (int index = 0; index < count; ++index) names.push_back(trim(plugin.parameterName(index)));
+    throw Failure(ExitStatus::kUnknownParameter,
+                  "The plug-in has no parameter named " + inQuotes(key) +
+                      "; --list-params shows the names it has." + didYouMean(key, names));
 }
 
 ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssignment& assignment) {
@@ -430,9 +467,11 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
 
     // In the plug-in's units: a number, optionally followed by a unit.
     std::string unit;
-    if (const auto number = parseLeadingNumber(value, unit)) {
-        if (const double factor = unitFactor(unit, plugin.parameterLabel(index)); factor > 0.0) {
-            const auto set = resolveUnits(plugin, index, name, *number * factor, typed);
+    const auto number = parseLeadingNumber(value, unit);
+    const std::string own = parameterUnit(plugin, index);
+    if (number) {
+        if (const auto factor = unitFactor(unit, own)) {
+            const auto set = resolveUnits(plugin, index, name, *number * *factor, typed);
             return {index, name, set.normalised, set.value};
         }
     }
@@ -443,6 +482,17 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
         if (const auto found = findShownText(knob, value)) {
             return {index, name, knob.keep(*found)};
         }
+    }
+    if (number) {
+        std::ostringstream plain;
+        plain << *number;
+        throw Failure(ExitStatus::kBadValue,
+                      own.empty() ? "The parameter " + inQuotes(name) +
+                                        " takes a plain number, without a unit such as " +
+                                        inQuotes(unit) + ": write " + inQuotes(plain.str()) + "."
+                                  : "The parameter " + inQuotes(name) + " is in " + own + ", not " +
+                                        unit + ": write " + inQuotes(plain.str() + " " + own) +
+                                        " or " + inQuotes(plain.str()) + ".");
     }
     throw Failure(ExitStatus::kBadValue,
                   "The value " + typed + " for " + inQuotes(name) +
@@ -463,7 +513,8 @@ void listParameters(PluginInstance& plugin, std::ostream& out,
         row.index = std::to_string(index);
         row.name = trim(plugin.parameterName(index));
         row.value = trim(plugin.parameterDisplay(index));
-        row.unit = trim(plugin.parameterLabel(index));
+        row.unit = parameterUnit(plugin, index);
+        if (row.unit.empty()) row.unit = "-";
         const float normalised = plugin.parameter(index);
         std::optional<ShownNumber> low, high;
         {

@@ -41,6 +41,15 @@ ResolvedParameter resolveParameter(PluginInstance& plugin, const ParameterAssign
 // ignoring case. Fails with ExitStatus::kUnknownParameter.
 int findParameter(PluginInstance& plugin, const std::string& key);
 
+// Whether the plug-in is this project's own: every parameter has the name, in the place, that
+// its processor declares. Its units are then the declared ones, whatever labels it reports.
+bool isOwnPlugin(PluginInstance& plugin);
+
+// The unit a parameter's values are in: for this project's own plug-in the one its processor
+// declares for the control; for another plug-in the label it reports, or failing that the unit
+// its display prints after the number; "" for none.
+std::string parameterUnit(PluginInstance& plugin, int index);
+
 // A number shown by a plug-in and the half step its printed digits leave open: "-6.0 dB" is
 // -6 give or take 0.05.
 struct ShownNumber {

@@ -21,6 +21,16 @@ namespace {
 // turns its gain down so far for the peak that the output stays near silence for seconds.
 constexpr float kDuckingInputPeak = 3.98107f;
 
+// Replaces NaN and infinite samples by silence, which keeps them out of the plug-in's filters
+// and the measurements, and counts them.
+void silenceNonFinite(float* samples, int frames, std::int64_t start, RenderSummary& summary) {
+    for (int i = 0; i < frames; ++i) {
+        if (std::isfinite(samples[i])) continue;
+        samples[i] = 0.0f;
+        if (summary.nonFiniteSamples++ == 0) summary.firstNonFinite = start + i;
+    }
+}
+
 float peakOf(const float* samples, int frames, float peak) {
     for (int i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i]));
     return peak;
@@ -62,6 +72,7 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin, Fr
     plugin.resume();
     // Read after resuming: a plug-in may settle its latency only once it is switched on.
     std::int64_t toDiscard = settings.compensateLatency ? plugin.latency() : 0;
+    if (!settings.compensateLatency) summary.uncompensatedLatency = plugin.latency();
     std::int64_t inputFrames = 0;
     bool inputEnded = false;
     std::int64_t written = 0;
@@ -71,6 +82,8 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin, Fr
         int got = 0;
         if (!inputEnded) {
             got = stereo ? source.readPair(input, second, block) : source.read(input, block);
+            silenceNonFinite(input, got, inputFrames, summary);
+            if (second) silenceNonFinite(second, got, inputFrames, summary);
             inputFrames += got;
             inputEnded = got < block;
         }
@@ -151,10 +164,35 @@ std::string describe(const RenderSummary& summary) {
 
 std::vector<std::string> warningsAbout(const RenderSummary& summary) {
     std::vector<std::string> warnings;
-    if (summary.ranPlugin && summary.peak == 0.0f && summary.inputPeak > 0.0f) {
-        warnings.push_back(
-            "The output is silent although the input is not: the plug-in gave nothing back for "
-            "what it was fed.");
+    if (summary.nonFiniteSamples > 0) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "The input holds %lld samples that are not numbers (NaN) or infinite, the "
+                      "first at frame %lld (%.3f s); they were fed to the plug-in as silence.",
+                      static_cast<long long>(summary.nonFiniteSamples),
+                      static_cast<long long>(summary.firstNonFinite),
+                      summary.sampleRate > 0.0 ? summary.firstNonFinite / summary.sampleRate : 0.0);
+        warnings.push_back(text);
+    }
+    const bool inputHeldSomething = summary.inputPeak > 0.0f || summary.nonFiniteSamples > 0;
+    if (summary.ranPlugin && summary.peak == 0.0f && inputHeldSomething) {
+        if (summary.uncompensatedLatency > 0 && summary.frames <= summary.uncompensatedLatency) {
+            warnings.push_back(
+                "The output is silent because the input, " + std::to_string(summary.frames) +
+                " frames long, is shorter than the plug-in's latency of " +
+                std::to_string(summary.uncompensatedLatency) +
+                " samples: without latency compensation the output ends with the input, before "
+                "the plug-in's answer arrives. Leave out --no-latency-compensation, or add "
+                "--tail.");
+        } else if (summary.inputPeak > 0.0f) {
+            warnings.push_back(
+                "The output is silent although the input is not: the plug-in gave nothing back "
+                "for what it was fed.");
+        } else {
+            warnings.push_back(
+                "The output is silent because the input holds nothing but samples that are not "
+                "numbers or infinite.");
+        }
     }
     if (summary.inputPeak > kDuckingInputPeak) {
         char text[256];

@@ -36,6 +36,13 @@ struct RenderSummary {
     float peak = 0.0f;       // largest magnitude written, full scale 1
     float inputPeak = 0.0f;  // largest magnitude fed to the plug-in
     bool ranPlugin = false;
+    // The plug-in's latency when it was not compensated: output shorter than it holds nothing
+    // of the input.
+    std::int64_t uncompensatedLatency = 0;
+    // Input samples that were NaN or infinite, fed to the plug-in as silence, and the frame of
+    // the first.
+    std::int64_t nonFiniteSamples = 0;
+    std::int64_t firstNonFinite = -1;
 };
 
 // Feeds the source through a resumed plug-in into the writer. The output has the source's

@@ -353,9 +353,10 @@ constexpr std::size_t kChunk = 4096;
 }  // namespace
 
 struct StereoAnalyser::State {
-    State(int rate, int inputRate)
+    State(int rate, int inputRate, int fileRate)
         : sampleRate(rate),
           inputRate(inputRate),
+          fileRate(fileRate),
           outputMeter(makeMeter(2, rate)),
           inputMeter(makeMeter(1, inputRate)),
           outputSpectra(welchFrameSize(rate), 2),
@@ -373,9 +374,12 @@ struct StereoAnalyser::State {
 
     int sampleRate;
     int inputRate;
+    int fileRate;
     LoudnessMeter outputMeter;
     LoudnessMeter inputMeter;
     LoudnessMeter stereoInputMeter;  // made on the first stereo input block
+    LoudnessMeter fileMeter;         // made on the first block of the file's own channels
+    std::vector<float> fileFrames;
     WelchSpectra outputSpectra;
     WelchSpectra inputSpectra;
     Reservoir goniometer;
@@ -397,13 +401,14 @@ struct StereoAnalyser::State {
     double crossPower = 0.0;
 };
 
-StereoAnalyser::StereoAnalyser(int sampleRate, int inputRate) {
+StereoAnalyser::StereoAnalyser(int sampleRate, int inputRate, int fileRate) {
     if (inputRate == 0) inputRate = sampleRate;
-    if (sampleRate <= 0 || inputRate <= 0) {
+    if (fileRate == 0) fileRate = inputRate;
+    if (sampleRate <= 0 || inputRate <= 0 || fileRate <= 0) {
         throw std::invalid_argument("a sample rate must be positive, not " +
-                                    std::to_string(std::min(sampleRate, inputRate)));
+                                    std::to_string(std::min({sampleRate, inputRate, fileRate})));
     }
-    state_ = std::make_unique<State>(sampleRate, inputRate);
+    state_ = std::make_unique<State>(sampleRate, inputRate, fileRate);
 }
 
 StereoAnalyser::~StereoAnalyser() = default;
@@ -445,6 +450,23 @@ void StereoAnalyser::addInput(const float* left, const float* right, std::size_t
         s.inputSpectra.add(&block, count);
     }
     s.inputFrames += static_cast<std::int64_t>(frames);
+}
+
+void StereoAnalyser::addFileInput(const float* interleaved, std::size_t frames, int channels) {
+    State& s = *state_;
+    if (!s.fileMeter) {
+        s.fileMeter = makeMeter(static_cast<unsigned>(channels), s.fileRate);
+        if (channels == 1) ebur128_set_channel(s.fileMeter.get(), 0, EBUR128_DUAL_MONO);
+    }
+    const auto width = static_cast<std::size_t>(channels);
+    for (std::size_t done = 0; done < frames; done += kChunk) {
+        const std::size_t count = std::min(kChunk, frames - done);
+        s.fileFrames.assign(interleaved + done * width, interleaved + (done + count) * width);
+        for (float& sample : s.fileFrames) {
+            if (!std::isfinite(sample)) sample = 0.0f;
+        }
+        ebur128_add_frames_float(s.fileMeter.get(), s.fileFrames.data(), count);
+    }
 }
 
 void StereoAnalyser::addOutput(const float* left, const float* right, std::size_t frames) {
@@ -500,8 +522,9 @@ StereoSummary StereoAnalyser::finish() {
     summary.peakDbfs = amplitudeDb(s.peak);
     summary.truePeakDbtp = amplitudeDb(truePeak);
     summary.outputLufs = integratedLoudness(s.outputMeter.get());
-    summary.inputLufs =
+    summary.feedLufs =
         integratedLoudness(s.stereoInputMeter ? s.stereoInputMeter.get() : s.inputMeter.get());
+    summary.inputLufs = s.fileMeter ? integratedLoudness(s.fileMeter.get()) : summary.feedLufs;
 
     summary.correlation = correlationOf(s.crossPower, s.leftPower, s.rightPower);
     // (L-R)/2 and (L+R)/2, from the same three sums: a mono output's side is then exactly 0.
@@ -568,8 +591,9 @@ StereoSummary StereoAnalyser::finish() {
 
     summary.monoSumLufs = integratedLoudness(s.monoSumMeter.get());
     summary.monoAgainstInputLu = summary.monoSumLufs - summary.inputLufs;
-    if (std::isfinite(summary.monoAgainstInputLu)) {
-        summary.levelMatchDb = -summary.monoAgainstInputLu;
+    // The spectrum shows what was fed, so the mono sum is matched to that.
+    if (std::isfinite(summary.feedLufs - summary.monoSumLufs)) {
+        summary.levelMatchDb = summary.feedLufs - summary.monoSumLufs;
     }
     // The worst band: where folding the output to mono loses most, the mono sum's power against
     // the channels' mean power in the band. A comb shows there; the plug-in's own filters and
@@ -588,6 +612,46 @@ StereoSummary StereoAnalyser::finish() {
 
     summary.goniometer = s.goniometer.points();
     return summary;
+}
+
+struct TruePeakMeter::State {
+    LoudnessMeter meter;
+    std::vector<float> interleaved;
+};
+
+TruePeakMeter::TruePeakMeter(int sampleRate) : state_(std::make_unique<State>()) {
+    if (sampleRate <= 0) throw std::invalid_argument("a sample rate must be positive");
+    state_->meter.reset(
+        ebur128_init(2, static_cast<unsigned long>(sampleRate), EBUR128_MODE_TRUE_PEAK));
+    if (!state_->meter) {
+        throw std::invalid_argument("the true-peak meter does not take a sample rate of " +
+                                    std::to_string(sampleRate) + " Hz");
+    }
+}
+
+TruePeakMeter::~TruePeakMeter() = default;
+
+void TruePeakMeter::add(const float* left, const float* right, std::size_t frames) {
+    for (std::size_t done = 0; done < frames; done += kChunk) {
+        const std::size_t count = std::min(kChunk, frames - done);
+        state_->interleaved.resize(2 * count);
+        for (std::size_t i = 0; i < count; ++i) {
+            state_->interleaved[2 * i] = left[done + i];
+            state_->interleaved[2 * i + 1] = right[done + i];
+        }
+        ebur128_add_frames_float(state_->meter.get(), state_->interleaved.data(), count);
+    }
+}
+
+double TruePeakMeter::dbtp() const {
+    double peak = 0.0;
+    for (unsigned channel = 0; channel < 2; ++channel) {
+        double channelPeak = 0.0;
+        if (ebur128_true_peak(state_->meter.get(), channel, &channelPeak) == EBUR128_SUCCESS) {
+            peak = std::max(peak, channelPeak);
+        }
+    }
+    return amplitudeDb(peak);
 }
 
 namespace {
@@ -657,6 +721,12 @@ std::string summaryJson(const StereoSummary& summary, double realTimeFactor,
     appendNumber(json, summary.outputLufs, 2);
     key("input_lufs");
     appendNumber(json, summary.inputLufs, 2);
+    key("feed_lufs");
+    appendNumber(json, summary.feedLufs, 2);
+    key("true_peak_over_0_dbtp");
+    json += summary.truePeakDbtp > 0.0 ? "true" : "false";
+    key("nonfinite_input_samples");
+    json += std::to_string(summary.nonFiniteInputSamples);
     key("correlation");
     appendNumber(json, summary.correlation, 4);
     key("side_to_mid_db");

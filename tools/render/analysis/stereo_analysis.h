@@ -66,7 +66,13 @@ struct StereoSummary {
     // Integrated loudness; -inf when nothing rises above the absolute gate. A mono input is
     // measured as dual mono, so that a mono signal copied to both outputs measures the same.
     double outputLufs = -std::numeric_limits<double>::infinity();
+    // The input file as it is, with its own channels (a mono file as dual mono), when its
+    // channels were given (addFileInput); else the same as feedLufs.
     double inputLufs = -std::numeric_limits<double>::infinity();
+    // The signal fed to the plug-in: a stereo file's mono mix or chosen channel, say.
+    double feedLufs = -std::numeric_limits<double>::infinity();
+    // Input samples that were NaN or infinite, counted by the render and set by its caller.
+    std::int64_t nonFiniteInputSamples = 0;
     double correlation = std::numeric_limits<double>::quiet_NaN();  // of L and R, -1 to 1
     // Power of (L-R)/2 against power of (L+R)/2: -inf for a mono output, +inf when the
     // channels cancel.
@@ -84,7 +90,8 @@ struct StereoSummary {
     double monoAgainstInputLu = std::numeric_limits<double>::quiet_NaN();
     double worstBandHz = std::numeric_limits<double>::quiet_NaN();
     double worstBandDb = std::numeric_limits<double>::quiet_NaN();
-    // The gain that matches the mono sum to the input's loudness (input minus mono sum, dB).
+    // The gain that matches the mono sum to the loudness of the signal fed (feed minus mono sum,
+    // dB).
     double levelMatchDb = std::numeric_limits<double>::quiet_NaN();
     // How long the mono sum cancels: 400 ms windows with signal whose side lies 10 dB or more
     // above their mid.
@@ -113,10 +120,10 @@ class StereoAnalyser {
     static constexpr std::size_t kTimeWindows = 1024;
     static constexpr double kWindowSeconds = 0.4;
 
-    // The output at `sampleRate`, the input at `inputRate` (0: the same), which differ when the
-    // plug-in runs at another rate than the output's. Throws std::invalid_argument for a rate
-    // that the loudness meter does not take.
-    explicit StereoAnalyser(int sampleRate, int inputRate = 0);
+    // The output at `sampleRate`, the input fed to the plug-in at `inputRate` and the file's own
+    // channels at `fileRate` (0: the rate before), which differ when rates are converted.
+    // Throws std::invalid_argument for a rate that the loudness meter does not take.
+    explicit StereoAnalyser(int sampleRate, int inputRate = 0, int fileRate = 0);
     ~StereoAnalyser();
     StereoAnalyser(const StereoAnalyser&) = delete;
     StereoAnalyser& operator=(const StereoAnalyser&) = delete;
@@ -127,10 +134,29 @@ class StereoAnalyser {
     // that of (L+R)/2. A file's input comes in one form only: mixing them throws
     // std::logic_error.
     void addInput(const float* left, const float* right, std::size_t frames);
+    // The input file's own frames, interleaved, before they are mixed or a channel chosen;
+    // NaN and infinite samples count as silence.
+    void addFileInput(const float* interleaved, std::size_t frames, int channels);
     // The output as written, latency-aligned.
     void addOutput(const float* left, const float* right, std::size_t frames);
     // Call once, after the last block.
     StereoSummary finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The true peak of a stereo output, 4x oversampled per BS.1770, for when nothing else is
+// measured. Throws std::invalid_argument for a rate the meter does not take.
+class TruePeakMeter {
+  public:
+    explicit TruePeakMeter(int sampleRate);
+    ~TruePeakMeter();
+    TruePeakMeter(const TruePeakMeter&) = delete;
+    TruePeakMeter& operator=(const TruePeakMeter&) = delete;
+    void add(const float* left, const float* right, std::size_t frames);
+    double dbtp() const;  // -inf for silence
 
   private:
     struct State;

@@ -1,0 +1,67 @@
+// The VST 3 modules export their entry and the platform's load hooks and nothing else: a stray
+// export can clash with a host's or another plug-in's symbol of the same name.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/command.h"
+#include "support/vst3_host.h"
+
+namespace {
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Vst3Exports, SharedObjectExportsTheFactoryAndModuleHooksOnly) {
+    std::istringstream lines(runCommand(std::string(ZELKO_NM) + " -D --defined-only '" +
+                                        vst3host::moduleInBundle(ZELKO_VST3_BUNDLE) + "' 2>&1"));
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) names.push_back(name);
+    }
+    EXPECT_EQ(sorted(names),
+              (std::vector<std::string>{"GetPluginFactory", "ModuleEntry", "ModuleExit"}));
+}
+
+#ifdef ZELKO_WINDOWS_VST3
+TEST(Vst3Exports, WindowsModuleExportsTheFactoryAndDllHooksOnly) {
+    std::istringstream lines(
+        runCommand(std::string(ZELKO_MINGW_OBJDUMP) + " -p '" + ZELKO_WINDOWS_VST3 + "' 2>&1"));
+    std::vector<std::string> names, imports;
+    std::string line;
+    bool inTable = false;
+    while (std::getline(lines, line)) {
+        const auto at = line.find("DLL Name: ");
+        if (at != std::string::npos) imports.push_back(line.substr(at + 10));
+        if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+            inTable = true;
+            continue;
+        }
+        if (!inTable) continue;
+        const auto close = line.find(']');
+        if (line.find('[') == std::string::npos || close == std::string::npos) {
+            inTable = false;
+            continue;
+        }
+        std::istringstream fields(line.substr(close + 1));
+        std::string name;
+        if (fields >> name) names.push_back(name);
+    }
+    EXPECT_EQ(sorted(names), (std::vector<std::string>{"ExitDll", "GetPluginFactory", "InitDll"}));
+    // Static runtimes: only Windows system libraries are needed.
+    ASSERT_FALSE(imports.empty());
+    for (const auto& name : imports) {
+        EXPECT_TRUE(name == "KERNEL32.dll" || name == "msvcrt.dll") << name;
+    }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Loads the Windows VST 3 module of a bundle with LoadLibrary, as a Windows host does, renders the
+// shared test programme through it with the compact test host, and writes the interleaved
+// outputs to a file as raw floats, for the native test to compare with the Linux module.
+//
+// Usage: zelko_vst3_wine_host.exe <bundle folder> <output file>   (Unix paths map to drive Z:)
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/vst3_host.h"
+
+namespace {
+
+std::string windowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::printf("usage: zelko_vst3_wine_host.exe <bundle> <output file>\n");
+        return 2;
+    }
+    vst3::IPluginFactory* factory =
+        vst3host::loadFactory(vst3host::moduleInBundle(windowsPath(argv[1])));
+    if (!factory) {
+        std::printf("FAILED: the module gives no factory\n");
+        return 1;
+    }
+    const std::vector<float> out = vst3host::renderProgramme(factory);
+    if (out.empty()) {
+        std::printf("FAILED: no instance\n");
+        return 1;
+    }
+    std::FILE* file = std::fopen(windowsPath(argv[2]).c_str(), "wb");
+    if (!file) {
+        std::printf("FAILED: cannot write %s\n", argv[2]);
+        return 1;
+    }
+    const bool written = std::fwrite(out.data(), sizeof(float), out.size(), file) == out.size();
+    return std::fclose(file) == 0 && written ? 0 : 1;
+}
