@@ -13,6 +13,9 @@
 #include "dsp/detectors.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // Samples by which the gate and normaliser act after the level detector saw the band signal.
 inline constexpr std::uint32_t bandLevelLookAhead = 132;
@@ -46,3 +49,36 @@ struct BandConstants {
 
     static BandConstants at(const SampleRate& rate, const BandRow& row);
 };
+
+// Inline, so that the engine of each instruction set computes its own (dsp/target.h); the
+// arithmetic is plain float in the written order, the same bits on every target.
+inline BandSharedConstants BandSharedConstants::at(const SampleRate& rate) {
+    const Pole<> activityPoleSlow = Pole<>::at(rate, 2.0f);
+    const Pole<> smoothPoleFast = Pole<>::at(rate, 66.666664f);
+    const Pole<> activityPoleAverage = Pole<>::at(rate, 0.1f);
+    const Pole<> activityPoleWidth = Pole<>::at(rate, 16.666666f);
+    const Pole<> smoothPoleWidth = Pole<>::at(rate, 1000.0f);
+
+    BandSharedConstants c;
+    c.periodT = rate.T;
+    c.peakLevel = {0.25f, activityPoleSlow, smoothPoleFast};
+    c.averageLevel = {5.0f, activityPoleAverage, activityPoleSlow};
+    c.envelope = {0.03f, activityPoleWidth, smoothPoleWidth};
+    c.gatePole = Pole<>::at(rate, 33.333332f);
+    c.levelHoldPole = Pole<>::at(rate, 2.5f);
+    c.lowpass10Hz = FirstOrderLowpassConstants::at(rate, 10.0f);
+    c.lowpass30Hz = ButterworthCoefficients<>::at(rate.prewarp(30.0f));
+    return c;
+}
+
+inline BandConstants BandConstants::at(const SampleRate& rate, const BandRow& row) {
+    BandConstants c;
+    c.lowEdge = ButterworthCoefficients<>::at(rate.prewarp(row.lowEdge));
+    c.highEdge = ButterworthCoefficients<>::at(rate.prewarp(row.highEdge));
+    c.gateRelease = Pole<>::at(rate, row.gateRelease);
+    c.bandGain = row.bandGain;
+    c.polarityGain = row.polarity * row.bandGain;
+    return c;
+}
+
+}  // namespace ZELKO_TARGET_NAMESPACE

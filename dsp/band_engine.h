@@ -30,17 +30,20 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <tuple>
 
 #include "dsp/band_constants.h"
 #include "dsp/band_table.h"
 #include "dsp/bands.h"
+#include "dsp/block_arguments.h"
 #include "dsp/comb_decorrelator.h"
 #include "dsp/delay_ring.h"
 #include "dsp/detectors.h"
 #include "dsp/lanes.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // Whether `bands` in lanes of `width` leave a last group of at most half a vector.
 constexpr bool pairsLastGroup(std::size_t bands, std::size_t width) {
@@ -65,14 +68,15 @@ struct BlockPairs {
     }
 
     // Group g's pair stepped on its two inputs, each block with further arguments of its own,
-    // given as tuples: `firstArgs`, `secondArgs`, and `bothArgs` for the paired block.
+    // held by BlockArguments: `firstArgs`, `secondArgs`, and `bothArgs` for the paired block.
     template <class FirstArgs, class SecondArgs, class BothArgs>
     [[gnu::always_inline]] inline std::array<V, 2> stepEach(std::size_t g, V firstIn, V secondIn,
                                                             const FirstArgs& firstArgs,
                                                             const SecondArgs& secondArgs,
                                                             const BothArgs& bothArgs) {
         const auto stepOf = [](Block& block, V in, const auto& args) {
-            return std::apply([&](const auto&... a) { return block.step(in, a...); }, args);
+            return applyBlockArguments([&](const auto&... a) { return block.step(in, a...); },
+                                       args);
         };
         if constexpr (pairedLast) {
             if (g == groups - 1) {
@@ -87,7 +91,7 @@ struct BlockPairs {
     template <class... Args>
     [[gnu::always_inline]] inline std::array<V, 2> step(std::size_t g, V firstIn, V secondIn,
                                                         const Args&... args) {
-        const auto same = std::tie(args...);
+        const auto same = tieBlockArguments(args...);
         return stepEach(g, firstIn, secondIn, same, same, same);
     }
 };
@@ -365,10 +369,11 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
         for (std::size_t g = 0; g < groups; ++g) {
-            const auto [peak, average] = levelFollowers.stepEach(
-                g, windowPeak[n][g], bandLevel[n][g], std::tie(shared.peakLevel, shared.periodT),
-                std::tie(shared.averageLevel, shared.periodT),
-                std::tie(pairedLevelConstants, shared.periodT));
+            const auto [peak, average] =
+                levelFollowers.stepEach(g, windowPeak[n][g], bandLevel[n][g],
+                                        tieBlockArguments(shared.peakLevel, shared.periodT),
+                                        tieBlockArguments(shared.averageLevel, shared.periodT),
+                                        tieBlockArguments(pairedLevelConstants, shared.periodT));
             const V loweredAverage = 0.70794576f * average;
             normaliser[n][g] = larger(larger(loweredAverage, peak), V(floorMinus90dB));
             const V gateTarget = smaller(bandLevel[n][g] * gateScales[g], V(1.0f));
@@ -503,3 +508,5 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
         rightSum[n] = right;
     }
 }
+
+}  // namespace ZELKO_TARGET_NAMESPACE

@@ -11,6 +11,10 @@
 #include <array>
 #include <cstddef>
 
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
+
 struct BandRow {
     int bandNumber;
     float lowEdge;      // Hz, edge of the two highpass sections
@@ -50,3 +54,5 @@ constexpr bool separatedBandsLeadTheTable() {
     return true;
 }
 static_assert(separatedBandsLeadTheTable());
+
+}  // namespace ZELKO_TARGET_NAMESPACE

@@ -8,9 +8,13 @@ template class BandEngine<Lanes4>;
 #endif
 
 #ifdef ZELKO_HAVE_AVX2_PATH
-// In dsp/band_engine_avx2.cpp, the translation unit compiled for AVX2.
-std::unique_ptr<BandProcessor> makeAvx2BandProcessor();
+// In dsp/band_engine_avx2.cpp, the translation unit compiled for AVX2: a new engine, owned by
+// the caller.
+BandProcessor* newAvx2BandProcessor();
 #endif
+
+BandProcessor::BandProcessor() = default;
+BandProcessor::~BandProcessor() = default;
 
 namespace {
 
@@ -54,7 +58,7 @@ std::unique_ptr<BandProcessor> makeBandProcessor(BandPath path) {
     switch (path) {
 #ifdef ZELKO_HAVE_AVX2_PATH
         case BandPath::avx2:
-            return makeAvx2BandProcessor();
+            return std::unique_ptr<BandProcessor>(newAvx2BandProcessor());
 #endif
 #ifdef ZELKO_HAVE_SSE2
         case BandPath::sse2:

@@ -15,6 +15,7 @@
 
 #include "dsp/band_table.h"
 #include "dsp/sample_rate.h"
+#include "dsp/target.h"
 
 struct StereoSum {
     float left;
@@ -28,15 +29,21 @@ struct BandOutput {
     float side;
 };
 
+inline namespace ZELKO_TARGET_NAMESPACE {
 // Position of a ladder offset in the gateScale ladder of the control-rate block: rung r holds
 // offset 5 r (rung 0 is offset 0, rung 11 offset 55).
 inline constexpr std::size_t gateRung(int ladderOffset) {
     return static_cast<std::size_t>(ladderOffset / 5);
 }
+}  // namespace ZELKO_TARGET_NAMESPACE
 
+// The one interface shared by the engines of every instruction set (dsp/target.h): its
+// constructor, destructor and with them its vtable are defined in the baseline unit bands.cpp,
+// so that the AVX2 engine, which derives from it, compiles no copy of them.
 class BandProcessor {
   public:
-    virtual ~BandProcessor() = default;
+    BandProcessor();
+    virtual ~BandProcessor();
 
     virtual void computeConstants(const SampleRate& rate) = 0;
     virtual void clear() = 0;

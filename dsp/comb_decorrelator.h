@@ -28,6 +28,9 @@
 #include "dsp/delay_ring.h"
 #include "dsp/lanes.h"
 #include "dsp/phase_network.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 inline constexpr int decorrelatorSections = 60;
 inline constexpr std::uint32_t combDelay = 300;
@@ -84,3 +87,5 @@ struct CombDecorrelator {
                        lanes[lastSection % width]);
     }
 };
+
+}  // namespace ZELKO_TARGET_NAMESPACE

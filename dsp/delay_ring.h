@@ -9,6 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
+
 template <std::size_t N, class T = float>
 struct DelayRing {
     static_assert(N > 0 && (N & (N - 1)) == 0, "ring sizes are powers of two");
@@ -26,3 +30,5 @@ struct DelayRing {
         for (T& slot : slots) slot = T{};
     }
 };
+
+}  // namespace ZELKO_TARGET_NAMESPACE

@@ -10,13 +10,15 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 
 #include "dsp/delay_ring.h"
 #include "dsp/lanes.h"
 #include "dsp/level_floor.h"
 #include "dsp/phase_network.h"
 #include "dsp/sample_rate.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // A one-pole coefficient p = exp(-k / fs) stored with its complement, so that every smoother
 // multiplies by the same two rounded values.
@@ -130,8 +132,10 @@ struct AdaptiveFollowerConstants {
 // same bits, and an unchanged tau saves the division as well as the exponential.
 template <class T = float>
 struct CachedPole {
-    T releaseTime = std::numeric_limits<float>::quiet_NaN();  // equal to no release time
-    T value{};                                                // exp(-T / releaseTime)
+    // A quiet NaN, equal to no release time. (std::numeric_limits<float>::quiet_NaN() is the same
+    // value, but a function that every unit would emit under one name: dsp/target.h.)
+    T releaseTime = __builtin_nanf("");
+    T value{};  // exp(-T / releaseTime)
 
     T of(T tau, float periodT) {
         if (!allEqual(tau, releaseTime)) {
@@ -254,3 +258,5 @@ struct FirstOrderLowpass {
         return output;
     }
 };
+
+}  // namespace ZELKO_TARGET_NAMESPACE

@@ -13,14 +13,19 @@
 #include <cmath>
 #include <cstddef>
 
-#include "dsp/math/correctly_rounded.h"
-
 #if defined(__SSE2__) || defined(_M_X64)
 #include <immintrin.h>
+#endif
 
+#include "dsp/math/correctly_rounded.h"
+#include "dsp/target.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
 #include "dsp/math/correctly_rounded_sse2.h"
 #define ZELKO_HAVE_SSE2 1
 #endif
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // a > b ? a : b
 inline float larger(float a, float b) {
@@ -259,3 +264,5 @@ inline Lanes4 tangent(Lanes4 x) {
 }
 
 #endif
+
+}  // namespace ZELKO_TARGET_NAMESPACE

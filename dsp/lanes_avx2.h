@@ -9,10 +9,13 @@
 
 #include "dsp/lanes.h"
 #include "dsp/math/correctly_rounded_avx2.h"
+#include "dsp/target.h"
 
 #ifndef __AVX2__
 #error "dsp/lanes_avx2.h belongs to a translation unit compiled with -mavx2"
 #endif
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 using Lanes8 = Lanes<8>;
 
@@ -23,3 +26,5 @@ __attribute__((always_inline)) inline Lanes8 exponential(Lanes8 x) {
 inline Lanes8 tangent(Lanes8 x) {
     return crmath::tan(x.v);
 }
+
+}  // namespace ZELKO_TARGET_NAMESPACE

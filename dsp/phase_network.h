@@ -6,5 +6,11 @@
 // over, whose phase it scrambles with.
 #pragma once
 
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
+
 inline constexpr float phaseNetworkChainA[4] = {0.6923878f, 0.93606544f, 0.9882295f, 0.99874884f};
 inline constexpr float phaseNetworkChainB[4] = {0.40219212f, 0.8561711f, 0.97229093f, 0.9952885f};
+
+}  // namespace ZELKO_TARGET_NAMESPACE

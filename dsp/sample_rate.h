@@ -5,6 +5,9 @@
 #include <cmath>
 
 #include "dsp/math/correctly_rounded.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // The rate every processor starts at, before a host names one.
 inline constexpr int startingRate = 44100;
@@ -19,6 +22,13 @@ inline int integerRate(double hostRate) {
     return static_cast<int>(hostRate);
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
+
+// The band processor's interface (dsp/bands.h) takes a SampleRate, so it is the same type in the
+// code of every instruction set (dsp/target.h). Its functions are always inlined, so that no unit
+// emits a copy of them that another could pick up.
+#define ZELKO_SAMPLE_RATE_FUNCTION [[gnu::always_inline]] inline
+
 struct SampleRate {
     float fs = 1.0f;        // the clamped rate, 1 ... 192000 Hz
     float T = 1.0f;         // 1 / fs
@@ -29,7 +39,7 @@ struct SampleRate {
     // 44100 Hz. At 44100 Hz and above nothing is limited.
     float tuningLimit = INFINITY;
 
-    static SampleRate fromHz(int sampleRate) {
+    ZELKO_SAMPLE_RATE_FUNCTION static SampleRate fromHz(int sampleRate) {
         SampleRate r;
         float fs = static_cast<float>(sampleRate);
         if (!(fs > 1.0f)) {
@@ -44,15 +54,25 @@ struct SampleRate {
         return r;
     }
 
-    float tunable(float hz) const { return hz < tuningLimit ? hz : tuningLimit; }
+    ZELKO_SAMPLE_RATE_FUNCTION float tunable(float hz) const {
+        return hz < tuningLimit ? hz : tuningLimit;
+    }
 
     // k = 1 / tan(pi f / fs), the bilinear prewarping constant of a section tuned to f Hz.
-    float prewarp(float hz) const { return prewarpOf(prewarpArgument(hz)); }
+    ZELKO_SAMPLE_RATE_FUNCTION float prewarp(float hz) const {
+        return prewarpOf(prewarpArgument(hz));
+    }
     // The same in two steps, for a cutoff that moves: the tangent's argument pi f / fs, and k
     // from it.
-    float prewarpArgument(float hz) const { return piOverFs * tunable(hz); }
-    static float prewarpOf(float argument) { return 1.0f / crmath::tan(argument); }
+    ZELKO_SAMPLE_RATE_FUNCTION float prewarpArgument(float hz) const {
+        return piOverFs * tunable(hz);
+    }
+    ZELKO_SAMPLE_RATE_FUNCTION static float prewarpOf(float argument) {
+        return 1.0f / crmath::tan(argument);
+    }
 
     // The one-pole coefficient exp(-k / fs) of the time constant 1/k seconds.
-    float pole(float k) const { return crmath::exp(-k * T); }
+    ZELKO_SAMPLE_RATE_FUNCTION float pole(float k) const { return crmath::exp(-k * T); }
 };
+
+#undef ZELKO_SAMPLE_RATE_FUNCTION

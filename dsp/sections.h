@@ -9,6 +9,9 @@
 #pragma once
 
 #include "dsp/lanes.h"
+#include "dsp/target.h"
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // Butterworth (Q = 1/sqrt 2) section prewarped to k = 1 / tan(pi f / fs):
 //   a0 = (k + sqrt2) k + 1,  a1 = 2 (1 - k^2),  a2 = (k - sqrt2) k + 1
@@ -143,3 +146,5 @@ struct EllipticSection {
         return out;
     }
 };
+
+}  // namespace ZELKO_TARGET_NAMESPACE

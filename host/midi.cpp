@@ -2,7 +2,6 @@
 // and pitch bend act on the voices at once.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "dsp/math/correctly_rounded.h"
 #include "host/Zelko.h"
@@ -49,11 +48,9 @@ VstInt32 Zelko::processEvents(VstEvents* events) {
             // A frame before the block start is due at its start.
             offsetQueue.push_back(std::max<int>(midi->deltaFrames, 0));
         } else if (status == kControlChange) {
-            std::fputs("=== Zelko vsti: CONTROL CHANGE (status 0xB0)!\n", stderr);
-            if (data1 == kAllNotesOff || data1 == kMonoModeOn) {
-                std::fputs("=== Zelko vsti: ALL NOTES OFF!\n", stderr);
-                allNotesOff();
-            }
+            // Hosts call this on their audio thread, so nothing here writes to a stream: a write
+            // can block for as long as the stream's reader lets it.
+            if (data1 == kAllNotesOff || data1 == kMonoModeOn) allNotesOff();
         } else if (status == kPitchBend) {
             pitchBend(data1 & 0x7F, data2 & 0x7F);
         }

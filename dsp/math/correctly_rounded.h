@@ -21,6 +21,11 @@
 #include <bit>
 #include <cstdint>
 
+#include "dsp/target.h"
+
+// Declared here and defined out of line in correctly_rounded.cpp, a baseline unit: the same
+// functions for the code of every instruction set. The inline functions that follow live in the
+// namespace of the instruction set they are compiled for (dsp/target.h).
 namespace crmath {
 
 // tan of a double: the same result on every platform, within about one ulp (two at most in the
@@ -52,6 +57,15 @@ float resolveTan(float x, double y);
 // tan for |x| >= 2^17, infinities and NaN: exact reduction with the bits of 1/pi.
 float tanLarge(float x);
 
+inline namespace ZELKO_TARGET_NAMESPACE {
+
+// std::bit_cast as a function of this namespace: the standard template would be one more symbol
+// that the units of every instruction set emit under the same name where it is not inlined.
+template <class To, class From>
+[[gnu::always_inline]] inline constexpr To bitCast(const From& x) {
+    return __builtin_bit_cast(To, x);
+}
+
 inline constexpr double kRoundShift = 0x1.8p52;  // adding it rounds to an integer in the low bits
 inline constexpr std::uint64_t kScaleBias = 1023 * 64;
 inline constexpr std::uint64_t kExponentMask = 0xFFF0000000000000u;
@@ -60,7 +74,7 @@ inline constexpr std::uint64_t kExponentMask = 0xFFF0000000000000u;
 // Within kMidpointWindow double ulps of it the rounding is not certain.
 inline constexpr std::uint32_t kMidpointWindow = 32;
 inline bool nearMidpoint(double y) {
-    const auto low = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(y));
+    const auto low = static_cast<std::uint32_t>(bitCast<std::uint64_t>(y));
     const std::uint32_t offset = ((low + kMidpointWindow) & 0x1FFFFFFFu) - 0x10000000u;
     return offset <= 2 * kMidpointWindow;
 }
@@ -103,11 +117,11 @@ inline constexpr ExpConstants kExp2 = {64.0,
 inline double expKernel(double x, const ExpConstants& c) {
     const double shifted = x * c.units + kRoundShift;
     const double k = shifted - kRoundShift;
-    const std::uint64_t kBits = std::bit_cast<std::uint64_t>(shifted);
+    const std::uint64_t kBits = bitCast<std::uint64_t>(shifted);
     const double r = (x - k * c.stepHigh) - k * c.stepLow;
     const double r2 = r * r;
     const double q = (c.c1 * r + r2 * (c.c2 + c.c3 * r)) + (r2 * r2) * (c.c4 + c.c5 * r);
-    const double scale = std::bit_cast<double>(((kBits + kScaleBias) << 46) & kExponentMask);
+    const double scale = bitCast<double>(((kBits + kScaleBias) << 46) & kExponentMask);
     const double t = kExp2Table[kBits & 63] * scale;
     return t + t * q;
 }
@@ -160,7 +174,10 @@ inline double tanCombine(std::uint64_t m, double tb) {
     return e.ta + (tb * (1.0 + e.ta * e.ta)) / oneMinus;
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace detail
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 inline float exp(float x) {
     return detail::expFamily<detail::resolveExp>(x, detail::kExp);
@@ -183,9 +200,10 @@ inline float tan(float x) {
     const double k = shifted - detail::kRoundShift;
     const double b = ((d - k * detail::kPi64High) - k * detail::kPi64Mid) - k * detail::kPi64Low;
     const double y =
-        detail::tanCombine(std::bit_cast<std::uint64_t>(shifted), detail::tanSeries(b));
+        detail::tanCombine(detail::bitCast<std::uint64_t>(shifted), detail::tanSeries(b));
     if (detail::nearMidpoint(y)) return detail::resolveTan(x, y);
     return static_cast<float>(y);
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace crmath

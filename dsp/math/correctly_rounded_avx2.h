@@ -33,6 +33,7 @@
 
 namespace crmath {
 namespace detail {
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // Four doubles in an AVX2 register, eight floats in the register of their float lanes.
 struct DoubleLanes4 : LaneRegisters<32> {
@@ -87,7 +88,10 @@ __attribute__((target("avx2"), noinline)) inline __m256 expAwayFromZero8(__m256 
     return expFamily<DoubleLanes4, crmath::exp>(x, kExp).v;
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace detail
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 CRMATH_AVX2 __m256 exp(__m256 x) {
     using L = detail::DoubleLanes4;
@@ -126,6 +130,7 @@ inline void tanQuads(const __m128* x, __m128* y, std::size_t count, bool avx2) {
     for (std::size_t i = 0; i < count; ++i) y[i] = crmath::tan(x[i]);
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace crmath
 
 #undef CRMATH_AVX2_OPERATION

@@ -35,6 +35,7 @@
 
 namespace crmath {
 namespace detail {
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 #define CRMATH_LANES [[gnu::always_inline]] inline
 
@@ -143,7 +144,7 @@ CRMATH_LANES Register<typename L::Floats> expFamily(const typename L::Floats& x,
     const Words over = x > static_cast<float>(c.highest);
     const Words outside = over | (x < static_cast<float>(c.lowest));
     const Words inside = ~outside & Words(L::floatsOf(y0, y1).v);
-    const Words result = inside | (over & std::bit_cast<std::int32_t>(__builtin_inff()));
+    const Words result = inside | (over & bitCast<std::int32_t>(__builtin_inff()));
     return redoLanes<L, scalar>(x, Floats(result), ~outside & nearMidpoint<L>(y0, y1).v);
 }
 
@@ -168,11 +169,12 @@ CRMATH_LANES Register<typename L::Floats> tanLanes(const typename L::Floats& x) 
     // Arguments of 2^17 or more in magnitude, infinities and NaN: as integers, the bits of a
     // magnitude order like the floats, NaN above infinity.
     using Words = typename L::Words;
-    const Words large = (Words(x) & 0x7FFFFFFF) >= std::bit_cast<std::int32_t>(0x1p17f);
+    const Words large = (Words(x) & 0x7FFFFFFF) >= bitCast<std::int32_t>(0x1p17f);
     return redoLanes<L, crmath::tan>(x, result, nearMidpoint<L>(y0, y1).v | large);
 }
 
 #undef CRMATH_LANES
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace detail
 }  // namespace crmath

@@ -20,6 +20,7 @@
 
 namespace crmath {
 namespace detail {
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 // Two doubles in an SSE2 register, four floats in the register of their float lanes.
 struct DoubleLanes2 : LaneRegisters<16> {
@@ -65,7 +66,10 @@ struct DoubleLanes2 : LaneRegisters<16> {
     }
 };
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace detail
+
+inline namespace ZELKO_TARGET_NAMESPACE {
 
 inline __m128 exp(__m128 x) {
     using L = detail::DoubleLanes2;
@@ -85,4 +89,5 @@ inline __m128 tan(__m128 x) {
     return detail::tanLanes<detail::DoubleLanes2>(x).v;
 }
 
+}  // namespace ZELKO_TARGET_NAMESPACE
 }  // namespace crmath

@@ -307,17 +307,14 @@ TEST_F(InstrumentMode, AllNotesOffReleasesEveryVoiceOtherControllersDoNot) {
     for (int controller : {120, 7}) {
         testing::internal::CaptureStderr();
         send({{0xB0, controller, 0, 0}});
-        EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "=== Zelko vsti: CONTROL CHANGE (status 0xB0)!\n");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // nothing on the audio thread
         EXPECT_TRUE(zelko->released().empty());
         EXPECT_EQ(synth(1).gate, 1.0f);
     }
     for (int controller : {123, 126}) {
         testing::internal::CaptureStderr();
         send({{0xB3, controller, 0, 0}});
-        EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "=== Zelko vsti: CONTROL CHANGE (status 0xB0)!\n"
-                  "=== Zelko vsti: ALL NOTES OFF!\n");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(zelko->released(), (std::vector<int>{0, 1, 2}));
         for (int v = 0; v < Zelko::kVoiceCount; ++v) EXPECT_EQ(synth(v).gate, 0.0f);
     }
