@@ -9,7 +9,7 @@ ZELKO_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64
-    libsndfile1-dev libebur128-dev libcairo2-dev libfftw3-dev
+    libsndfile1-dev libsoxr-dev libebur128-dev libcairo2-dev libfftw3-dev
     libmpfr-dev
     lv2-dev liblilv-dev lilv-utils pkgconf
     clang libclang-rt-14-dev

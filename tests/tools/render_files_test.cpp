@@ -159,16 +159,6 @@ TEST_F(RendererFilesTest, DemoWritesAStereoRenderingOfItsProgramme) {
     }
 }
 
-// A number of a one-line JSON object, or NaN where the key is missing or its value is null.
-double jsonNumber(const std::string& json, const std::string& key) {
-    const auto at = json.find("\"" + key + "\":");
-    if (at == std::string::npos) return NAN;
-    const char* start = json.c_str() + at + key.size() + 3;
-    char* end = nullptr;
-    const double value = std::strtod(start, &end);
-    return end == start ? NAN : value;
-}
-
 TEST_F(RendererFilesTest, JsonAndReportDescribeTheStereoResult) {
     // The fixture at its defaults copies the mono input to both outputs: a mono result, with
     // correlation 1, no side at all, and the loudness of its input. The tolerances are the

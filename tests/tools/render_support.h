@@ -187,6 +187,16 @@ inline std::vector<float> testSignal(long frames, double frequency, int sampleRa
     return samples;
 }
 
+// A number of a one-line JSON object, or NaN where the key is missing or its value is null.
+inline double jsonNumber(const std::string& json, const std::string& key) {
+    const auto at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return NAN;
+    const char* start = json.c_str() + at + key.size() + 3;
+    char* end = nullptr;
+    const double value = std::strtod(start, &end);
+    return end == start ? NAN : value;
+}
+
 // Each test works in a folder of its own, created empty and removed afterwards.
 class RendererTest : public ::testing::Test {
   protected:

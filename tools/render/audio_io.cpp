@@ -15,6 +15,7 @@
 
 #include "tools/render/failure.h"
 #include "tools/render/output_file.h"
+#include "tools/render/stream_header.h"
 
 namespace render {
 
@@ -179,7 +180,9 @@ std::string encodingNames() {
 }
 
 bool canStream(int container) {
-    return container == SF_FORMAT_FLAC || container == SF_FORMAT_AU || container == SF_FORMAT_OGG ||
+    // WAV and AIFF stream with a header of unknown length, written by the renderer itself.
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF ||
+           container == SF_FORMAT_FLAC || container == SF_FORMAT_AU || container == SF_FORMAT_OGG ||
            container == SF_FORMAT_MPEG;
 }
 
@@ -331,7 +334,7 @@ HeaderLength promisedByHeader(SNDFILE* file, const SF_INFO& info) {
         if (colon == std::string::npos ||
             std::sscanf(line.c_str() + colon + 1, " %lld (should be %lld)", &promised, &present) !=
                 2 ||
-            promised <= present) {
+            promised <= present || promised == 0xFFFFFFFFll) {
             continue;
         }
         length.cut = true;
@@ -385,6 +388,7 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
 void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
     const std::string magic = peekPipe(descriptor, 4);
     if (magic != "fLaC" && magic != "caff" && magic != "RF64") {
+        pipeDescriptor_ = descriptor;
         open(sf_open_fd(descriptor, SFM_READ, &info_, owned ? SF_TRUE : SF_FALSE), blockSize);
         return;
     }
@@ -453,6 +457,31 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
     // Through a pipe only the headers of these formats give a length that can be trusted.
     if (streamed_ && container != SF_FORMAT_WAV && container != SF_FORMAT_AIFF &&
         container != SF_FORMAT_AU) {
+        info_.frames = -1;
+    }
+    // A streamed WAV or AIFF whose header leaves its length unknown is read to its end.
+    // libsndfile does so by itself for the length 0xFFFFFFFF, but reads nothing of a WAV whose
+    // data chunk says 0; the header is behind it by then, so the samples are read as they are.
+    if (streamed_ && (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF) &&
+        pipeDescriptor_ >= 0 && headerLengthUnknown(file_)) {
+        if (info_.frames == 0) {
+            SF_INFO raw{};
+            raw.format = SF_FORMAT_RAW | (info_.format & SF_FORMAT_SUBMASK) |
+                         (container == SF_FORMAT_WAV ? SF_ENDIAN_LITTLE : SF_ENDIAN_BIG);
+            raw.channels = info_.channels;
+            raw.samplerate = info_.samplerate;
+            // The copy goes with the new reader; the pipe's own descriptor with the old one
+            // where that owned it.
+            const int descriptor = dup(pipeDescriptor_);
+            sf_close(file_);
+            file_ = descriptor < 0 ? nullptr : sf_open_fd(descriptor, SFM_READ, &raw, SF_TRUE);
+            if (!file_) {
+                if (descriptor >= 0) ::close(descriptor);
+                throw Failure(ExitStatus::kInput,
+                              "The input " + name + " holds samples that cannot be read (" +
+                                  withoutFinalStop(sf_strerror(nullptr)) + ").");
+            }
+        }
         info_.frames = -1;
     }
     // libsndfile says SF_COUNT_MAX where it could not find a length: an Ogg stream cut before
@@ -622,6 +651,10 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
     info.channels = channels;
     info.samplerate = sampleRate;
     errno = 0;
+    if (descriptorIsPipe(descriptor) &&
+        (format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_AIFF)) {
+        info.format = writeStreamHeader(descriptor, format, sampleRate, channels, path_);
+    }
     file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
         const int savedErrno = errno;

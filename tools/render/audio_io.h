@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/render/frame_sink.h"
+
 namespace render {
 
 // Where mono samples for the plug-in come from: an audio file, or the built-in demo programme.
@@ -130,6 +132,7 @@ class SoundFileReader : public MonoSource {
     std::int64_t headerFrames_ = -1;  // that length in frames, when it can be told
     bool lengthKnown_ = true;         // info_.frames is a length, not libsndfile's "unknown"
     std::string breakReason_;         // the decoder's error that ended the reading
+    int pipeDescriptor_ = -1;         // the pipe read, for a stream whose length is unknown
     std::int64_t framesRead_ = 0;
     bool ended_ = false;
     Metadata metadata_;
@@ -138,7 +141,7 @@ class SoundFileReader : public MonoSource {
 };
 
 // An audio file being written: stereo, or mono for the demo's dry programme.
-class SoundFileWriter {
+class SoundFileWriter : public FrameSink {
   public:
     // Writes to `descriptor`, which stays open; `name` is the output's name for messages.
     // `metadata` is copied into the file where its format holds it. Fails with
@@ -146,12 +149,12 @@ class SoundFileWriter {
     SoundFileWriter(int descriptor, const std::string& name, FileFormat format, int sampleRate,
                     int channels, int blockSize, Dither dither = Dither::kTriangular,
                     const Metadata* metadata = nullptr);
-    ~SoundFileWriter();
+    ~SoundFileWriter() override;
     SoundFileWriter(const SoundFileWriter&) = delete;
     SoundFileWriter& operator=(const SoundFileWriter&) = delete;
 
     // A mono file takes only `left`.
-    void write(const float* left, const float* right, int frames);
+    void write(const float* left, const float* right, int frames) override;
     // Finishes the file; a failure to do so is a write failure.
     void close();
 

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "tools/render/audio_io.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/report_target.h"
 
 namespace render {
 
@@ -17,6 +19,9 @@ namespace {
 constexpr int kLargestBlock = 65536;
 constexpr double kLongestDemoSeconds = 24.0 * 3600.0;
 constexpr double kLongestTailSeconds = 3600.0;
+// The rates --rate and --process-rate take: every rate in use, from telephone to 768 kHz.
+constexpr long kLowestRate = 1000;
+constexpr long kHighestRate = 768000;
 
 // A length in seconds from above 0 (or from 0 when `zeroAllowed`) up to `longest`.
 double parseSeconds(const std::string& option, const std::string& text, double longest,
@@ -27,6 +32,26 @@ double parseSeconds(const std::string& option, const std::string& text, double l
         (value == 0.0 && !zeroAllowed) || value > longest) {
         throw Failure(ExitStatus::kUsage, option + " needs a length in seconds, up to " + limit +
                                               ", not " + inQuotes(text) + ".");
+    }
+    return value;
+}
+
+// A level such as -16 or -16.5, with or without its unit, from `low` to `high`.
+double parseLevel(const std::string& option, const std::string& text, double low, double high,
+                  const std::string& unit) {
+    std::string number = text;
+    const auto unitAt = number.find(unit);
+    if (unitAt != std::string::npos && unitAt + unit.size() == number.size()) {
+        number.resize(unitAt);
+        while (!number.empty() && number.back() == ' ') number.pop_back();
+    }
+    char* end = nullptr;
+    const double value = std::strtod(number.c_str(), &end);
+    if (number.empty() || *end != '\0' || !std::isfinite(value) || value < low || value > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g to %g %s", low, high, unit.c_str());
+        throw Failure(ExitStatus::kUsage,
+                      option + " needs a level from " + range + ", not " + inQuotes(text) + ".");
     }
     return value;
 }
@@ -70,12 +95,13 @@ std::string wrapList(const std::string& list, std::size_t firstWidth) {
 
 // The long options, for suggestions when one is mistyped.
 const std::vector<std::string> kLongOptions = {
-    "--output",      "--output-dir", "--plugin",       "--param",
-    "--channel",     "--format",     "--subtype",      "--block",
-    "--list-params", "--demo",       "--demo-seconds", "--tail",
-    "--json",        "--report",     "--stereo",       "--dither",
-    "--dry",         "--force",      "--keep-going",   "--quiet",
-    "--verbose",     "--help",       "--version",      "--no-latency-compensation"};
+    "--output",      "--output-dir",   "--plugin",       "--param",
+    "--channel",     "--format",       "--subtype",      "--block",
+    "--list-params", "--demo",         "--demo-seconds", "--tail",
+    "--json",        "--report",       "--stereo",       "--dither",
+    "--dry",         "--force",        "--keep-going",   "--quiet",
+    "--verbose",     "--help",         "--version",      "--no-latency-compensation",
+    "--rate",        "--process-rate", "--loudness",     "--true-peak"};
 
 // Names other programs use for our options, which no spelling distance would lead to.
 struct OtherName {
@@ -102,9 +128,10 @@ std::string suggestOption(const std::string& typed) {
 // from the rest of the word ("-oout.wav") or from the next argument ("-qo out.wav").
 std::vector<std::string> unbundle(const std::vector<std::string>& arguments) {
     static const std::vector<std::string> kTakingValues = {
-        "-o",      "--output",       "-d",        "--output-dir", "--plugin",
-        "-p",      "--param",        "--channel", "--format",     "--subtype",
-        "--block", "--demo-seconds", "--tail",    "--report",     "--dither"};
+        "-o",      "--output",       "-d",         "--output-dir", "--plugin",
+        "-p",      "--param",        "--channel",  "--format",     "--subtype",
+        "--block", "--demo-seconds", "--tail",     "--report",     "--dither",
+        "--rate",  "--process-rate", "--loudness", "--true-peak"};
     std::vector<std::string> result;
     bool onlyInputsFollow = false;
     for (const auto& argument : arguments) {
@@ -137,6 +164,7 @@ Options parseCommandLine(const std::vector<std::string>& typedArguments) {
     Options options;
     const std::vector<std::string> arguments = unbundle(typedArguments);
     bool onlyInputsFollow = false;
+    bool truePeakGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
         if (onlyInputsFollow || argument == "-" || argument.empty() || argument[0] != '-') {
@@ -216,15 +244,27 @@ Options parseCommandLine(const std::vector<std::string>& typedArguments) {
             flag(options.json);
         } else if (argument == "--report") {
             options.report = value();
+            if (reportNamesFolder(options.report)) continue;
             const auto dot = options.report.find_last_of('.');
             std::string extension = dot == std::string::npos ? "" : options.report.substr(dot);
             for (char& c : extension)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (extension != ".png" && extension != ".svg") {
                 throw Failure(ExitStatus::kUsage,
-                              "--report writes a .png or an .svg picture, not " +
+                              "--report writes a .png or an .svg picture, or a picture per file "
+                              "into a folder ending in /, not " +
                                   inQuotes(options.report) + ".");
             }
+        } else if (argument == "--rate" || argument == "--process-rate") {
+            const int rate =
+                static_cast<int>(parseInteger(argument, value(), kLowestRate, kHighestRate));
+            (argument == "--rate" ? options.rate : options.processRate) = rate;
+        } else if (argument == "--loudness") {
+            options.loudnessTarget = true;
+            options.loudness = parseLevel(argument, value(), -70.0, 0.0, "LUFS");
+        } else if (argument == "--true-peak") {
+            truePeakGiven = true;
+            options.truePeak = parseLevel(argument, value(), -20.0, 0.0, "dBTP");
         } else if (argument == "--stereo") {
             flag(options.stereo);
         } else if (argument == "--dither") {
@@ -278,6 +318,12 @@ Options parseCommandLine(const std::vector<std::string>& typedArguments) {
     if (!options.output.empty() && !options.outputDir.empty()) {
         throw Failure(ExitStatus::kUsage, "Give either --output or --output-dir, not both.");
     }
+    if (truePeakGiven && !options.loudnessTarget) {
+        throw Failure(ExitStatus::kUsage, "--true-peak caps the gain of --loudness; give both.");
+    }
+    if (options.dry && options.processRate > 0) {
+        throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --process-rate.");
+    }
     if (options.stereo && options.demo) {
         throw Failure(ExitStatus::kUsage, "The demo programme is mono, so it takes no --stereo.");
     }
@@ -288,9 +334,11 @@ Options parseCommandLine(const std::vector<std::string>& typedArguments) {
         throw Failure(ExitStatus::kUsage,
                       "--dry runs no plug-in, so it takes no --stereo or --tail.");
     }
-    if (!options.report.empty() && options.inputs.size() > 1) {
+    if (!options.report.empty() && options.inputs.size() > 1 &&
+        !reportNamesFolder(options.report)) {
         throw Failure(ExitStatus::kUsage,
-                      "--report names one picture; for several inputs render them one by one.");
+                      "--report names one picture; for several inputs name a folder (DIR/), "
+                      "which gets a picture per file.");
     }
     if (!options.output.empty() && options.inputs.size() > 1) {
         throw Failure(ExitStatus::kUsage,
@@ -330,6 +378,10 @@ std::string usageText() {
            "\n"
            "      --dither KIND       tpdf (default) or none: the dither of outputs of 16\n"
            "                          bits or fewer\n"
+           "      --rate HZ           convert the output to HZ (libsoxr, very high quality)\n"
+           "      --loudness LUFS     bring each output to LUFS integrated loudness by gain\n"
+           "                          alone, measured in a second pass\n"
+           "      --true-peak DBTP    the ceiling that caps that gain (default -1 dBTP)\n"
            "  -f, --force             replace outputs that already exist\n"
            "      --keep-going        render the inputs that can be when others cannot\n"
            "                          (every input is checked before the first render)\n"
@@ -348,6 +400,8 @@ std::string usageText() {
            "      --tail SECONDS      go on rendering the plug-in's decay for SECONDS after\n"
            "                          the input's end\n"
            "      --block N           frames per processing block (default 512)\n"
+           "      --process-rate HZ   run the plug-in at HZ, converting the input to it and\n"
+           "                          the output back (libsoxr, very high quality)\n"
            "      --no-latency-compensation\n"
            "                          write the plug-in's output as it comes, delayed by\n"
            "                          its latency, instead of lining it up with the input\n"
@@ -362,11 +416,13 @@ std::string usageText() {
            "      --json              instead of the summary line, one JSON object per file\n"
            "                          on standard output: duration, rate, real-time factor,\n"
            "                          peak, true peak (dBTP), loudness of output and input\n"
-           "                          (LUFS), L/R correlation and side-to-mid level (dB)\n"
+           "                          (LUFS), L/R correlation, side-to-mid level (dB) and\n"
+           "                          mono compatibility (the mono sum against the input)\n"
            "      --report FILE       a picture of the stereo result, .png or .svg: L/R\n"
-           "                          correlation and side/mid level per third-octave band,\n"
-           "                          the mono sum's spectrum against the input's, and a\n"
-           "                          goniometer (one input)\n"
+           "                          correlation and side/mid level per third-octave band\n"
+           "                          and over time, the mono sum's spectrum against the\n"
+           "                          input's, a goniometer and the mono compatibility\n"
+           "      --report DIR/       a PNG per output into DIR, named after it\n"
            "\n"
            "  -q, --quiet             no progress bar and no summary lines (warnings and\n"
            "                          errors still go to standard error)\n"

@@ -20,6 +20,11 @@ struct Options {
     double tailSeconds = 0.0;             // rendered after the input's end
     bool json = false;                    // one JSON object per file instead of the summary
     std::string report;                   // a picture of the stereo result (.png or .svg)
+    int rate = 0;                         // --rate: the output's rate; 0 keeps the input's
+    int processRate = 0;                  // --process-rate: the plug-in's rate; 0 the input's
+    bool loudnessTarget = false;          // --loudness given
+    double loudness = 0.0;                // its target, LUFS
+    double truePeak = -1.0;               // the ceiling of the loudness gain, dBTP
     int blockSize = 512;
     bool latencyCompensation = true;
     bool listParameters = false;

@@ -12,6 +12,7 @@
 
 #include "tools/render/demo_programme.h"
 #include "tools/render/failure.h"
+#include "tools/render/report_target.h"
 
 namespace render {
 
@@ -33,7 +34,7 @@ std::pair<std::string, std::string> splitExtension(const std::string& name) {
 }
 
 std::string streamedOutputNames() {
-    return "flac, au, ogg, opus, mp3";
+    return "wav, aiff, flac, au, ogg, opus, mp3";
 }
 
 std::string streamedInputNames() {
@@ -191,7 +192,8 @@ Plan planJobs(const Options& options) {
             : !options.outputDir.empty()
                 ? options.outputDir + (options.outputDir.back() == '/' ? "" : "/") + fallbackName
                 : fallbackName;
-        job.sampleRate = DemoProgramme::kSampleRate;
+        job.inputRate = DemoProgramme::kSampleRate;
+        job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
         job.channels = options.dry ? 1 : 2;
         job.format = chooseFormat(options, job.output, {SF_FORMAT_WAV, SF_FORMAT_PCM_24},
                                   job.sampleRate, job.channels);
@@ -235,7 +237,8 @@ Plan planJobs(const Options& options) {
                 }
                 Job job;
                 job.input = input;
-                job.sampleRate = static_cast<int>(reader->sampleRate());
+                job.inputRate = static_cast<int>(reader->sampleRate());
+                job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
                 job.inputFormat = reader->format();
                 job.inputChannels = reader->channels();
                 job.inputFrames = reader->frameCount();
@@ -248,14 +251,7 @@ Plan planJobs(const Options& options) {
         }
     }
 
-    if (!options.report.empty()) {
-        checkFolderWritable(options.report, false);
-        struct stat status {};
-        if (!options.force && stat(options.report.c_str(), &status) == 0) {
-            throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(options.report) +
-                                                          " already exists; --force replaces it.");
-        }
-    }
+    checkReportTargets(options, plan.jobs);
 
     std::set<std::string> targets;
     std::vector<Job> checked;

@@ -26,7 +26,8 @@ struct Job {
     std::string output;
     OutputTarget target;
     FileFormat format;
-    int sampleRate = 0;
+    int sampleRate = 0;  // of the output
+    int inputRate = 0;   // of the input, or the demo programme
     int channels = 2;
     // What the input's header says, for --verbose.
     FileFormat inputFormat;

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -23,11 +25,14 @@
 #include "tools/render/demo_programme.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/loudness_target.h"
 #include "tools/render/output_file.h"
 #include "tools/render/parameters.h"
 #include "tools/render/plugin_module.h"
 #include "tools/render/progress.h"
 #include "tools/render/render_loop.h"
+#include "tools/render/report_target.h"
+#include "tools/render/resampler.h"
 
 #ifndef ZELKO_RENDER_BUILT_PLUGIN
 #define ZELKO_RENDER_BUILT_PLUGIN ""
@@ -105,12 +110,12 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     }
 }
 
-// Hands the render's signals to the stereo analysis of --json and --report, or else to the
-// true-peak meter that the summary's warning needs.
+// Hands the signal fed to the plug-in to the stereo analysis of --json and --report. The output
+// reaches the analysis, or else the true-peak meter that the summary's warning needs, from the
+// end of the sinks (FinalOutput), as it is written: after rate conversion and loudness gain.
 class AnalysisTap : public RenderTap {
   public:
-    AnalysisTap(StereoAnalyser* analyser, TruePeakMeter* truePeak)
-        : analyser_(analyser), truePeak_(truePeak) {}
+    explicit AnalysisTap(StereoAnalyser* analyser) : analyser_(analyser) {}
     void input(const float* first, const float* second, int frames) override {
         if (!analyser_) return;
         const auto count = static_cast<std::size_t>(frames);
@@ -120,15 +125,58 @@ class AnalysisTap : public RenderTap {
             analyser_->addInput(first, count);
         }
     }
-    void output(const float* left, const float* right, int frames) override {
-        if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
-        if (truePeak_) truePeak_->add(left, right, static_cast<std::size_t>(frames));
-    }
+    void output(const float*, const float*, int) override {}
 
   private:
     StereoAnalyser* analyser_;
-    TruePeakMeter* truePeak_;
 };
+
+// The last stage before the file: it sees the output exactly as it is written, for the summary's
+// peak and length and for the analysis.
+class FinalOutput : public FrameSink {
+  public:
+    FinalOutput(FrameSink& file, StereoAnalyser* analyser, TruePeakMeter* truePeak)
+        : file_(file), analyser_(analyser), truePeak_(truePeak) {}
+    void write(const float* left, const float* right, int frames) override {
+        file_.write(left, right, frames);
+        if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
+        if (truePeak_) truePeak_->add(left, right, static_cast<std::size_t>(frames));
+        for (int i = 0; i < frames; ++i) {
+            peak_ = std::max({peak_, std::fabs(left[i]), std::fabs(right[i])});
+        }
+        frames_ += frames;
+    }
+    void finish() override { file_.finish(); }
+    float peak() const { return peak_; }
+    std::int64_t frames() const { return frames_; }
+
+  private:
+    FrameSink& file_;
+    StereoAnalyser* analyser_;
+    TruePeakMeter* truePeak_;
+    float peak_ = 0.0f;
+    std::int64_t frames_ = 0;
+};
+
+// Positions in the metadata (the bext time reference, cue points) counted at the output's rate.
+Metadata atRate(Metadata metadata, double ratio) {
+    if (ratio == 1.0) return metadata;
+    const auto scale = [ratio](std::uint64_t position) {
+        return static_cast<std::uint64_t>(std::llround(static_cast<double>(position) * ratio));
+    };
+    if (metadata.hasBroadcast) {
+        auto& info = metadata.broadcast;
+        const std::uint64_t reference = scale(
+            static_cast<std::uint64_t>(info.time_reference_high) << 32 | info.time_reference_low);
+        info.time_reference_low = static_cast<std::uint32_t>(reference & 0xffffffff);
+        info.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
+    }
+    for (auto& cue : metadata.cues) {
+        cue.position = static_cast<std::uint32_t>(scale(cue.position));
+        cue.sample_offset = static_cast<std::uint32_t>(scale(cue.sample_offset));
+    }
+    return metadata;
+}
 
 std::unique_ptr<TruePeakMeter> truePeakMeterFor(int sampleRate) {
     try {
@@ -138,10 +186,11 @@ std::unique_ptr<TruePeakMeter> truePeakMeterFor(int sampleRate) {
     }
 }
 
-std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate) {
+std::unique_ptr<StereoAnalyser> analyserFor(const Options& options, int sampleRate, int inputRate,
+                                            int fileRate) {
     if (!options.json && options.report.empty()) return nullptr;
     try {
-        return std::make_unique<StereoAnalyser>(sampleRate);
+        return std::make_unique<StereoAnalyser>(sampleRate, inputRate, fileRate);
     } catch (const std::invalid_argument&) {
         throw Failure(ExitStatus::kUsage, "--json and --report cannot measure audio at " +
                                               std::to_string(sampleRate) + " Hz.");
@@ -183,7 +232,42 @@ struct Batch {
     const PluginModule* module;
     const std::vector<ResolvedParameter>& parameters;
     std::ostream& summaries;
+    std::string settings;  // for the report's title
+    std::string date;
 };
+
+// The settings a report's title states: the parameters and the options that change the sound,
+// as they were given.
+std::string settingsText(const Options& options) {
+    std::string text;
+    const auto add = [&text](const std::string& item) {
+        if (!text.empty()) text += ", ";
+        text += item;
+    };
+    for (const auto& parameter : options.parameters) add(parameter);
+    if (options.stereo) add("--stereo");
+    if (options.channel > 0) add("--channel " + std::to_string(options.channel));
+    if (options.processRate > 0) add("--process-rate " + std::to_string(options.processRate));
+    if (options.rate > 0) add("--rate " + std::to_string(options.rate));
+    if (options.loudnessTarget) {
+        char level[64];
+        std::snprintf(level, sizeof level, "--loudness %g --true-peak %g", options.loudness,
+                      options.truePeak);
+        add(level);
+    }
+    if (!options.latencyCompensation) add("--no-latency-compensation");
+    if (options.tailSeconds > 0.0) add("--tail " + std::to_string(options.tailSeconds));
+    return text.empty() ? "default settings" : text;
+}
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
+    return text;
+}
 
 // Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
 // it promised, after writing what it held).
@@ -210,22 +294,35 @@ int renderJob(Batch& batch, const Job& job) {
     const std::string label = job.input.empty()              ? "demo programme"
                               : job.input == kStandardStream ? "standard input"
                                                              : job.input;
+    // The plug-in runs at --process-rate when it is given; the input is converted to it.
+    const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
+    std::unique_ptr<ResampledSource> resampled;
+    if (processRate != job.inputRate) {
+        resampled = std::make_unique<ResampledSource>(*source, processRate, options.blockSize);
+        source = resampled.get();
+    }
     const auto tailFrames =
-        static_cast<std::int64_t>(std::llround(options.tailSeconds * job.sampleRate));
+        static_cast<std::int64_t>(std::llround(options.tailSeconds * processRate));
     const std::int64_t total = source->frameCount() < 0 ? -1 : source->frameCount() + tailFrames;
     ProgressBar progress(!options.quiet, label, total, source->sampleRate());
 
     std::optional<PluginInstance> plugin;
     if (!options.dry) {
-        plugin.emplace(*batch.module, job.sampleRate, options.blockSize);
+        plugin.emplace(*batch.module, processRate, options.blockSize);
         applyParameters(*plugin, batch.parameters);
     }
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
-    const Metadata metadata = file ? metadataFor(file->metadata(), shift, total) : Metadata{};
-    const auto analyser = analyserFor(options, job.sampleRate);
+    // Metadata counts in the input's samples, then in the output's.
+    const std::int64_t inputTotal = total < 0 ? -1 : total * job.inputRate / processRate;
+    const Metadata metadata =
+        file
+            ? atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate, inputTotal),
+                     static_cast<double>(job.sampleRate) / job.inputRate)
+            : Metadata{};
+    const auto analyser = analyserFor(options, job.sampleRate, processRate, job.inputRate);
     const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
-    AnalysisTap analysisTap(analyser.get(), truePeak.get());
-    RenderTap* tap = analyser || truePeak ? &analysisTap : nullptr;
+    AnalysisTap analysisTap(analyser.get());
+    RenderTap* tap = analyser ? &analysisTap : nullptr;
     // The file's own channels, for its loudness as it is rather than as it is fed.
     if (analyser && file) {
         file->observeFrames([&analyser](const float* frames, int count, int channels) {
@@ -237,14 +334,41 @@ int renderJob(Batch& batch, const Job& job) {
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
                            job.channels, options.blockSize,
                            options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
+    // The sinks, from the last to the first: the file; the loudness target; the conversion from
+    // the plug-in's rate to the output's.
+    FinalOutput final(writer, analyser.get(), truePeak.get());
+    FrameSink* sink = &final;
+    std::optional<LoudnessTarget> loudness;
+    if (options.loudnessTarget) {
+        loudness.emplace(*sink, job.sampleRate, job.channels, options.loudness, options.truePeak,
+                         options.blockSize);
+        sink = &*loudness;
+    }
+    std::optional<ResamplingSink> toOutputRate;
+    if (processRate != job.sampleRate) {
+        toOutputRate.emplace(*sink, processRate, job.sampleRate, job.channels);
+        sink = &*toOutputRate;
+    }
     RenderSummary summary;
     if (options.dry) {
-        summary = copySource(*source, writer, options.blockSize, progress, tap);
+        summary = copySource(*source, *sink, options.blockSize, progress, tap);
     } else {
         RenderSettings settings;
         settings.compensateLatency = options.latencyCompensation;
         settings.tailFrames = tailFrames;
-        summary = renderThroughPlugin(*source, *plugin, writer, settings, progress, tap);
+        summary = renderThroughPlugin(*source, *plugin, *sink, settings, progress, tap);
+    }
+    // The sinks hand on what they hold: the converter's last frames, the loudness pass.
+    const auto finishing = std::chrono::steady_clock::now();
+    sink->finish();
+    summary.elapsedSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - finishing).count();
+    summary.frames = final.frames();
+    summary.sampleRate = job.sampleRate;
+    summary.peak = final.peak();
+    std::vector<std::string> warnings = warningsAbout(summary);
+    if (loudness) {
+        for (auto& warning : loudnessWarnings(loudness->outcome())) warnings.push_back(warning);
     }
     writer.close();
     output.commit();
@@ -252,7 +376,11 @@ int renderJob(Batch& batch, const Job& job) {
 
     int status = 0;
     if (source->cutShort()) {
-        const std::int64_t held = summary.frames - (summary.ranPlugin ? tailFrames : 0);
+        // In the input's frames, whatever the rates.
+        const std::int64_t held =
+            (summary.frames -
+             (summary.ranPlugin ? std::llround(options.tailSeconds * job.sampleRate) : 0)) *
+            job.inputRate / job.sampleRate;
         const std::int64_t promised = source->promisedFrames();
         const std::string reason = source->breakReason();
         std::string sentence =
@@ -274,28 +402,38 @@ int renderJob(Batch& batch, const Job& job) {
         stereo.nonFiniteInputSamples = summary.nonFiniteSamples;
         truePeakDbtp = stereo.truePeakDbtp;
         if (!options.report.empty()) {
+            if (reportNamesFolder(options.report)) ensureFolder(options.report);
+            ReportHeading heading;
+            heading.input = label;
+            heading.plugin =
+                plugin ? plugin->effectName() + " (" + baseNameOf(batch.module->path()) + ")"
+                       : "no plug-in (--dry)";
+            heading.settings = batch.settings;
+            heading.date = batch.date;
             try {
-                writeReportPicture(stereo, options.report, baseNameOf(job.output));
+                writeReportPicture(stereo, reportPathFor(options, job), heading);
             } catch (const std::runtime_error& error) {
                 throw Failure(ExitStatus::kWriteFailed, error.what());
             }
         }
         if (options.json) {
             const double duration = summary.frames / summary.sampleRate;
-            batch.summaries << summaryJson(
-                                   stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
-                                   job.input.empty() ? std::string() : job.input, job.output)
-                            << std::endl;
+            std::string json =
+                summaryJson(stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
+                            job.input.empty() ? std::string() : job.input, job.output);
+            if (loudness) json.insert(json.size() - 1, loudnessJson(loudness->outcome()));
+            batch.summaries << json << std::endl;
         }
     }
     if (!options.quiet && !options.json) {
         char memory[48];
         std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
         batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
+                        << (loudness ? "; " + describeLoudness(loudness->outcome()) : "")
                         << std::endl;
     }
     // Warnings go to standard error, where they neither break the JSON nor mix with audio.
-    for (const auto& warning : warningsAbout(summary)) warn(warning);
+    for (const auto& warning : warnings) warn(warning);
     if (truePeakDbtp > 0.0) {
         char text[256];
         std::snprintf(text, sizeof text,
@@ -383,7 +521,9 @@ int run(const Options& options) {
         module.emplace(options.plugin.empty() ? defaultPluginPath() : options.plugin);
         // Parameters are resolved once, before anything is written, so that a bad one stops the
         // whole batch rather than leaving it half done.
-        PluginInstance probe(*module, plan.jobs.front().sampleRate, options.blockSize);
+        PluginInstance probe(
+            *module, options.processRate > 0 ? options.processRate : plan.jobs.front().inputRate,
+            options.blockSize);
         note(options, "plug-in " + inQuotes(module->path()) + ": " + probe.effectName() + " by " +
                           probe.vendorName() + ", " + std::to_string(probe.inputCount()) +
                           " inputs, " + std::to_string(probe.outputCount()) + " outputs, latency " +
@@ -418,8 +558,13 @@ int run(const Options& options) {
     const bool audioOnStandardOutput = std::any_of(
         plan.jobs.begin(), plan.jobs.end(),
         [](const Job& job) { return job.target.kind == OutputTarget::Kind::kStandardOutput; });
-    Batch batch{options, plan, module ? &*module : nullptr, parameters,
-                audioOnStandardOutput ? std::cerr : std::cout};
+    Batch batch{options,
+                plan,
+                module ? &*module : nullptr,
+                parameters,
+                audioOnStandardOutput ? std::cerr : std::cout,
+                settingsText(options),
+                utcNow()};
 
     for (const auto& job : plan.jobs) {
         std::string from = "the demo programme";

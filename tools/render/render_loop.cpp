@@ -57,9 +57,9 @@ std::string formatDuration(double seconds) {
 
 }  // namespace
 
-RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
-                                  SoundFileWriter& writer, const RenderSettings& settings,
-                                  ProgressBar& progress, RenderTap* tap) {
+RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin, FrameSink& writer,
+                                  const RenderSettings& settings, ProgressBar& progress,
+                                  RenderTap* tap) {
     const auto start = std::chrono::steady_clock::now();
     const int block = plugin.blockSize();
     RenderSummary summary;
@@ -120,7 +120,7 @@ RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
     return summary;
 }
 
-RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
+RenderSummary copySource(MonoSource& source, FrameSink& writer, int blockSize,
                          ProgressBar& progress, RenderTap* tap) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<float> buffer(static_cast<std::size_t>(blockSize));

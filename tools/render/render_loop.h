@@ -10,7 +10,7 @@ namespace render {
 class MonoSource;
 class PluginInstance;
 class ProgressBar;
-class SoundFileWriter;
+class FrameSink;
 
 struct RenderSettings {
     // Drop the plug-in's latency from the start of its output, so that it lines up with the
@@ -50,12 +50,12 @@ struct RenderSummary {
 // are dropped and silence is fed after the source's end to bring out the rest, so that the
 // output lines up with the input sample for sample. A stereo source feeds the plug-in's first
 // two inputs. Throws Interrupted when a signal asks the render to stop.
-RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin,
-                                  SoundFileWriter& writer, const RenderSettings& settings,
-                                  ProgressBar& progress, RenderTap* tap = nullptr);
+RenderSummary renderThroughPlugin(MonoSource& source, PluginInstance& plugin, FrameSink& writer,
+                                  const RenderSettings& settings, ProgressBar& progress,
+                                  RenderTap* tap = nullptr);
 
 // Writes the source itself, for the demo's dry programme.
-RenderSummary copySource(MonoSource& source, SoundFileWriter& writer, int blockSize,
+RenderSummary copySource(MonoSource& source, FrameSink& writer, int blockSize,
                          ProgressBar& progress, RenderTap* tap = nullptr);
 
 // "12.000 s at 48000 Hz, real-time factor 0.0120 (83x), peak -3.1 dBFS"

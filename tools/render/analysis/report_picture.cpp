@@ -24,14 +24,24 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Where everything goes: a title line, three frequency panels down the left (correlation per
-// band, side level per band, spectra) and the goniometer with the figures on the right.
+// Where everything goes: a title and a line saying what was rendered, four panels down the left
+// (correlation per band, side level per band, spectra, and both over time) and the goniometer,
+// the mono-compatibility answer and the figures on the right.
 constexpr int kWidth = 1280;
-constexpr int kHeight = 960;
+constexpr int kHeight = 1200;
 constexpr double kLeft = 80.0;
 constexpr double kPlotWidth = 780.0;
 constexpr double kRightColumn = 930.0;
 constexpr double kGoniometerSize = 320.0;
+
+// The fixed ranges. Fixed, so that two reports compare at a glance and a cancellation cannot
+// stretch an axis to -250 dB; what lies beyond is drawn at the edge and named in words.
+constexpr double kSideFloorDb = -40.0;
+constexpr double kSideTopDb = 20.0;
+constexpr double kSpectrumFloorDb = -120.0;
+constexpr double kSpectrumTopDb = 6.0;
+// Side 10 dB above mid: the mono sum has lost most of the programme there.
+constexpr double kCancellingDb = 10.0;
 
 struct Colour {
     double red, green, blue;
@@ -45,6 +55,9 @@ constexpr Colour kSide{0.26, 0.42, 0.78};
 constexpr Colour kInput{0.35, 0.35, 0.40};
 constexpr Colour kMonoSum{0.88, 0.42, 0.08};
 constexpr Colour kDensity{0.08, 0.20, 0.48};
+constexpr Colour kNoSignal{0.93, 0.93, 0.94};
+constexpr Colour kWarning{0.80, 0.12, 0.10};
+constexpr Colour kCaution{0.85, 0.55, 0.05};
 
 void setColour(cairo_t* cr, Colour c) {
     cairo_set_source_rgb(cr, c.red, c.green, c.blue);
@@ -159,10 +172,16 @@ void drawBandBars(cairo_t* cr, const FrequencyPanel& panel,
     cairo_save(cr);
     clipTo(cr, panel);
     for (const auto& band : bands) {
-        const double value = valueOf(band);
-        if (std::isnan(value) || value == -kInfinity) continue;
         const double left = panel.xOf(std::max(band.lowHz, panel.lowestHz)) + 1.5;
         const double right = panel.xOf(std::min(band.highHz, panel.highestHz)) - 1.5;
+        if (!band.hasSignal) {
+            setColour(cr, kNoSignal);
+            cairo_rectangle(cr, left, panel.y + 1.0, right - left, panel.height - 2.0);
+            cairo_fill(cr);
+            continue;
+        }
+        const double value = valueOf(band);
+        if (std::isnan(value) || value == -kInfinity) continue;
         const double from = panel.yOf(base);
         const double to = panel.yOf(value);
         setColour(cr, colourOf(value));
@@ -205,6 +224,26 @@ void panelNote(cairo_t* cr, const FrequencyPanel& panel, const std::string& text
           Align::kCentre);
 }
 
+// A warning in words across the middle of a panel, on white so that it reads over the bars.
+void panelAlert(cairo_t* cr, const FrequencyPanel& panel, const std::string& text) {
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 13.0);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    const double cx = panel.x + panel.width / 2.0, cy = panel.y + panel.height / 2.0;
+    cairo_set_source_rgba(cr, 1.0, 1.0, 1.0, 0.92);
+    cairo_rectangle(cr, cx - extents.x_advance / 2.0 - 8.0, cy - 17.0, extents.x_advance + 16.0,
+                    24.0);
+    cairo_fill(cr);
+    setColour(cr, kWarning);
+    label(cr, cx, cy, text, 13.0, Align::kCentre, true);
+}
+
+bool anyBandWithoutSignal(const StereoSummary& summary) {
+    return std::any_of(summary.bands.begin(), summary.bands.end(),
+                       [](const BandStatistics& band) { return !band.hasSignal; });
+}
+
 void drawCorrelationPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
     panel.bottom = -1.0;
     panel.top = 1.0;
@@ -215,33 +254,42 @@ void drawCorrelationPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPa
         [](double value) { return value >= 0.0 ? kPositive : kNegative; });
     dashedLevel(cr, panel, summary.correlation,
                 "whole file " + fixed(summary.correlation, 2, true));
-    if (summary.outputSilent) panelNote(cr, panel, "the output is silent");
+    if (summary.outputSilent) {
+        panelNote(cr, panel, "the output is silent");
+    } else if (anyBandWithoutSignal(summary)) {
+        setColour(cr, kAxisText);
+        label(cr, panel.x + panel.width, panel.y - 8.0, "grey: no signal in the band", 11.0,
+              Align::kRight);
+    }
 }
 
 void drawSidePanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
-    // The range holds every finite band, within reason: a band where the channels nearly cancel
-    // would otherwise flatten the rest.
-    panel.bottom = -40.0;
-    panel.top = 10.0;
-    for (const auto& band : summary.bands) {
-        if (!std::isfinite(band.sideToMidDb)) continue;
-        panel.bottom =
-            std::max(-80.0, std::min(panel.bottom, std::floor(band.sideToMidDb / 10.0) * 10.0));
-        panel.top = std::min(40.0, std::max(panel.top, std::ceil(band.sideToMidDb / 10.0) * 10.0));
-    }
+    panel.bottom = kSideFloorDb;
+    panel.top = kSideTopDb;
     std::vector<double> ticks;
     for (double value = panel.bottom; value <= panel.top; value += 10.0) ticks.push_back(value);
     drawPanelFrame(cr, panel, "Side level against mid per third-octave band", "side / mid (dB)",
                    ticks, 0);
+    // Bars rise from the floor; a band whose side lies 10 dB above its mid, where the mono sum
+    // cancels, is red, and one beyond the top (+inf when the channels cancel exactly) reaches it.
     drawBandBars(
         cr, panel, summary.bands, panel.bottom,
-        [](const BandStatistics& b) { return b.sideToMidDb; }, [](double) { return kSide; });
-    dashedLevel(cr, panel, summary.sideToMidDb,
-                "whole file " + fixed(summary.sideToMidDb, 1, true) + " dB");
+        [](const BandStatistics& b) { return b.sideToMidDb; },
+        [](double value) { return value >= kCancellingDb ? kNegative : kSide; });
+    dashedLevel(cr, panel, std::clamp(summary.sideToMidDb, kSideFloorDb, kSideTopDb),
+                "whole file " + (summary.sideToMidDb > kSideTopDb
+                                     ? std::string("above ") + fixed(kSideTopDb, 0, true) + " dB"
+                                     : fixed(summary.sideToMidDb, 1, true) + " dB"));
+    setColour(cr, kAxisText);
+    label(cr, panel.x + panel.width, panel.y - 8.0,
+          "floor " + fixed(kSideFloorDb, 0) + " dB; red: side 10 dB above mid", 11.0,
+          Align::kRight);
     if (summary.sideToMidDb == -kInfinity) {
         panelNote(cr, panel, "no side signal: the output is mono");
     } else if (summary.outputSilent) {
         panelNote(cr, panel, "the output is silent");
+    } else if (summary.sideToMidDb == kInfinity) {
+        panelAlert(cr, panel, "the channels cancel exactly: the mono sum is silent");
     }
 }
 
@@ -249,7 +297,8 @@ void drawSidePanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel pan
 // so that an hour-long file's thousands of bins per column neither blacken the plot nor hide
 // the notches that a column can show.
 void drawSpectrum(cairo_t* cr, const FrequencyPanel& panel, const StereoSummary& summary,
-                  const std::vector<double>& levelsDb, Colour colour, double width) {
+                  const std::vector<double>& levelsDb, double offsetDb, Colour colour,
+                  double width) {
     cairo_save(cr);
     clipTo(cr, panel);
     setColour(cr, colour);
@@ -266,7 +315,7 @@ void drawSpectrum(cairo_t* cr, const FrequencyPanel& panel, const StereoSummary&
             drawing = false;
         } else {
             const double px = panel.xOf(std::exp(logHz / count));
-            const double py = panel.yOf(std::max(level, panel.bottom - 10.0));
+            const double py = panel.yOf(level + offsetDb);  // held at the floor below it
             if (drawing) {
                 cairo_line_to(cr, px, py);
             } else {
@@ -292,41 +341,163 @@ void drawSpectrum(cairo_t* cr, const FrequencyPanel& panel, const StereoSummary&
     cairo_restore(cr);
 }
 
-void drawSpectrumPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
-    double loudest = -kInfinity;
-    for (std::size_t k = 0; k < summary.spectrumHz.size(); ++k) {
-        if (summary.spectrumHz[k] < panel.lowestHz) continue;
-        loudest = std::max({loudest, summary.monoSumSpectrumDb[k], summary.inputSpectrumDb[k]});
-    }
-    // Some headroom above the loudest bin, and 60 dB below: deep enough for comb notches.
-    panel.top = std::isfinite(loudest) ? std::ceil((loudest + 5.0) / 10.0) * 10.0 : 0.0;
-    panel.bottom = panel.top - 60.0;
-    std::vector<double> ticks;
-    for (double value = panel.bottom; value <= panel.top; value += 10.0) ticks.push_back(value);
-    drawPanelFrame(cr, panel, "Spectrum of the mono sum against the input", "level (dB)", ticks, 0);
-    // The input goes on top and thinner, so that where the two agree both still show.
-    drawSpectrum(cr, panel, summary, summary.monoSumSpectrumDb, kMonoSum, 2.2);
-    drawSpectrum(cr, panel, summary, summary.inputSpectrumDb, kInput, 1.0);
+std::string hertz(double hz) {
+    return hz >= 1000.0 ? fixed(hz / 1000.0, hz < 10000.0 ? 2 : 1) + " kHz"
+                        : fixed(hz, hz < 100.0 ? 1 : 0) + " Hz";
+}
 
-    // The legend sits on the title line, where no curve can cover it.
-    double legendX = panel.x + panel.width;
-    const std::pair<Colour, const char*> entries[] = {{kMonoSum, "mono sum (L+R)/2 of the output"},
+void drawSpectrumPanel(cairo_t* cr, const StereoSummary& summary, FrequencyPanel panel) {
+    panel.top = kSpectrumTopDb;
+    panel.bottom = kSpectrumFloorDb;
+    std::vector<double> ticks;
+    for (double value = panel.bottom; value <= 0.0; value += 20.0) ticks.push_back(value);
+    drawPanelFrame(cr, panel, "Spectrum of the mono sum against the input", "level (dBFS)", ticks,
+                   0);
+    const double match = std::isfinite(summary.levelMatchDb) ? summary.levelMatchDb : 0.0;
+    // The input goes on top and thinner, so that where the two agree both still show.
+    drawSpectrum(cr, panel, summary, summary.monoSumSpectrumDb, match, kMonoSum, 2.2);
+    drawSpectrum(cr, panel, summary, summary.inputSpectrumDb, 0.0, kInput, 1.0);
+
+    // What the levels mean, under the panel.
+    setColour(cr, kAxisText);
+    const double bandHz = StereoSummary::kSpectrumMinimumBins * summary.spectrumBinHz;
+    label(cr, panel.x, panel.y + panel.height + 28.0,
+          "dBFS: a full-scale sine reads 0. Power in 1/" +
+              std::to_string(StereoSummary::kSpectrumOctaveFraction) + "-octave bands, at least " +
+              fixed(bandHz, 1) + " Hz wide (Hann, " + fixed(summary.spectrumBinHz, 2) +
+              " Hz bins). Floor " + fixed(kSpectrumFloorDb, 0) + " dBFS.",
+          11.0);
+
+    const std::string matched =
+        std::isfinite(summary.levelMatchDb)
+            ? "mono sum (L+R)/2, matched to the input: " + fixed(summary.levelMatchDb, 1, true) +
+                  " dB"
+            : "mono sum (L+R)/2, not matched (no loudness to match)";
+    // The legend, one entry a line, in the panel's top right corner on white.
+    const std::pair<Colour, std::string> entries[] = {{kMonoSum, matched},
                                                       {kInput, "input to the plug-in"}};
-    for (const auto& [colour, text] : entries) {
+    double widest = 0.0;
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 11.0);
+    for (const auto& entry : entries) {
         cairo_text_extents_t extents;
-        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, 11.0);
-        cairo_text_extents(cr, text, &extents);
-        legendX -= extents.x_advance;
-        setColour(cr, kInk);
-        label(cr, legendX, panel.y - 8.0, text, 11.0);
-        legendX -= 28.0;
+        cairo_text_extents(cr, entry.second.c_str(), &extents);
+        widest = std::max(widest, extents.x_advance);
+    }
+    const double legendX = panel.x + panel.width - widest - 44.0;
+    cairo_set_source_rgba(cr, 1.0, 1.0, 1.0, 0.9);
+    cairo_rectangle(cr, legendX - 6.0, panel.y + 4.0, widest + 46.0, 40.0);
+    cairo_fill(cr);
+    double legendY = panel.y + 19.0;
+    for (const auto& [colour, text] : entries) {
         setColour(cr, colour);
         cairo_set_line_width(cr, 3.0);
-        cairo_move_to(cr, legendX, panel.y - 12.0);
-        cairo_line_to(cr, legendX + 22.0, panel.y - 12.0);
+        cairo_move_to(cr, legendX, legendY - 4.0);
+        cairo_line_to(cr, legendX + 22.0, legendY - 4.0);
         cairo_stroke(cr);
-        legendX -= 18.0;
+        setColour(cr, kInk);
+        label(cr, legendX + 30.0, legendY, text, 11.0);
+        legendY += 17.0;
+    }
+    if (summary.outputSilent) {
+        panelNote(cr, panel, "the output is silent");
+    } else if (summary.monoSumLufs == -kInfinity && summary.sideToMidDb > kCancellingDb) {
+        panelAlert(cr, panel, "the mono sum cancels: nothing is left of it to draw");
+    }
+}
+
+// A time axis under a strip, in seconds, minutes or hours as the length asks.
+void drawTimeAxis(cairo_t* cr, double x, double y, double width, double seconds) {
+    const double steps[] = {0.1, 0.2, 0.5, 1,   2,   5,    10,   15,   30,
+                            60,  120, 300, 600, 900, 1800, 3600, 7200, 14400};
+    double step = steps[0];
+    for (const double candidate : steps) {
+        step = candidate;
+        if (seconds / candidate <= 10.0) break;
+    }
+    setColour(cr, kAxisText);
+    for (double t = 0.0; t <= seconds + 1e-9; t += step) {
+        const double tx = x + width * t / seconds;
+        std::string text;
+        if (step >= 60.0) {
+            const auto whole = static_cast<long>(std::lround(t));
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                          whole % 60);
+            text = buffer;
+        } else {
+            text = fixed(t, step < 1.0 ? 1 : 0) + " s";
+        }
+        label(cr, tx, y + 14.0, text, 11.0, Align::kCentre);
+    }
+}
+
+// Correlation and side level over time: a bar per window, drawn to the worst 400 ms inside it,
+// so that a short stretch of opposite polarity in an hour still shows; grey where no signal.
+void drawTimePanel(cairo_t* cr, const StereoSummary& summary, double x, double y, double width,
+                   double height) {
+    setColour(cr, kInk);
+    label(cr, x, y - 8.0, "Over time: correlation and side/mid, 400 ms windows", 14.0, Align::kLeft,
+          true);
+    const double duration = std::max(summary.durationSeconds, 1e-3);
+    const double gap = 22.0;
+    const double strip = (height - gap) / 2.0;
+    struct Strip {
+        double top, bottom;
+        std::vector<double> ticks;
+        const char* name;
+    };
+    const Strip strips[] = {{1.0, -1.0, {-1.0, 0.0, 1.0}, "correlation"},
+                            {kSideTopDb, kSideFloorDb, {-40.0, -20.0, 0.0, 20.0}, "side/mid dB"}};
+    for (int which = 0; which < 2; ++which) {
+        const Strip& s = strips[which];
+        const double sy = y + which * (strip + gap);
+        const auto yOf = [&](double value) {
+            return sy + strip * (s.top - std::clamp(value, s.bottom, s.top)) / (s.top - s.bottom);
+        };
+        setColour(cr, kGrid);
+        cairo_set_line_width(cr, 1.0);
+        for (const double tick : s.ticks) {
+            cairo_move_to(cr, x, std::round(yOf(tick)) + 0.5);
+            cairo_line_to(cr, x + width, std::round(yOf(tick)) + 0.5);
+        }
+        cairo_stroke(cr);
+        setColour(cr, kAxisText);
+        for (const double tick : s.ticks) {
+            label(cr, x - 6.0, yOf(tick) + 4.0, fixed(tick, 0, tick > 0.0), 11.0, Align::kRight);
+        }
+        verticalLabel(cr, x - 48.0, sy + strip / 2.0, s.name, 11.0);
+        for (const auto& window : summary.timeline) {
+            const double left = x + width * window.startSeconds / duration;
+            const double right =
+                std::max(left + 1.0, x + width * (window.startSeconds + window.seconds) / duration);
+            const double value = which == 0 ? window.worstCorrelation : window.largestSideToMidDb;
+            if (!window.hasSignal) {
+                setColour(cr, kNoSignal);
+                cairo_rectangle(cr, left, sy + 1.0, right - left, strip - 2.0);
+                cairo_fill(cr);
+                continue;
+            }
+            if (std::isnan(value)) continue;
+            const double base = which == 0 ? 0.0 : s.bottom;
+            const bool bad = which == 0 ? value < 0.0 : value >= kCancellingDb;
+            setColour(cr, bad ? kNegative : which == 0 ? kPositive : kSide);
+            const double from = yOf(base), to = yOf(value);
+            cairo_rectangle(cr, left, std::min(from, to), right - left,
+                            std::max(std::fabs(to - from), 1.0));
+            cairo_fill(cr);
+        }
+        setColour(cr, kInk);
+        cairo_rectangle(cr, x + 0.5, sy + 0.5, width - 1.0, strip - 1.0);
+        cairo_stroke(cr);
+    }
+    drawTimeAxis(cr, x, y + height, width, duration);
+    if (!summary.timeline.empty() && summary.timeline.front().seconds > 0.41) {
+        setColour(cr, kAxisText);
+        label(cr, x + width, y - 8.0,
+              "each bar " + fixed(summary.timeline.front().seconds, 1) +
+                  " s, drawn to its worst 400 ms",
+              11.0, Align::kRight);
     }
 }
 
@@ -454,19 +625,88 @@ const char* unmeasured(double seconds) {
     return seconds < 0.4 ? "too short to measure" : "below the gate";
 }
 
+// The plain answer on mono compatibility: the mono sum's loudness against the input's, the
+// worst band, and a sentence.
+void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double y) {
+    setColour(cr, kInk);
+    label(cr, x, y - 8.0, "Mono compatibility", 14.0, Align::kLeft, true);
+    const double lu = summary.monoAgainstInputLu;
+    std::string figure, sentence, worst;
+    Colour colour = kPositive;
+    if (summary.outputSilent) {
+        figure = "no output";
+        sentence = "The output is silent.";
+        colour = kAxisText;
+    } else if (summary.monoSumLufs == -kInfinity && summary.sideToMidDb > kCancellingDb) {
+        figure = "cancels";
+        sentence = std::isfinite(summary.sideToMidDb)
+                       ? "(L+R)/2 lies " + fixed(summary.sideToMidDb, 0) + " dB below the side."
+                       : "(L+R)/2 is silent: the channels are opposite.";
+        colour = kWarning;
+    } else if (!std::isfinite(lu)) {
+        figure = "n/a";
+        sentence = "Too short or too quiet to measure loudness.";
+        colour = kAxisText;
+    } else {
+        figure = fixed(lu, 1, true) + " LU";
+        colour = lu > -3.0 ? kPositive : lu > -6.0 ? kCaution : kWarning;
+        sentence = lu > -3.0   ? "The mono sum keeps the input's loudness."
+                   : lu > -6.0 ? "The mono sum is audibly quieter than the input."
+                               : "The mono sum loses much of the input.";
+    }
+    if (std::isfinite(summary.worstBandHz) && figure != "cancels") {
+        worst = "worst band " + hertz(summary.worstBandHz) + ": " +
+                (std::isfinite(summary.worstBandDb) ? fixed(summary.worstBandDb, 1, true) + " dB"
+                                                    : std::string("cancels")) +
+                " in mono against the stereo";
+    }
+    setColour(cr, colour);
+    cairo_rectangle(cr, x, y, 6.0, 84.0);
+    cairo_fill(cr);
+    label(cr, x + 16.0, y + 30.0, figure, 28.0, Align::kLeft, true);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, figure.c_str(), &extents);
+    const double caption = x + 16.0 + std::max(130.0, extents.x_advance + 14.0);
+    setColour(cr, kAxisText);
+    label(cr, caption, y + 14.0, "mono sum (L+R)/2", 11.0);
+    label(cr, caption, y + 28.0, "against the input", 11.0);
+    setColour(cr, kInk);
+    label(cr, x + 16.0, y + 52.0, sentence, 12.0);
+    if (!worst.empty()) label(cr, x + 16.0, y + 70.0, worst, 11.0);
+    if (summary.cancellingSeconds > 0.0 && !summary.outputSilent) {
+        setColour(cr, kWarning);
+        label(cr, x + 16.0, y + 88.0,
+              "It cancels for " + fixed(summary.cancellingSeconds, 1) + " s of " +
+                  fixed(summary.durationSeconds, 1) + " s.",
+              11.0, Align::kLeft, true);
+    }
+}
+
 void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) {
     std::string side = levelText(summary.sideToMidDb, "dB", "silent");
     if (summary.sideToMidDb == -kInfinity) side = "no side (mono)";
     if (summary.sideToMidDb == kInfinity) side = "no mid (the channels cancel)";
-    const std::pair<const char*, std::string> rows[] = {
+    const bool truePeakOver = summary.truePeakDbtp > 0.0;
+    struct Row {
+        const char* name;
+        std::string value;
+        bool alarm = false;
+    };
+    const Row rows[] = {
         {"Duration",
          fixed(summary.durationSeconds, 3) + " s at " + std::to_string(summary.sampleRate) + " Hz"},
         {"Peak", levelText(summary.peakDbfs, "dBFS", "silent")},
-        {"True peak", levelText(summary.truePeakDbtp, "dBTP", "silent")},
+        {"True peak",
+         truePeakOver ? fixed(summary.truePeakDbtp, 2, true) + " dBTP, above 0 dBTP"
+                      : levelText(summary.truePeakDbtp, "dBTP", "silent"),
+         truePeakOver},
         {"Loudness out",
          levelText(summary.outputLufs, "LUFS", unmeasured(summary.durationSeconds))},
         {"Loudness in",
          levelText(summary.inputLufs, "LUFS", unmeasured(summary.inputDurationSeconds))},
+        {"Mono sum",
+         levelText(summary.monoSumLufs, "LUFS",
+                   summary.outputSilent ? unmeasured(summary.durationSeconds) : "cancels")},
         {"Correlation", std::isfinite(summary.correlation) ? fixed(summary.correlation, 3, true)
                                                            : "none (a channel is silent)"},
         {"Side / mid", side},
@@ -474,42 +714,63 @@ void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) 
     setColour(cr, kInk);
     label(cr, x, y - 8.0, "Figures", 14.0, Align::kLeft, true);
     double line = y + 14.0;
-    for (const auto& [name, value] : rows) {
-        setColour(cr, kAxisText);
-        label(cr, x, line, name, 12.0);
-        setColour(cr, kInk);
-        label(cr, x + 110.0, line, value, 12.0, Align::kLeft, true);
+    for (const auto& row : rows) {
+        if (row.alarm) {
+            // A true peak above 0 dBTP clips in any converter or codec that meets it.
+            setColour(cr, {1.0, 0.90, 0.88});
+            cairo_rectangle(cr, x - 4.0, line - 14.0, kGoniometerSize + 8.0, 19.0);
+            cairo_fill(cr);
+        }
+        setColour(cr, row.alarm ? kWarning : kAxisText);
+        label(cr, x, line, row.name, 12.0);
+        setColour(cr, row.alarm ? kWarning : kInk);
+        label(cr, x + 110.0, line, row.value, 12.0, Align::kLeft, true);
         line += 20.0;
     }
 }
 
-void draw(cairo_t* cr, const StereoSummary& summary, const std::string& title) {
+void draw(cairo_t* cr, const StereoSummary& summary, const ReportHeading& heading) {
     cairo_set_source_rgb(cr, 1.0, 1.0, 1.0);
     cairo_paint(cr);
     setColour(cr, kInk);
-    label(cr, 24.0, 34.0, title, 20.0, Align::kLeft, true);
+    label(cr, 24.0, 34.0, heading.input, 20.0, Align::kLeft, true);
+    std::string line;
+    for (const std::string* part : {&heading.plugin, &heading.settings, &heading.date}) {
+        if (part->empty()) continue;
+        if (!line.empty()) line += "   |   ";
+        line += *part;
+    }
     setColour(cr, kAxisText);
+    label(cr, 24.0, 56.0, line, 12.0);
     label(cr, kWidth - 24.0, 34.0, "stereo report", 13.0, Align::kRight);
+    if (summary.truePeakDbtp > 0.0) {
+        setColour(cr, kWarning);
+        label(cr, kWidth - 24.0, 56.0,
+              "true peak " + fixed(summary.truePeakDbtp, 2, true) + " dBTP, above 0 dBTP", 13.0,
+              Align::kRight, true);
+    }
 
     const double nyquist = summary.sampleRate / 2.0;
     FrequencyPanel panel{.x = kLeft,
-                         .y = 88.0,
+                         .y = 106.0,
                          .width = kPlotWidth,
-                         .height = 190.0,
+                         .height = 160.0,
                          .lowestHz = 16.0,
                          .highestHz = std::clamp(nyquist, 1000.0, 24000.0),
                          .bottom = 0.0,
                          .top = 1.0};  // each panel sets its own value range
     drawCorrelationPanel(cr, summary, panel);
-    panel.y = 350.0;
+    panel.y = 326.0;
     drawSidePanel(cr, summary, panel);
-    panel.y = 612.0;
-    panel.height = 290.0;
+    panel.y = 546.0;
+    panel.height = 270.0;
     drawSpectrumPanel(cr, summary, panel);
+    drawTimePanel(cr, summary, kLeft, 900.0, kPlotWidth, 240.0);
 
-    drawGoniometer(cr, summary, kRightColumn, 88.0, kGoniometerSize);
-    drawCorrelationMeter(cr, summary.correlation, kRightColumn, 470.0, kGoniometerSize);
-    drawFigures(cr, summary, kRightColumn, 560.0);
+    drawGoniometer(cr, summary, kRightColumn, 106.0, kGoniometerSize);
+    drawCorrelationMeter(cr, summary.correlation, kRightColumn, 488.0, kGoniometerSize);
+    drawMonoAnswer(cr, summary, kRightColumn, 576.0);
+    drawFigures(cr, summary, kRightColumn, 720.0);
 }
 
 std::string lowerExtension(const std::string& path) {
@@ -538,6 +799,13 @@ void writeReportPicture(const StereoSummary& summary, const std::string& path) {
 
 void writeReportPicture(const StereoSummary& summary, const std::string& path,
                         const std::string& title) {
+    ReportHeading heading;
+    heading.input = title;
+    writeReportPicture(summary, path, heading);
+}
+
+void writeReportPicture(const StereoSummary& summary, const std::string& path,
+                        const ReportHeading& heading) {
     const std::string extension = lowerExtension(path);
     const bool png = extension == ".png";
     if (!png && extension != ".svg") {
@@ -551,7 +819,7 @@ void writeReportPicture(const StereoSummary& summary, const std::string& path,
     }
     {
         std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
-        draw(cr.get(), summary, title);
+        draw(cr.get(), summary, heading);
         if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) fail(path, cairo_status(cr.get()));
     }
     if (png) {

@@ -208,6 +208,137 @@ class Reservoir {
     std::uint64_t nextKept_ = 0;
 };
 
+// Correlation and side level over time, in windows of about 400 ms, in fixed memory: when the
+// slots are full, neighbours are merged and each slot covers twice as many windows. A slot keeps
+// its sums, and the worst correlation and side level of the 400 ms windows inside it.
+class Timeline {
+  public:
+    Timeline(int sampleRate, std::size_t slots)
+        : windowFrames_(
+              std::max<std::int64_t>(1, std::llround(StereoAnalyser::kWindowSeconds * sampleRate))),
+          sampleRate_(sampleRate),
+          capacity_(slots) {
+        slots_.reserve(slots);
+    }
+
+    void add(double l, double r) {
+        window_.left += l * l;
+        window_.right += r * r;
+        window_.cross += l * r;
+        if (++window_.frames == windowFrames_) closeWindow();
+    }
+
+    std::vector<TimeWindow> finish(double& cancellingSeconds) {
+        if (window_.frames > 0) closeWindow();
+        cancellingSeconds = cancellingFrames_ / static_cast<double>(sampleRate_);
+        std::vector<TimeWindow> windows;
+        std::int64_t start = 0;
+        for (const Slot& slot : slots_) {
+            TimeWindow window;
+            window.startSeconds = static_cast<double>(start) / sampleRate_;
+            window.seconds = static_cast<double>(slot.frames) / sampleRate_;
+            window.correlation = correlationOf(slot.cross, slot.left, slot.right);
+            window.sideToMidDb = ratioDb(slot.left + slot.right - 2.0 * slot.cross,
+                                         slot.left + slot.right + 2.0 * slot.cross);
+            window.hasSignal = slot.hasSignal;
+            if (slot.hasSignal && std::isfinite(slot.worstCorrelation)) {
+                window.worstCorrelation = slot.worstCorrelation;
+            }
+            if (slot.hasSignal) window.largestSideToMidDb = slot.largestSideToMid;  // -inf: mono
+            windows.push_back(window);
+            start += slot.frames;
+        }
+        return windows;
+    }
+
+  private:
+    struct Slot {
+        double left = 0.0, right = 0.0, cross = 0.0;
+        std::int64_t frames = 0;
+        bool hasSignal = false;
+        double worstCorrelation = kInfinity;
+        double largestSideToMid = -kInfinity;
+    };
+
+    // -90 dBFS: well above the dither of 16-bit audio, well below anything heard as programme.
+    static constexpr double kSignalPower = 1e-9;
+    // Side 10 dB above mid: the mono sum has lost most of the programme.
+    static constexpr double kCancellingSideToMidDb = 10.0;
+
+    void closeWindow() {
+        Slot& w = window_;
+        w.hasSignal = (w.left + w.right) / (2.0 * static_cast<double>(w.frames)) >= kSignalPower;
+        if (w.hasSignal) {
+            const double correlation = correlationOf(w.cross, w.left, w.right);
+            const double sideToMid =
+                ratioDb(w.left + w.right - 2.0 * w.cross, w.left + w.right + 2.0 * w.cross);
+            w.worstCorrelation = std::isnan(correlation) ? kInfinity : correlation;
+            w.largestSideToMid = std::isnan(sideToMid) ? -kInfinity : sideToMid;
+            if (sideToMid >= kCancellingSideToMidDb) cancellingFrames_ += w.frames;
+        }
+        merge(pending_, w);
+        window_ = Slot{};
+        if (++pendingWindows_ < windowsPerSlot_) return;
+        if (slots_.size() == capacity_) {
+            for (std::size_t i = 0; i < capacity_ / 2; ++i) {
+                slots_[i] = slots_[2 * i];
+                merge(slots_[i], slots_[2 * i + 1]);
+            }
+            slots_.resize(capacity_ / 2);
+            windowsPerSlot_ *= 2;
+        }
+        // After a doubling the pending slot is only half full; it waits for the other half.
+        if (pendingWindows_ < windowsPerSlot_) return;
+        slots_.push_back(pending_);
+        pending_ = Slot{};
+        pendingWindows_ = 0;
+    }
+
+    static void merge(Slot& into, const Slot& from) {
+        into.left += from.left;
+        into.right += from.right;
+        into.cross += from.cross;
+        into.frames += from.frames;
+        into.hasSignal = into.hasSignal || from.hasSignal;
+        into.worstCorrelation = std::min(into.worstCorrelation, from.worstCorrelation);
+        into.largestSideToMid = std::max(into.largestSideToMid, from.largestSideToMid);
+    }
+
+    std::int64_t windowFrames_;
+    int sampleRate_;
+    std::size_t capacity_;
+    std::vector<Slot> slots_;
+    Slot window_;
+    Slot pending_;
+    std::int64_t pendingWindows_ = 0;
+    std::int64_t windowsPerSlot_ = 1;
+    std::int64_t cancellingFrames_ = 0;
+};
+
+// Power in a band of frequencies from per-bin powers, through their running sums: bins
+// ceil(low / binHz) to floor(high / binHz), each at k * binHz.
+class BandPower {
+  public:
+    template <class PowerOf>
+    BandPower(int bins, double binHz, double bandFactor, PowerOf powerOf)
+        : binHz_(binHz), bandFactor_(bandFactor), sums_(static_cast<std::size_t>(bins) + 1) {
+        for (int k = 1; k <= bins; ++k) sums_[k] = sums_[k - 1] + powerOf(k);
+    }
+    double binHz() const { return binHz_; }
+    double operator()(double lowHz, double highHz) const {
+        const int bins = static_cast<int>(sums_.size()) - 1;
+        const int first = std::max(1, static_cast<int>(std::ceil(lowHz / binHz_)));
+        const int last = std::min(bins, static_cast<int>(std::floor(highHz / binHz_)));
+        if (last < first) return 0.0;
+        return (sums_[last] - sums_[first - 1]) * bandFactor_;
+    }
+
+  private:
+    double binHz_;
+    double bandFactor_;
+    std::vector<double> sums_;
+};
+
 // Frames of about a third of a second: bins a few hertz wide, so that even the 20 Hz band
 // holds more than one.
 int welchFrameSize(int sampleRate) {
@@ -222,20 +353,28 @@ constexpr std::size_t kChunk = 4096;
 }  // namespace
 
 struct StereoAnalyser::State {
-    explicit State(int rate)
+    State(int rate, int inputRate, int fileRate)
         : sampleRate(rate),
+          inputRate(inputRate),
+          fileRate(fileRate),
           outputMeter(makeMeter(2, rate)),
-          inputMeter(makeMeter(1, rate)),
+          inputMeter(makeMeter(1, inputRate)),
           outputSpectra(welchFrameSize(rate), 2),
-          inputSpectra(welchFrameSize(rate), 1),
-          goniometer(kGoniometerPoints) {
-        // A mono input counts as if it were played on both loudspeakers.
+          inputSpectra(welchFrameSize(inputRate), 1),
+          goniometer(kGoniometerPoints),
+          monoSumMeter(makeMeter(1, rate)),
+          timeline(rate, kTimeWindows) {
+        // A mono input counts as if it were played on both loudspeakers; so does the mono sum.
         ebur128_set_channel(inputMeter.get(), 0, EBUR128_DUAL_MONO);
+        ebur128_set_channel(monoSumMeter.get(), 0, EBUR128_DUAL_MONO);
+        monoSum.reserve(kChunk);
         interleaved.reserve(2 * kChunk);
         inputSum.reserve(kChunk);
     }
 
     int sampleRate;
+    int inputRate;
+    int fileRate;
     LoudnessMeter outputMeter;
     LoudnessMeter inputMeter;
     LoudnessMeter stereoInputMeter;  // made on the first stereo input block
@@ -244,6 +383,9 @@ struct StereoAnalyser::State {
     WelchSpectra outputSpectra;
     WelchSpectra inputSpectra;
     Reservoir goniometer;
+    LoudnessMeter monoSumMeter;
+    Timeline timeline;
+    std::vector<float> monoSum;
     std::vector<float> interleaved;
     std::vector<float> inputSum;
 
@@ -259,12 +401,14 @@ struct StereoAnalyser::State {
     double crossPower = 0.0;
 };
 
-StereoAnalyser::StereoAnalyser(int sampleRate) {
-    if (sampleRate <= 0) {
+StereoAnalyser::StereoAnalyser(int sampleRate, int inputRate, int fileRate) {
+    if (inputRate == 0) inputRate = sampleRate;
+    if (fileRate == 0) fileRate = inputRate;
+    if (sampleRate <= 0 || inputRate <= 0 || fileRate <= 0) {
         throw std::invalid_argument("a sample rate must be positive, not " +
-                                    std::to_string(sampleRate));
+                                    std::to_string(std::min({sampleRate, inputRate, fileRate})));
     }
-    state_ = std::make_unique<State>(sampleRate);
+    state_ = std::make_unique<State>(sampleRate, inputRate, fileRate);
 }
 
 StereoAnalyser::~StereoAnalyser() = default;
@@ -288,7 +432,7 @@ void StereoAnalyser::addInput(const float* left, const float* right, std::size_t
     State& s = *state_;
     if (!s.stereoInputMeter) {
         if (s.inputFrames > 0) throw std::logic_error("a mono input cannot continue as stereo");
-        s.stereoInputMeter = makeMeter(2, s.sampleRate);
+        s.stereoInputMeter = makeMeter(2, s.inputRate);
     }
     std::vector<float>& sum = s.inputSum;
     for (std::size_t done = 0; done < frames; done += kChunk) {
@@ -311,7 +455,7 @@ void StereoAnalyser::addInput(const float* left, const float* right, std::size_t
 void StereoAnalyser::addFileInput(const float* interleaved, std::size_t frames, int channels) {
     State& s = *state_;
     if (!s.fileMeter) {
-        s.fileMeter = makeMeter(static_cast<unsigned>(channels), s.sampleRate);
+        s.fileMeter = makeMeter(static_cast<unsigned>(channels), s.fileRate);
         if (channels == 1) ebur128_set_channel(s.fileMeter.get(), 0, EBUR128_DUAL_MONO);
     }
     const auto width = static_cast<std::size_t>(channels);
@@ -331,10 +475,13 @@ void StereoAnalyser::addOutput(const float* left, const float* right, std::size_
         const std::size_t count = std::min(kChunk, frames - done);
         const float* channels[2] = {left + done, right + done};
         s.interleaved.resize(2 * count);
+        s.monoSum.resize(count);
         double leftPower = 0.0, rightPower = 0.0, crossPower = 0.0;
         for (std::size_t i = 0; i < count; ++i) {
             const double l = channels[0][i];
             const double r = channels[1][i];
+            s.monoSum[i] = static_cast<float>(0.5 * (l + r));
+            s.timeline.add(l, r);
             s.interleaved[2 * i] = channels[0][i];
             s.interleaved[2 * i + 1] = channels[1][i];
             leftPower += l * l;
@@ -348,6 +495,7 @@ void StereoAnalyser::addOutput(const float* left, const float* right, std::size_
         s.rightPower += rightPower;
         s.crossPower += crossPower;
         ebur128_add_frames_float(s.outputMeter.get(), s.interleaved.data(), count);
+        ebur128_add_frames_float(s.monoSumMeter.get(), s.monoSum.data(), count);
         s.outputSpectra.add(channels, count);
     }
     s.outputNonZero = s.outputNonZero || s.leftPower > 0.0 || s.rightPower > 0.0;
@@ -360,7 +508,7 @@ StereoSummary StereoAnalyser::finish() {
     summary.sampleRate = s.sampleRate;
     summary.frames = s.outputFrames;
     summary.durationSeconds = static_cast<double>(s.outputFrames) / s.sampleRate;
-    summary.inputDurationSeconds = static_cast<double>(s.inputFrames) / s.sampleRate;
+    summary.inputDurationSeconds = static_cast<double>(s.inputFrames) / s.inputRate;
     summary.outputSilent = !s.outputNonZero;
     summary.inputSilent = !s.inputNonZero;
 
@@ -387,38 +535,80 @@ StereoSummary StereoAnalyser::finish() {
     s.inputSpectra.finish();
     const WelchSpectra& out = s.outputSpectra;
     const WelchSpectra& in = s.inputSpectra;
-    const int bins = out.frameSize() / 2;
-    const double binHz = static_cast<double>(s.sampleRate) / out.frameSize();
-    const auto midPower = [&](int k) {
-        return 0.25 * (out.autoPower(0, k) + out.autoPower(1, k) + 2.0 * out.crossPower(k));
+    const BandPower left(out.frameSize() / 2, static_cast<double>(s.sampleRate) / out.frameSize(),
+                         out.bandFactor(), [&](int k) { return out.autoPower(0, k); });
+    const BandPower right(out.frameSize() / 2, left.binHz(), out.bandFactor(),
+                          [&](int k) { return out.autoPower(1, k); });
+    const BandPower cross(out.frameSize() / 2, left.binHz(), out.bandFactor(),
+                          [&](int k) { return out.crossPower(k); });
+    const BandPower input(in.frameSize() / 2, static_cast<double>(s.inputRate) / in.frameSize(),
+                          in.bandFactor(), [&](int k) { return in.autoPower(0, k); });
+    const auto midPower = [&](double low, double high) {
+        return 0.25 * (left(low, high) + right(low, high) + 2.0 * cross(low, high));
     };
-    for (int k = 1; k <= bins; ++k) {
-        summary.spectrumHz.push_back(k * binHz);
-        summary.monoSumSpectrumDb.push_back(powerDb(midPower(k)));
-        summary.inputSpectrumDb.push_back(powerDb(in.autoPower(0, k)));
-    }
 
     const double nyquist = 0.5 * s.sampleRate;
+    const double inputNyquist = 0.5 * s.inputRate;
+    summary.spectrumBinHz = left.binHz();
+    const double halfBand = std::pow(2.0, 0.5 / StereoSummary::kSpectrumOctaveFraction);
+    for (double hz = 16.0; hz <= std::min(nyquist, 24000.0); hz *= std::pow(2.0, 1.0 / 96.0)) {
+        double low = hz / halfBand, high = hz * halfBand;
+        const double leastWidth = StereoSummary::kSpectrumMinimumBins * left.binHz();
+        if (high - low < leastWidth) {
+            low = hz - 0.5 * leastWidth;
+            high = hz + 0.5 * leastWidth;
+        }
+        summary.spectrumHz.push_back(hz);
+        summary.monoSumSpectrumDb.push_back(powerDb(midPower(low, high)));
+        summary.inputSpectrumDb.push_back(hz < inputNyquist ? powerDb(input(low, high))
+                                                            : -kInfinity);
+    }
+
+    double strongest = 0.0;
     for (int index = -17;; ++index) {  // 20 Hz is 1 kHz * 10^(-17/10)
         BandStatistics band;
         band.centreHz = 1000.0 * std::pow(10.0, index / 10.0);
         if (band.centreHz >= nyquist || band.centreHz > 21000.0) break;
         band.lowHz = band.centreHz * std::pow(10.0, -0.05);
         band.highHz = std::min(band.centreHz * std::pow(10.0, 0.05), nyquist);
-        double left = 0.0, right = 0.0, cross = 0.0, input = 0.0;
-        for (int k = static_cast<int>(std::ceil(band.lowHz / binHz)); k <= bins; ++k) {
-            if (k * binHz >= band.highHz) break;
-            left += out.autoPower(0, k);
-            right += out.autoPower(1, k);
-            cross += out.crossPower(k);
-            input += in.autoPower(0, k);
-        }
-        band.correlation = correlationOf(cross, left, right);
-        band.sideToMidDb = ratioDb(left + right - 2.0 * cross, left + right + 2.0 * cross);
-        band.monoSumDb = powerDb(0.25 * (left + right + 2.0 * cross) * out.bandFactor());
-        band.inputDb = powerDb(input * in.bandFactor());
+        // Bins from the low edge up to, not including, the high one, so bands do not overlap.
+        const double high = band.highHz - 1e-9 * band.highHz;
+        const double l = left(band.lowHz, high), r = right(band.lowHz, high);
+        const double c = cross(band.lowHz, high);
+        band.correlation = correlationOf(c, l, r);
+        band.sideToMidDb = ratioDb(l + r - 2.0 * c, l + r + 2.0 * c);
+        band.monoSumDb = powerDb(0.25 * (l + r + 2.0 * c));
+        band.inputDb = powerDb(input(band.lowHz, high));
+        strongest = std::max(strongest, 0.5 * (l + r));
         summary.bands.push_back(band);
     }
+    // Each band's mean channel power, again, against the floors.
+    for (auto& band : summary.bands) {
+        const double high = band.highHz - 1e-9 * band.highHz;
+        const double power = 0.5 * (left(band.lowHz, high) + right(band.lowHz, high));
+        band.hasSignal = power >= 1e-10 && power >= strongest * 1e-8;
+    }
+
+    summary.monoSumLufs = integratedLoudness(s.monoSumMeter.get());
+    summary.monoAgainstInputLu = summary.monoSumLufs - summary.inputLufs;
+    // The spectrum shows what was fed, so the mono sum is matched to that.
+    if (std::isfinite(summary.feedLufs - summary.monoSumLufs)) {
+        summary.levelMatchDb = summary.feedLufs - summary.monoSumLufs;
+    }
+    // The worst band: where folding the output to mono loses most, the mono sum's power against
+    // the channels' mean power in the band. A comb shows there; the plug-in's own filters and
+    // level, which the stereo output has as well, do not.
+    for (const auto& band : summary.bands) {
+        if (!band.hasSignal) continue;
+        const double high = band.highHz - 1e-9 * band.highHz;
+        const double loss =
+            band.monoSumDb - powerDb(0.5 * (left(band.lowHz, high) + right(band.lowHz, high)));
+        if (std::isnan(summary.worstBandDb) || loss < summary.worstBandDb) {
+            summary.worstBandDb = loss;
+            summary.worstBandHz = band.centreHz;
+        }
+    }
+    summary.timeline = s.timeline.finish(summary.cancellingSeconds);
 
     summary.goniometer = s.goniometer.points();
     return summary;
@@ -541,6 +731,16 @@ std::string summaryJson(const StereoSummary& summary, double realTimeFactor,
     appendNumber(json, summary.correlation, 4);
     key("side_to_mid_db");
     appendNumber(json, summary.sideToMidDb, 2);
+    key("mono_sum_lufs");
+    appendNumber(json, summary.monoSumLufs, 2);
+    key("mono_against_input_lu");
+    appendNumber(json, summary.monoAgainstInputLu, 2);
+    key("worst_band_hz");
+    appendNumber(json, summary.worstBandHz, 0);
+    key("worst_band_db");
+    appendNumber(json, summary.worstBandDb, 2);
+    key("cancelling_seconds");
+    appendNumber(json, summary.cancellingSeconds, 1);
     key("output_silent");
     json += summary.outputSilent ? "true" : "false";
     key("input_silent");

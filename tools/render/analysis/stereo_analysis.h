@@ -26,6 +26,26 @@ struct BandStatistics {
     double sideToMidDb = std::numeric_limits<double>::quiet_NaN();
     double monoSumDb = -std::numeric_limits<double>::infinity();  // power of (L+R)/2
     double inputDb = -std::numeric_limits<double>::infinity();
+    // Whether the output holds signal in the band: its channels' mean power reaches -100 dBFS
+    // and lies within 80 dB of the strongest band. Correlation and side level of a band without
+    // signal describe rounding noise, not the programme.
+    bool hasSignal = false;
+};
+
+// About 400 ms of the output (longer windows when a long file would need more than
+// StereoAnalyser::kTimeWindows of them: then each holds several 400 ms windows, and keeps the
+// worst of them besides their sum).
+struct TimeWindow {
+    double startSeconds = 0.0;
+    double seconds = 0.0;
+    double correlation = std::numeric_limits<double>::quiet_NaN();  // over the whole window
+    double sideToMidDb = std::numeric_limits<double>::quiet_NaN();
+    // Of the 400 ms windows with signal inside it: the lowest correlation and the highest side
+    // level (-inf when all are mono), so that a short stretch of opposite polarity is not
+    // averaged away. NaN without signal.
+    double worstCorrelation = std::numeric_limits<double>::quiet_NaN();
+    double largestSideToMidDb = std::numeric_limits<double>::quiet_NaN();
+    bool hasSignal = false;  // a channel's mean power reaches -90 dBFS in some 400 ms of it
 };
 
 // One output frame seen on a goniometer: mid up, side across, so that a mono signal is a
@@ -60,12 +80,36 @@ struct StereoSummary {
     bool outputSilent = true;  // every output sample was exactly zero
     bool inputSilent = true;
 
+    // The mono sum (L+R)/2, measured as dual mono like a mono input, so that a mono output
+    // measures the same as its input; -inf when it cancels or is silent.
+    double monoSumLufs = -std::numeric_limits<double>::infinity();
+    // Mono compatibility in one figure: the mono sum's loudness against the input's (LU), and
+    // the band that folding to mono hurts most: the mono sum's power there against the mean
+    // power of the two channels (0 dB for a mono band, -3 dB for independent channels, -inf
+    // where they cancel).
+    double monoAgainstInputLu = std::numeric_limits<double>::quiet_NaN();
+    double worstBandHz = std::numeric_limits<double>::quiet_NaN();
+    double worstBandDb = std::numeric_limits<double>::quiet_NaN();
+    // The gain that matches the mono sum to the loudness of the signal fed (feed minus mono sum,
+    // dB).
+    double levelMatchDb = std::numeric_limits<double>::quiet_NaN();
+    // How long the mono sum cancels: 400 ms windows with signal whose side lies 10 dB or more
+    // above their mid.
+    double cancellingSeconds = 0.0;
+
     std::vector<BandStatistics> bands;  // from 20 Hz up to the last centre below Nyquist
-    // Welch-averaged power per bin, in dB against a full-scale sine at the bin's frequency,
-    // from the first bin above DC to Nyquist.
+    // Long-term spectra in dBFS, where a full-scale sine reads 0 whatever its frequency: the
+    // Welch-averaged power in a band of 1/kSpectrumOctaveFraction octave around each frequency,
+    // widened to kSpectrumMinimumBins bins where that is narrower. Frequencies step by 1/96
+    // octave from 16 Hz to Nyquist (at most 24 kHz). Noise reads the power in that band, so
+    // white noise rises 3 dB an octave.
+    static constexpr int kSpectrumOctaveFraction = 24;
+    static constexpr int kSpectrumMinimumBins = 5;
+    double spectrumBinHz = 0.0;  // the Welch frames' bin spacing, at the output's rate
     std::vector<double> spectrumHz;
     std::vector<double> monoSumSpectrumDb;  // of (L+R)/2
     std::vector<double> inputSpectrumDb;    // of a stereo input, (L+R)/2
+    std::vector<TimeWindow> timeline;
     // A uniform random sample of the output's frames, at most kGoniometerPoints of them.
     std::vector<GoniometerPoint> goniometer;
 };
@@ -73,9 +117,13 @@ struct StereoSummary {
 class StereoAnalyser {
   public:
     static constexpr std::size_t kGoniometerPoints = 65536;
+    static constexpr std::size_t kTimeWindows = 1024;
+    static constexpr double kWindowSeconds = 0.4;
 
+    // The output at `sampleRate`, the input fed to the plug-in at `inputRate` and the file's own
+    // channels at `fileRate` (0: the rate before), which differ when rates are converted.
     // Throws std::invalid_argument for a rate that the loudness meter does not take.
-    explicit StereoAnalyser(int sampleRate);
+    explicit StereoAnalyser(int sampleRate, int inputRate = 0, int fileRate = 0);
     ~StereoAnalyser();
     StereoAnalyser(const StereoAnalyser&) = delete;
     StereoAnalyser& operator=(const StereoAnalyser&) = delete;
