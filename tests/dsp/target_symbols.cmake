@@ -1,15 +1,25 @@
 # No symbol of the AVX2 unit can stand in for one of baseline code (dsp/target.h).
 #
 #   cmake -DNM=nm "-DOBJECTS=a.o|b.o|..." -P target_symbols.cmake
+#   cmake -DNM=x86_64-w64-mingw32-nm -DOBJECT_DIR=build/win/CMakeFiles/zelko_core.dir -P ...
 #
 # Lists the global and weak symbols that the object of dsp/band_engine_avx2.cpp and the baseline
 # objects of zelko_core define, and fails on any name defined by both: the linker would keep one
-# of the two copies, chosen by link order. Exempt is only DW.ref.__gxx_personality_v0, a pointer
-# to the C++ runtime's exception personality that every unit with exception cleanups carries, the
-# same data everywhere. The AVX2 unit must define its entry, newAvx2BandProcessor, and baseline
+# of the two copies, chosen by link order. Exempt are only pointers the toolchain makes that are
+# the same data everywhere: DW.ref.__gxx_personality_v0 (the C++ runtime's exception
+# personality, in every unit with exception cleanups) and mingw-w64's .refptr.* (the address of a
+# shared table, for its pseudo-relocations), and the interface's type information below. The AVX2 unit must define its entry, newAvx2BandProcessor, and baseline
 # code must call it, so that a test that found no object to compare cannot pass.
 cmake_minimum_required(VERSION 3.25)
-string(REPLACE "|" ";" objects "${OBJECTS}")
+if(OBJECT_DIR)
+  file(GLOB_RECURSE objects "${OBJECT_DIR}/*.o" "${OBJECT_DIR}/*.obj")
+else()
+  string(REPLACE "|" ";" objects "${OBJECTS}")
+endif()
+
+# Data, not code, that both sides may carry: the type information of BandProcessor, the
+# interface the AVX2 unit is reached through, which mingw-w64 emits wherever it is used.
+set(interface_data _ZTI13BandProcessor _ZTS13BandProcessor)
 
 function(defined_symbols object out)
   execute_process(COMMAND ${NM} --defined-only --format=posix ${object} OUTPUT_VARIABLE listing
@@ -23,7 +33,7 @@ function(defined_symbols object out)
   set(names)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE " .*" "" name "${line}")
-    if(NOT name MATCHES "^DW\\.ref\\.")
+    if(NOT name MATCHES "^(DW\\.ref\\.|\\.refptr\\.)" AND NOT name IN_LIST interface_data)
       list(APPEND names "${name}")
     endif()
   endforeach()
