@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <type_traits>
 
 #include "controls/metadata.h"
 #include "vst3/parameters.h"
@@ -18,6 +20,25 @@ const char* vendorName() {
 namespace {
 
 using namespace vst3;
+
+// The one class, in any of the three forms of its record: the first form has the identity, the
+// others add the sub-categories, vendor and versions (with the names in UTF-16 in the last).
+template <class Info>
+bool describeClass(int32 index, Info* info) {
+    if (index != 0 || info == nullptr) return false;
+    std::memset(info, 0, sizeof *info);
+    std::memcpy(info->cid, kClassId.bytes, sizeof info->cid);
+    info->cardinality = PClassInfo::kManyInstances;
+    copyText(info->category, std::size(info->category), kCategory);
+    copyText(info->name, std::size(info->name), kPluginName);
+    if constexpr (!std::is_same_v<Info, PClassInfo>) {
+        copyText(info->subCategories, std::size(info->subCategories), kSubCategories);
+        copyText(info->vendor, std::size(info->vendor), vendorName());
+        copyText(info->version, std::size(info->version), kPluginVersion);
+        copyText(info->sdkVersion, std::size(info->sdkVersion), kSdkVersion);
+    }
+    return true;
+}
 
 class Factory final : public IPluginFactory3 {
   public:
@@ -47,41 +68,15 @@ class Factory final : public IPluginFactory3 {
     int32 ZELKO_VST3_API countClasses() override { return 1; }
 
     tresult ZELKO_VST3_API getClassInfo(int32 index, PClassInfo* info) override {
-        if (index != 0 || info == nullptr) return kInvalidArgument;
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, kClassId.bytes, sizeof info->cid);
-        info->cardinality = PClassInfo::kManyInstances;
-        copyText(info->category, sizeof info->category, kCategory);
-        copyText(info->name, sizeof info->name, kPluginName);
-        return kResultOk;
+        return describeClass(index, info) ? kResultOk : kInvalidArgument;
     }
 
     tresult ZELKO_VST3_API getClassInfo2(int32 index, PClassInfo2* info) override {
-        if (index != 0 || info == nullptr) return kInvalidArgument;
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, kClassId.bytes, sizeof info->cid);
-        info->cardinality = PClassInfo::kManyInstances;
-        copyText(info->category, sizeof info->category, kCategory);
-        copyText(info->name, sizeof info->name, kPluginName);
-        copyText(info->subCategories, sizeof info->subCategories, kSubCategories);
-        copyText(info->vendor, sizeof info->vendor, vendorName());
-        copyText(info->version, sizeof info->version, kPluginVersion);
-        copyText(info->sdkVersion, sizeof info->sdkVersion, kSdkVersion);
-        return kResultOk;
+        return describeClass(index, info) ? kResultOk : kInvalidArgument;
     }
 
     tresult ZELKO_VST3_API getClassInfoUnicode(int32 index, PClassInfoW* info) override {
-        if (index != 0 || info == nullptr) return kInvalidArgument;
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, kClassId.bytes, sizeof info->cid);
-        info->cardinality = PClassInfo::kManyInstances;
-        copyText(info->category, sizeof info->category, kCategory);
-        copyText(info->name, PClassInfo::kNameSize, kPluginName);
-        copyText(info->subCategories, sizeof info->subCategories, kSubCategories);
-        copyText(info->vendor, PClassInfoW::kVendorSize, vendorName());
-        copyText(info->version, PClassInfoW::kVersionSize, kPluginVersion);
-        copyText(info->sdkVersion, PClassInfoW::kVersionSize, kSdkVersion);
-        return kResultOk;
+        return describeClass(index, info) ? kResultOk : kInvalidArgument;
     }
 
     tresult ZELKO_VST3_API setHostContext(FUnknown*) override { return kResultOk; }
