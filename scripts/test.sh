@@ -94,7 +94,9 @@ STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_fuzz_renderer
 
 for stage in "${STAGES[@]}"; do
     echo "=== ${stage#stage_}"
+    started=$SECONDS
     "$stage"
+    echo "=== ${stage#stage_}: $((SECONDS - started)) s"
 done
 
 if [ "$FUZZ_FAILED" -ne 0 ]; then
