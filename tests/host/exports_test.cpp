@@ -10,22 +10,8 @@
 
 namespace {
 
-// `nm -D --defined-only` prints "address type name" per symbol.
-std::vector<std::string> linuxExports(const std::string& path) {
-    std::istringstream lines(
-        runCommand(std::string(ZELKO_NM) + " -D --defined-only '" + path + "' 2>&1"));
-    std::vector<std::string> names;
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string address, type, name;
-        if (fields >> address >> type >> name) names.push_back(name);
-    }
-    return names;
-}
-
 TEST(Exports, SharedObjectExportsOnlyVSTPluginMain) {
-    EXPECT_EQ(linuxExports(ZELKO_PLUGIN_PATH), std::vector<std::string>{"VSTPluginMain"});
+    EXPECT_EQ(linuxExports(ZELKO_NM, ZELKO_PLUGIN_PATH), std::vector<std::string>{"VSTPluginMain"});
 }
 
 // The chain's exp, tan and powers come from its own math unit: the C libraries' differ in the

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/command.h"
 #include "support/plugin_host.h"
 #include "support/render_programme.h"
 
@@ -44,19 +45,9 @@ TEST(SameOutput, BuildWithFmaAndAvx2RendersTheSameBits) {
 
 #ifdef ZELKO_WINE_HOST
 TEST(SameOutput, WindowsDllUnderWineRendersTheSameBits) {
-    const std::string output = std::string(ZELKO_WINE_OUTPUT_DIR) + "/wine_programme.raw";
-    std::remove(output.c_str());
-    const std::string command = std::string("env -u DISPLAY WINEDEBUG=-all WINEPREFIX='") +
-                                ZELKO_WINEPREFIX + "' WINEDLLOVERRIDES='mscoree,mshtml=' '" +
-                                ZELKO_WINE + "' '" + ZELKO_WINE_HOST + "' '" + ZELKO_WINDOWS_DLL +
-                                "' '" + output + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-
-    std::vector<float> windows(2 * programme::kFrames + 1);
-    std::FILE* file = std::fopen(output.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    windows.resize(std::fread(windows.data(), sizeof(float), windows.size(), file));
-    std::fclose(file);
+    const std::vector<float> windows = renderUnderWine(
+        ZELKO_WINE, ZELKO_WINEPREFIX, ZELKO_WINE_HOST, ZELKO_WINDOWS_DLL,
+        std::string(ZELKO_WINE_OUTPUT_DIR) + "/wine_programme.raw", 2 * programme::kFrames);
     ASSERT_EQ(windows.size(), 2u * programme::kFrames);
     EXPECT_EQ(firstDifference(renderThrough(ZELKO_PLUGIN_PATH), windows), -1);
 }

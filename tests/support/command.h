@@ -1,9 +1,14 @@
-// The standard output of a shell command, and its exit status as pclose gives it.
+// Shell commands for the tests: a command's output, a module's exported names, and a Windows
+// test host's render under wine.
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
+// The standard output of a shell command, and its exit status as pclose gives it.
 inline std::string runCommand(const std::string& command, int* status = nullptr) {
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
@@ -15,4 +20,35 @@ inline std::string runCommand(const std::string& command, int* status = nullptr)
     const int exit = pclose(pipe);
     if (status) *status = exit;
     return output;
+}
+
+// The names a Linux shared object exports: `nm -D --defined-only` prints "address type name".
+inline std::vector<std::string> linuxExports(const std::string& nm, const std::string& path) {
+    std::istringstream lines(runCommand(nm + " -D --defined-only '" + path + "' 2>&1"));
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) names.push_back(name);
+    }
+    return names;
+}
+
+// Runs a Windows test host under wine, headless and in the tests' own prefix, with the module
+// and the file it writes its raw floats to; answers what it wrote, or nothing when it failed.
+inline std::vector<float> renderUnderWine(const std::string& wine, const std::string& prefix,
+                                          const std::string& host, const std::string& module,
+                                          const std::string& output, std::size_t maxFloats) {
+    std::remove(output.c_str());
+    const std::string command = "env -u DISPLAY WINEDEBUG=-all WINEPREFIX='" + prefix +
+                                "' WINEDLLOVERRIDES='mscoree,mshtml=' '" + wine + "' '" + host +
+                                "' '" + module + "' '" + output + "'";
+    if (std::system(command.c_str()) != 0) return {};
+    std::vector<float> samples(maxFloats + 1);
+    std::FILE* file = std::fopen(output.c_str(), "rb");
+    if (file == nullptr) return {};
+    samples.resize(std::fread(samples.data(), sizeof(float), samples.size(), file));
+    std::fclose(file);
+    return samples;
 }

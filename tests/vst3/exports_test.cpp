@@ -18,15 +18,8 @@ std::vector<std::string> sorted(std::vector<std::string> names) {
 }
 
 TEST(Vst3Exports, SharedObjectExportsTheFactoryAndModuleHooksOnly) {
-    std::istringstream lines(runCommand(std::string(ZELKO_NM) + " -D --defined-only '" +
-                                        vst3host::moduleInBundle(ZELKO_VST3_BUNDLE) + "' 2>&1"));
-    std::vector<std::string> names;
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string address, type, name;
-        if (fields >> address >> type >> name) names.push_back(name);
-    }
+    const std::vector<std::string> names =
+        linuxExports(ZELKO_NM, vst3host::moduleInBundle(ZELKO_VST3_BUNDLE));
     EXPECT_EQ(sorted(names),
               (std::vector<std::string>{"GetPluginFactory", "ModuleEntry", "ModuleExit"}));
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/command.h"
 #include "support/render_programme.h"
 #include "support/vst3_host.h"
 
@@ -15,19 +16,9 @@ namespace {
 
 #ifdef ZELKO_VST3_WINE_HOST
 TEST(Vst3Windows, ModuleUnderWineRendersTheSameBitsAsLinux) {
-    const std::string output = std::string(ZELKO_WINE_OUTPUT_DIR) + "/wine_vst3_programme.raw";
-    std::remove(output.c_str());
-    const std::string command = std::string("env -u DISPLAY WINEDEBUG=-all WINEPREFIX='") +
-                                ZELKO_WINEPREFIX + "' WINEDLLOVERRIDES='mscoree,mshtml=' '" +
-                                ZELKO_WINE + "' '" + ZELKO_VST3_WINE_HOST + "' '" +
-                                ZELKO_WINDOWS_VST3_BUNDLE + "' '" + output + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-
-    std::vector<float> windows(2 * programme::kFrames + 1);
-    std::FILE* file = std::fopen(output.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    windows.resize(std::fread(windows.data(), sizeof(float), windows.size(), file));
-    std::fclose(file);
+    const std::vector<float> windows = renderUnderWine(
+        ZELKO_WINE, ZELKO_WINEPREFIX, ZELKO_VST3_WINE_HOST, ZELKO_WINDOWS_VST3_BUNDLE,
+        std::string(ZELKO_WINE_OUTPUT_DIR) + "/wine_vst3_programme.raw", 2 * programme::kFrames);
     ASSERT_EQ(windows.size(), 2u * programme::kFrames);
     const std::vector<float> linux = vst3host::renderProgramme(
         vst3host::loadFactory(vst3host::moduleInBundle(ZELKO_VST3_BUNDLE)));
