@@ -3,19 +3,20 @@
 //
 // The C libraries disagree in the last bit of expf, tanf and powf, and the detectors' feedback
 // loops grow one such bit into an audible difference, so the chain never calls them. Each float
-// function evaluates in double with an argument reduction, a 64-entry table and a short
-// polynomial (relative error below about 2^-51), then rounds once to float. That rounding is
+// function evaluates in double with an argument reduction and a short polynomial, the
+// exponentials with a 64-entry table, the tangent with a continued fraction (relative error below
+// about 2^-51), then rounds once to float. That rounding is
 // right unless the double lies within a few double ulps of a midpoint between two floats; such
 // results go to an out-of-line step that looks the input up in a short list of known exceptions,
 // found and confirmed by the exhaustive test over all 2^32 inputs against MPFR. (A subnormal
 // result rounds at a coarser bit, where the double's error is far smaller than the spacing; the
 // sweep checks those like every other result.) Everything is plain IEEE double arithmetic with one
-// rounding per operation
-// (-ffp-contract=off) and integer bit work, so GCC and mingw-w64 produce the same bits, with or
-// without FMA hardware.
+// rounding per operation (-ffp-contract=off) and integer bit work, so GCC and mingw-w64 produce
+// the same bits, with or without FMA hardware.
 //
-// The SIMD forms in correctly_rounded_sse2.h and correctly_rounded_avx2.h repeat the same
-// operations lane by lane and give every lane exactly the scalar result.
+// The SIMD forms in correctly_rounded_sse2.h, correctly_rounded_avx2.h and
+// correctly_rounded_avx512.h repeat the same operations lane by lane and give every lane exactly
+// the scalar result.
 #pragma once
 
 #include <bit>
@@ -149,8 +150,59 @@ inline float expFamily(float x, const ExpConstants& c) {
     return static_cast<float>(y);
 }
 
-// The tangent: x = k pi/64 + b with |b| <= pi/128 (three pieces of pi/64, exact for |x| < 2^17),
-// tan(b) by its odd series, and the addition theorem with the table angle.
+// The tangent of |x| < 2^17: x = k pi/2 + b with |b| <= pi/4 (three pieces of pi/2, the first
+// two short enough that k times them is exact), and tan(b) = b A(z) / B(z), z = b^2, the eighth
+// convergent of Lambert's continued fraction
+//   tan b = b / (1 - z / (3 - z / (5 - ... - z / 17))),
+// whose relative error stays below 2^-59 for |b| <= pi/4. Its coefficients are integers, exact in
+// a double. For odd k, tan x = -cot b = -B(z) / (b A(z)): one division either way, and no table,
+// so the lanes of a vector need no lookups. A and B are evaluated in two halves each, so that
+// their chain of dependent operations is short. The evaluation errs by a few double ulps at most,
+// well inside kMidpointWindow.
+inline constexpr double kTanQuadrants = 0x1.45f306dc9c883p-1;  // 2 / pi
+inline constexpr double kPi2High = 0x1.921fb54800000p+0;
+inline constexpr double kPi2Mid = -0x1.de973dc800000p-31;
+inline constexpr double kPi2Low = -0x1.9d9cceba3f91fp-62;
+inline constexpr double kTanA[4] = {34459425.0, -4729725.0, 135135.0, -990.0};  // z^4 term: 1
+inline constexpr double kTanB[5] = {34459425.0, -16216200.0, 945945.0, -13860.0, 45.0};
+
+// k pi/2 + b = d: the quadrant count k in the low bits of `shifted`, and b. Written over T, a
+// double or a register of doubles, so that the vector forms run these very operations.
+template <class T>
+struct QuadrantReduction {
+    T shifted;  // d 2/pi + kRoundShift
+    T b;
+};
+template <class T>
+inline QuadrantReduction<T> reduceToQuadrant(const T& d) {
+    const T shifted = d * kTanQuadrants + kRoundShift;
+    const T k = shifted - kRoundShift;
+    return {shifted, ((d - k * kPi2High) - k * kPi2Mid) - k * kPi2Low};
+}
+// tan b = numerator / denominator: b A(z) and B(z).
+template <class T>
+struct TanFraction {
+    T numerator;
+    T denominator;
+};
+template <class T>
+inline TanFraction<T> tanFraction(const T& b) {
+    const T z = b * b;
+    const T z2 = z * z;
+    const T a = (kTanA[0] + kTanA[1] * z) + z2 * ((kTanA[2] + kTanA[3] * z) + z2);
+    const T bz = (kTanB[0] + kTanB[1] * z) + z2 * ((kTanB[2] + kTanB[3] * z) + kTanB[4] * z2);
+    return {b * a, bz};
+}
+
+inline double tanKernel(double d) {
+    const QuadrantReduction<double> r = reduceToQuadrant(d);
+    const TanFraction<double> f = tanFraction(r.b);
+    if (bitCast<std::uint64_t>(r.shifted) & 1) return -f.denominator / f.numerator;
+    return f.numerator / f.denominator;
+}
+
+// Beyond 2^17 (detail::tanLarge) and for the double tangent: x = k pi/64 + b with
+// |b| <= pi/128, tan(b) by its odd series, and the addition theorem with the table angle.
 inline constexpr double kTanUnits = 0x1.45f306dc9c883p+4;  // 64 / pi
 inline constexpr double kPi64High = 0x1.921fb54800000p-5;
 inline constexpr double kPi64Mid = -0x1.de973dc800000p-36;
@@ -195,12 +247,7 @@ inline float tan(float x) {
     const float magnitude = x < 0.0f ? -x : x;
     if (!(magnitude < 0x1p17f)) return detail::tanLarge(x);
     if (x == 0.0f) return x;  // keeps the sign of zero
-    const double d = x;
-    const double shifted = d * detail::kTanUnits + detail::kRoundShift;
-    const double k = shifted - detail::kRoundShift;
-    const double b = ((d - k * detail::kPi64High) - k * detail::kPi64Mid) - k * detail::kPi64Low;
-    const double y =
-        detail::tanCombine(detail::bitCast<std::uint64_t>(shifted), detail::tanSeries(b));
+    const double y = detail::tanKernel(x);
     if (detail::nearMidpoint(y)) return detail::resolveTan(x, y);
     return static_cast<float>(y);
 }

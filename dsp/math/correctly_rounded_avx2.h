@@ -47,16 +47,9 @@ struct DoubleLanes4 : LaneRegisters<32> {
         return {_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low))};
     }
 
-    // table[index] in each lane: one gather. The masked gathers with every lane set, since the
-    // unmasked ones warn of an uninitialised source.
+    // table[index] in each lane: four loads, which take less time than a gather of four.
     CRMATH_AVX2_OPERATION Register<Doubles> lookup(const double* table, const Bits& index) {
-        const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-        return {_mm256_mask_i64gather_pd(_mm256_setzero_pd(), table, __m256i(index), all, 8)};
-    }
-    CRMATH_AVX2_OPERATION Register<Bits> lookup(const std::uint64_t* table, const Bits& index) {
-        return {Bits(_mm256_mask_i64gather_epi64(_mm256_setzero_si256(),
-                                                 reinterpret_cast<const long long*>(table),
-                                                 __m256i(index), _mm256_set1_epi64x(-1), 8))};
+        return {_mm256_setr_pd(table[index[0]], table[index[1]], table[index[2]], table[index[3]])};
     }
 
     // The low 32 bits of each double, in lane order.

@@ -77,27 +77,18 @@ CRMATH_LANES Register<typename L::Doubles> expNearZeroKernel(const typename L::D
     return {1.0 + x * (c.c1 + x * (c.c2 + x * (c.c3 + x * (c.c4 + x * c.c5))))};
 }
 
-// The tangent's reduction and series, and the addition theorem without a branch:
-// tan lanes ta + tb (1 + ta^2) / (1 - ta tb), cotangent lanes 0 + -(1 - ta tb) / (ta + tb).
+// The tangent's reduction and continued fraction, with the quotient chosen without a branch:
+// even quadrants b A / B, odd quadrants -B / (b A).
 template <class L>
 CRMATH_LANES Register<typename L::Doubles> tanKernel(const typename L::Doubles& d) {
     using Doubles = typename L::Doubles;
     using Bits = typename L::Bits;
-    const Doubles shifted = d * kTanUnits + kRoundShift;
-    const Doubles k = shifted - kRoundShift;
-    const Doubles b = ((d - k * kPi64High) - k * kPi64Mid) - k * kPi64Low;
-    const Doubles b2 = b * b;
-    const Doubles tb = b + (b * b2) * (kTan3 + b2 * (kTan5 + b2 * (kTan7 + b2 * kTan9)));
-
-    // Rows of kTanTable are three 8-byte words: ta, taLow, cotangent.
-    const Bits m = Bits(shifted) & 63;
-    const Bits word = m + (m + m);
-    const Doubles ta = L::lookup(&kTanTable[0].ta, word).v;
-    const Bits cotangent = L::lookup(&kTanTable[0].cotangent, word).v;
-    const Doubles oneMinus = 1.0 - ta * tb;
-    const Doubles num = L::select(cotangent, -oneMinus, tb * (1.0 + ta * ta)).v;
-    const Doubles den = L::select(cotangent, ta + tb, oneMinus).v;
-    return {Doubles(~cotangent & Bits(ta)) + num / den};
+    const QuadrantReduction<Doubles> r = reduceToQuadrant(d);
+    const TanFraction<Doubles> f = tanFraction(r.b);
+    const Bits odd = -(Bits(r.shifted) & 1);
+    const Doubles num = L::select(odd, -f.denominator, f.numerator).v;
+    const Doubles den = L::select(odd, f.numerator, f.denominator).v;
+    return {num / den};
 }
 
 // Lanes whose double is within kMidpointWindow ulps of a float midpoint, as in nearMidpoint(),

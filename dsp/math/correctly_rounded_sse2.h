@@ -39,10 +39,6 @@ struct DoubleLanes2 : LaneRegisters<16> {
     [[gnu::always_inline]] static Register<Doubles> lookup(const double* table, const Bits& index) {
         return {_mm_loadh_pd(_mm_load_sd(table + index[0]), table + index[1])};
     }
-    [[gnu::always_inline]] static Register<Bits> lookup(const std::uint64_t* table,
-                                                        const Bits& index) {
-        return {Bits{table[index[0]], table[index[1]]}};
-    }
 
     // The low 32 bits of each double, those of `low` first.
     [[gnu::always_inline]] static Register<LowWords> lowWords(const Doubles& low,
