@@ -146,33 +146,36 @@ struct CachedPole {
     }
 };
 
-// The release times and poles an adaptive follower passes through, sample by sample, while its
-// input stays below its output after a rise: the rise sets the activity to exactly 1 (for every
-// pole of the activity above one half, p + (1 - p) rounds to 1), and from there it decays along
-// one sequence, so the release time after k such samples is a function of k alone, until the
-// activity has fallen to one half and the release time stays tau0.
+// The poles an adaptive follower passes through, sample by sample, while its input stays below
+// its output after a rise: the rise sets the activity to exactly 1 (for every pole of the
+// activity above one half, p + (1 - p) rounds to 1), and from there it decays along one sequence,
+// so the release time, and with it the pole, after k such samples is a function of k alone,
+// until the activity has fallen to one half and the release time stays tau0.
 //
-// A follower looks its pole up by the samples since its last rise instead of taking an
-// exponential, wherever the table's release time equals the one it computes; elsewhere (past the
-// entries filled so far, constants changed without a reset) it takes the exponential as before.
-// Either way the pole is exp(-T / tau) of the same tau, so the bits are the same. The table is
-// plain data, filled a few entries at a time (`extend`) so that no single call takes long.
+// A follower that counts the samples since its last rise looks its pole up instead of taking an
+// exponential, wherever the table covers every lane's count: entries up to `last`, or any count
+// once the table is `settled`. A count means something only from the lane's first rise under the
+// table's current filling, with the constants the table was filled for: the engine fills the
+// tables anew whenever its constants change, and each new filling voids every follower's counts
+// (`filling`). Elsewhere (before a lane's first rise, past the entries filled so far, or where a
+// rise does not give exactly 1, which `usable` records once per filling) the follower takes the
+// exponential as before. Either way the pole is exp(-T / tau) of the same tau, so the bits are the
+// same. The table is plain data, filled a few entries at a time (`extend`) so that no single call
+// takes long.
 template <std::size_t N>
 struct ReleaseTable {
-    float releaseTime[N];
     float pole[N];
-    float last;      // index of the last entry filled, a whole number
-    float activity;  // of the next entry
-    bool complete;   // the last entry holds tau0, or the table is full
+    float last;             // index of the last entry filled, a whole number
+    float activity;         // of the next entry
+    float lastRelease;      // release time of the last entry
+    bool complete;          // settled, or the table is full
+    bool settled;           // the last entry's release time is tau0, as every later one is
+    bool usable;            // a rise sets the activity to exactly 1
+    std::uint32_t filling;  // counts the starts: a follower's count holds for one filling only
 
-    // Empties the table and fills its first entry, the release time right after a rise.
+    // Empties the table and fills its first entry, the pole right after a rise.
     template <class C = float>
-    void start(const AdaptiveFollowerConstants<C>& c, float periodT) {
-        activity = 1.0f;
-        last = -1.0f;
-        complete = false;
-        extend(c, periodT, 1);
-    }
+    void start(const AdaptiveFollowerConstants<C>& c, float periodT);
 
     // Fills up to `entries` more entries.
     template <class C = float>
@@ -182,6 +185,13 @@ struct ReleaseTable {
     void fill(const AdaptiveFollowerConstants<C>& c, float periodT) {
         start(c, periodT);
         extend(c, periodT, N);
+    }
+
+    // Whether every lane's count of samples since the rise, `count` (NaN where unknown), has
+    // its entry: the pole looked up at min(count, last) is then the follower's.
+    template <class T>
+    bool covers(T count) const {
+        return usable && allAtMost(count, T(settled ? __builtin_inff() : last));
     }
 };
 
@@ -200,12 +210,21 @@ struct ReleaseTable {
 // release time changed.
 template <class T = float>
 struct AdaptiveFollower {
-    T activity{};   // h
-    T envelope{};   // e
-    T output{};     // y
-    T sinceRise{};  // samples since the input last rose: a hint for a ReleaseTable
+    T activity{};  // h
+    T envelope{};  // e
+    T output{};    // y
     CachedPole<T> poleIfRising;
     CachedPole<T> poleIfNotRising;
+
+    // For a ReleaseTable: the samples since the input last rose under the table's current
+    // filling (NaN where the lane has not risen since, or since a reset), and the table's pole for
+    // the next step if the input does not rise then, looked up a step early so that the lookup
+    // does not wait on this step's comparison with the output. `aheadLast` is the table's last
+    // entry at the time (the table grows between runs).
+    T sinceRise = T(__builtin_nanf(""));
+    T aheadPole{};
+    float aheadLast = __builtin_nanf("");
+    std::uint32_t tableFilling = 0;
 
     void reset() { *this = {}; }
 
@@ -221,18 +240,35 @@ struct AdaptiveFollower {
 
     // The same step, with the pole of the falling outcome looked up in `table` (filled for these
     // constants) where every lane finds its release time there.
+    // The same step, with the pole of the falling outcome looked up in `table` (being filled for
+    // these constants) where the table covers every lane's count.
     template <std::size_t N>
     T step(T v, const AdaptiveFollowerConstants<>& c, float periodT, const ReleaseTable<N>& table) {
+        if (tableFilling != table.filling) {
+            // A table restarted, for other constants perhaps: no lane's count holds for it.
+            sinceRise = T(__builtin_nanf(""));
+            tableFilling = table.filling;
+            aheadLast = __builtin_nanf("");
+        }
+        if (!(aheadLast == table.last)) {
+            aheadPole = lookUp(table.pole, smaller(sinceRise + 1.0f, T(table.last)));
+            aheadLast = table.last;
+        }
         const T activityIfRising = activityAfter(T(1.0f), c);
         const T activityIfNotRising = activityAfter(T(0.0f), c);
         const T pIfRising = poleIfRising.of(releaseTime(activityIfRising, c), periodT);
-        const T releaseIfNotRising = releaseTime(activityIfNotRising, c);
-        const T next = smaller(sinceRise + 1.0f, T(table.last));
-        const T pIfNotRising = allEqual(lookUp(table.releaseTime, next), releaseIfNotRising)
-                                   ? lookUp(table.pole, next)
-                                   : poleIfNotRising.of(releaseIfNotRising, periodT);
-        const T rising = oneWherePositive(v - output);
-        sinceRise = whereOne(rising, T(0.0f), next);
+        const T pIfNotRising =
+            table.covers(sinceRise + 1.0f)
+                ? aheadPole
+                : poleIfNotRising.of(releaseTime(activityIfNotRising, c), periodT);
+
+        // The next step's entry: the one after this step's if the input does not rise now, else
+        // the first after a rise.
+        const T followingPole = lookUp(table.pole, smaller(sinceRise + 2.0f, T(table.last)));
+        const float poleAfterRise = table.pole[table.last < 1.0f ? 0 : 1];
+        const T rise = v - output;
+        sinceRise = wherePositive(rise, T(0.0f), sinceRise + 1.0f);
+        aheadPole = wherePositive(rise, T(poleAfterRise), followingPole);
         return follow(v, c, activityIfRising, activityIfNotRising, pIfRising, pIfNotRising);
     }
 
@@ -252,15 +288,34 @@ struct AdaptiveFollower {
     template <class C>
     T follow(T v, const AdaptiveFollowerConstants<C>& c, T activityIfRising, T activityIfNotRising,
              T pIfRising, T pIfNotRising) {
-        const T rising = oneWherePositive(v - output);
-        activity = whereOne(rising, activityIfRising, activityIfNotRising);
-        const T p = whereOne(rising, pIfRising, pIfNotRising);
-        const T released = p * envelope + (1.0f - p) * v;
+        // The input rises where v - y > 0. The complement 1 - p of each outcome is taken before
+        // the choice, off the path from one sample's output to the next.
+        const T rise = v - output;
+        activity = wherePositive(rise, activityIfRising, activityIfNotRising);
+        const T p = wherePositive(rise, pIfRising, pIfNotRising);
+        const T complement = wherePositive(rise, 1.0f - pIfRising, 1.0f - pIfNotRising);
+        const T released = p * envelope + complement * v;
         envelope = larger(v, released);
         output = c.smoothing.p * output + c.smoothing.complement * envelope;
         return output;
     }
 };
+
+template <std::size_t N>
+template <class C>
+void ReleaseTable<N>::start(const AdaptiveFollowerConstants<C>& c, float periodT) {
+    activity = 1.0f;
+    last = -1.0f;
+    complete = false;
+    settled = false;
+    // The largest activity a rise can give, from an activity of 1: where it is 1, a rise from any
+    // activity (never above 1) gives exactly 1.
+    AdaptiveFollower<float> risen;
+    risen.activity = 1.0f;
+    usable = risen.activityAfter(1.0f, c) == 1.0f;
+    ++filling;
+    extend(c, periodT, 1);
+}
 
 template <std::size_t N>
 template <class C>
@@ -270,10 +325,11 @@ void ReleaseTable<N>::extend(const AdaptiveFollowerConstants<C>& c, float period
     follower.activity = activity;
     for (std::size_t i = 0; i < entries && !complete; ++i) {
         const std::size_t k = static_cast<std::size_t>(last + 1.0f);
-        releaseTime[k] = AdaptiveFollower<float>::releaseTime(follower.activity, c);
-        pole[k] = exponential(-periodT / releaseTime[k]);
+        lastRelease = AdaptiveFollower<float>::releaseTime(follower.activity, c);
+        pole[k] = exponential(-periodT / lastRelease);
         last = static_cast<float>(k);
-        complete = releaseTime[k] == c.tau0 || k + 1 == N;
+        settled = lastRelease == c.tau0;
+        complete = settled || k + 1 == N;
         follower.activity = follower.activityAfter(0.0f, c);
     }
     activity = follower.activity;
@@ -296,25 +352,6 @@ struct SmoothedPeak {
         held = larger(v, released);
         output = smoothing.p * output + smoothing.complement * held;
         return output;
-    }
-};
-
-// The envelope of a signal: its analytic magnitude, followed adaptively.
-template <class T = float>
-struct FollowedMagnitude {
-    AnalyticMagnitude<T> magnitude;
-    AdaptiveFollower<T> follower;
-
-    void reset() { *this = {}; }
-
-    template <class C>
-    T step(T v, const AdaptiveFollowerConstants<C>& c, float periodT) {
-        return follower.step(magnitude.step(v), c, periodT);
-    }
-
-    template <std::size_t N>
-    T step(T v, const AdaptiveFollowerConstants<>& c, float periodT, const ReleaseTable<N>& table) {
-        return follower.step(magnitude.step(v), c, periodT, table);
     }
 };
 

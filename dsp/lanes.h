@@ -38,9 +38,9 @@ inline float smaller(float a, float b) {
 inline float squareRoot(float a) {
     return std::sqrt(a);
 }
-// x > 0 ? 1 : 0
-inline float oneWherePositive(float x) {
-    return x > 0.0f ? 1.0f : 0.0f;
+// x > 0 ? a : b (NaN gives b)
+inline float wherePositive(float x, float a, float b) {
+    return x > 0.0f ? a : b;
 }
 // x > threshold ? value : 0
 inline float onlyWhereAbove(float x, float threshold, float value) {
@@ -50,13 +50,13 @@ inline float onlyWhereAbove(float x, float threshold, float value) {
 inline float zeroWhereNegative(float x) {
     return x < 0.0f ? 0.0f : x;
 }
-// one == 1 ? a : b, for one 0 or 1
-inline float whereOne(float one, float a, float b) {
-    return one > 0.0f ? a : b;
-}
 // table[index], for a whole-numbered index of the table
 inline float lookUp(const float* table, float index) {
     return table[static_cast<int>(index)];
+}
+// x <= limit in every lane (false where x is NaN)
+inline bool allAtMost(float x, float limit) {
+    return x <= limit;
 }
 inline bool anyAbove(float x, float threshold) {
     return x > threshold;
@@ -154,9 +154,6 @@ struct Lanes {
         else
             return _mm_sqrt_ps(a.v);
     }
-    friend Lanes oneWherePositive(Lanes x) {
-        return bitwiseAnd(greater(x.v, Register{}), broadcast(1.0f));
-    }
     friend Lanes onlyWhereAbove(Lanes x, float threshold, Lanes value) {
         return bitwiseAnd(greater(x.v, broadcast(threshold)), value.v);
     }
@@ -167,16 +164,20 @@ struct Lanes {
         else
             return _mm_andnot_ps(negative, x.v);
     }
-    friend Lanes whereOne(Lanes one, Lanes a, Lanes b) {
-        const Register mask = greater(one.v, Register{});
+    friend Lanes wherePositive(Lanes x, Lanes a, Lanes b) {
+        const Register mask = greater(x.v, Register{});
         if constexpr (wide)
             return _mm256_blendv_ps(b.v, a.v, mask);
         else
             return _mm_or_ps(_mm_and_ps(mask, a.v), _mm_andnot_ps(mask, b.v));
     }
+    // Loads lane by lane: an AVX2 gather of eight takes longer than eight loads.
     friend Lanes lookUp(const float* table, Lanes index) {
         if constexpr (wide) {
-            return _mm256_i32gather_ps(table, _mm256_cvttps_epi32(index.v), 4);
+            alignas(32) int at[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(at), _mm256_cvttps_epi32(index.v));
+            return _mm256_setr_ps(table[at[0]], table[at[1]], table[at[2]], table[at[3]],
+                                  table[at[4]], table[at[5]], table[at[6]], table[at[7]]);
         } else {
             alignas(16) int at[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_cvttps_epi32(index.v));
@@ -185,6 +186,12 @@ struct Lanes {
     }
     friend bool anyAbove(Lanes x, float threshold) {
         return signs(greater(x.v, broadcast(threshold))) != 0;
+    }
+    friend bool allAtMost(Lanes x, Lanes limit) {
+        if constexpr (wide)
+            return signs(_mm256_cmp_ps(x.v, limit.v, _CMP_LE_OQ)) == 0xff;
+        else
+            return signs(_mm_cmple_ps(x.v, limit.v)) == 0xf;
     }
     friend bool allEqual(Lanes a, Lanes b) {
         if constexpr (wide)

@@ -302,6 +302,34 @@ TEST(ReleaseTable, TabledFollowerMatchesTheExponentialBitForBit) {
     }
 }
 
+TEST(ReleaseTable, TableRestartedForOtherConstantsWithoutAResetStillMatches) {
+    // A follower whose table is filled again for another rate while the follower keeps its state
+    // (the state of the old constants): no count of the old filling may be trusted, or the first
+    // pole looked up after the switch would belong to the old activity sequence.
+    const SampleRate first = SampleRate::fromHz(48000);
+    const SampleRate second = SampleRate::fromHz(8000);
+    const auto constantsAt = [](const SampleRate& rate) {
+        return AdaptiveFollowerConstants<>{0.03f, Pole<>::at(rate, 16.666666f),
+                                           Pole<>::at(rate, 1000.0f)};
+    };
+    static ReleaseTable<8192> table;
+    AdaptiveFollower<> plain;
+    AdaptiveFollower<> tabled;
+    std::uint32_t state = 777u;
+    for (const SampleRate* rate : {&first, &second, &first}) {
+        const AdaptiveFollowerConstants<> constants = constantsAt(*rate);
+        table.fill(constants, rate->T);
+        for (int n = 0; n < 6000; ++n) {
+            state = state * 1664525u + 1013904223u;
+            // Noise bursts of 1000 samples every 4800: each switch comes 200 samples into a
+            // decay, with the activity between one half and 1.
+            const float v = n % 4800 < 1000 ? static_cast<float>(state >> 8) / 16777216.0f : 0.0f;
+            const float expected = plain.step(v, constants, rate->T);
+            ASSERT_EQ(tabled.step(v, constants, rate->T, table), expected) << "sample " << n;
+        }
+    }
+}
+
 TEST(ReleaseTable, EndsWhereTheActivityHasFallenToOneHalf) {
     // The activity decays with 60 ms from 1, so it reaches 1/2 after 60 ms ln 2 = 41.6 ms; from
     // there the release time is tau0. The float pole (within 6e-8 of its value) and the rounding
@@ -312,11 +340,20 @@ TEST(ReleaseTable, EndsWhereTheActivityHasFallenToOneHalf) {
         const AdaptiveFollowerConstants<> constants{0.03f, Pole<>::at(rate, 16.666666f),
                                                     Pole<>::at(rate, 1000.0f)};
         static ReleaseTable<8192> table;
-        table.fill(constants, rate.T);
+        table.start(constants, rate.T);
+        EXPECT_EQ(table.lastRelease, 1.03f);
+        EXPECT_EQ(table.pole[0], crmath::exp(-rate.T / 1.03f));
+        table.extend(constants, rate.T, 8192);
+        EXPECT_TRUE(table.settled && table.usable);
         EXPECT_NEAR(table.last, 0.06 * std::log(2.0) * hz, 3.0) << hz;
-        EXPECT_EQ(table.releaseTime[0], 1.03f);
-        EXPECT_EQ(table.releaseTime[static_cast<int>(table.last)], 0.03f);
-        EXPECT_GT(table.releaseTime[static_cast<int>(table.last) - 1], 0.03f);
+        EXPECT_EQ(table.lastRelease, 0.03f);
+        EXPECT_EQ(table.pole[static_cast<int>(table.last)], crmath::exp(-rate.T / 0.03f));
+        // One entry fewer still lies above tau0.
+        static ReleaseTable<8192> shorter;
+        shorter.start(constants, rate.T);
+        shorter.extend(constants, rate.T, static_cast<std::size_t>(table.last) - 1);
+        EXPECT_FALSE(shorter.settled);
+        EXPECT_GT(shorter.lastRelease, 0.03f);
     }
 }
 
