@@ -148,7 +148,11 @@ class BandEngine final : public BandProcessor {
                       std::uint32_t firstRingIndex);
     // Peak and average followers, normaliser and gate, every band.
     void levelAndGate(int count, std::uint32_t firstRingIndex);
-    // Bands 12 to 3: the envelopes of the levelled comb signals, the smaller and the larger.
+    // Bands 12 to 3: the analytic magnitudes of the levelled comb signals.
+    void measureEnvelopes(int count);
+    // Bands 12 to 3: those magnitudes followed, and the smaller and the larger envelope. A stage
+    // apart from the magnitudes, so that the followers' short recursion overlaps from sample to
+    // sample instead of waiting behind the magnitudes' long chains.
     void followEnvelopes(int count);
     // Bands 12 to 3: their ratio. A stage apart from the envelopes, so that the processor
     // overlaps consecutive samples of each: one sample's whole way from the levelled comb
@@ -165,16 +169,18 @@ class BandEngine final : public BandProcessor {
     // becomes resident only where the engine writes it (dsp/zeroed_block.h).
     struct Buffers {
         // Per sample of the run.
-        Lanes bandLevel[maxRun];     // m
-        Lanes windowPeak[maxRun];    // the window's maximum of m, floored at autoEqFloor
-        Lanes plusDelayed[maxRun];   // s+132
-        Lanes minusDelayed[maxRun];  // s-132
-        Lanes gate[maxRun];          // g
-        Lanes normaliser[maxRun];    // N
-        Lanes lowEnvelope[maxRun];   // min(E+, E-), floored
-        Lanes highEnvelope[maxRun];  // max(E+, E-), floored
-        Lanes ratio[maxRun];         // ACT HI / LO
-        Lanes spread[maxRun];        // tan(ratio - 1) where the ratio is above 1, not below 0
+        Lanes bandLevel[maxRun];       // m
+        Lanes windowPeak[maxRun];      // the window's maximum of m, floored at autoEqFloor
+        Lanes plusDelayed[maxRun];     // s+132
+        Lanes minusDelayed[maxRun];    // s-132
+        Lanes plusMagnitude[maxRun];   // analytic magnitude of the levelled s+132
+        Lanes minusMagnitude[maxRun];  // of the levelled s-132
+        Lanes gate[maxRun];            // g
+        Lanes normaliser[maxRun];      // N
+        Lanes lowEnvelope[maxRun];     // min(E+, E-), floored
+        Lanes highEnvelope[maxRun];    // max(E+, E-), floored
+        Lanes ratio[maxRun];           // ACT HI / LO
+        Lanes spread[maxRun];          // tan(ratio - 1) where the ratio is above 1, not below 0
 
         // The release poles of the envelope followers and of the peak followers (of the groups
         // not paired with an average follower), filled a few entries with every run from the
@@ -229,7 +235,8 @@ class BandEngine final : public BandProcessor {
     SmoothedPeak<V> gateLevel[groups];
 
     // Separation and width state of bands 12 to 3.
-    BlockPairs<FollowedMagnitude<V>, V, separatedGroups, pairedSeparatedTail> envelopes;  // E+, E-
+    BlockPairs<AnalyticMagnitude<V>, V, separatedGroups, pairedSeparatedTail> envelopeMagnitudes;
+    BlockPairs<AdaptiveFollower<V>, V, separatedGroups, pairedSeparatedTail> envelopes;  // E+, E-
     SmoothedPeak<V> lowHold[separatedGroups];
     SmoothedPeak<V> highHold[separatedGroups];
     FirstOrderLowpass<V> activityLowpass[separatedGroups];
@@ -334,6 +341,7 @@ void BandEngine<V>::clear() {
     levelFollowers.reset();
     resetAll(gateLevel);
 
+    envelopeMagnitudes.reset();
     envelopes.reset();
     resetAll(lowHold);
     resetAll(highHold);
@@ -362,6 +370,7 @@ void BandEngine<V>::run(int count, const float* combSum, const float* combDiffer
     extendReleaseTables();
     detectLevels(count, combSum, combDifference, firstRingIndex);
     levelAndGate(count, firstRingIndex);
+    measureEnvelopes(count);
     followEnvelopes(count);
     measureRatios(count);
     spreadRatios(count);
@@ -445,15 +454,28 @@ void BandEngine<V>::levelAndGate(int count, std::uint32_t firstRingIndex) {
 }
 
 template <class V>
-void BandEngine<V>::followEnvelopes(int count) {
+void BandEngine<V>::measureEnvelopes(int count) {
     Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         for (std::size_t g = 0; g < separatedGroups; ++g) {
             const V gain = bandGain[g] * b.gate[n][g];
             const V norm = b.normaliser[n][g];
-            const auto [plusEnvelopeNow, minusEnvelopeNow] = envelopes.step(
-                g, (gain * b.plusDelayed[n][g]) / norm, (gain * b.minusDelayed[n][g]) / norm,
-                shared.envelope, shared.periodT, b.envelopeRelease);
+            const auto [plus, minus] = envelopeMagnitudes.step(
+                g, (gain * b.plusDelayed[n][g]) / norm, (gain * b.minusDelayed[n][g]) / norm);
+            b.plusMagnitude[n][g] = plus;
+            b.minusMagnitude[n][g] = minus;
+        }
+    }
+}
+
+template <class V>
+void BandEngine<V>::followEnvelopes(int count) {
+    Buffers& b = *buffers;
+    for (int n = 0; n < count; ++n) {
+        for (std::size_t g = 0; g < separatedGroups; ++g) {
+            const auto [plusEnvelopeNow, minusEnvelopeNow] =
+                envelopes.step(g, b.plusMagnitude[n][g], b.minusMagnitude[n][g], shared.envelope,
+                               shared.periodT, b.envelopeRelease);
 
             // LO's -50 dB floor keeps the divisor of the ratio below positive, and keeps a nearly
             // silent comb signal from reading as a huge ratio.
