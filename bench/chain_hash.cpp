@@ -149,8 +149,10 @@ int main(int argc, char** argv) {
         BandPath path;
         const char* name;
     };
-    static constexpr Path paths[] = {
-        {BandPath::scalar, "scalar"}, {BandPath::sse2, "sse2"}, {BandPath::avx2, "avx2"}};
+    static constexpr Path paths[] = {{BandPath::scalar, "scalar"},
+                                     {BandPath::sse2, "sse2"},
+                                     {BandPath::avx2, "avx2"},
+                                     {BandPath::avx512, "avx512"}};
     bool agree = true;
     for (const int rate : rates) {
         for (const bool moved : {false, true}) {

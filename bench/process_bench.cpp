@@ -1,5 +1,6 @@
 // Cost of one block of the whole signal chain, as the plug-in runs it, with the bands on each
-// path side by side: the path the processor picks on this machine (`dispatch`), the SSE2 lanes and
+// path side by side: the path the processor picks on this machine (`dispatch`: AVX-512 where the
+// processor has it), the AVX2 lanes (skipped where the processor has no AVX2), the SSE2 lanes and
 // the scalar instantiation of the band engine.
 //
 // The processor is heap-allocated as the plug-in shell does (its rings are far too large for a
@@ -54,8 +55,13 @@ class FlushDenormals {
 void processNoise(benchmark::State& state, const char* path) {
     const int sampleRate = static_cast<int>(state.range(0));
     const std::string name = path;
+    if (name == "avx2" && !bandPathAvailable(BandPath::avx2)) {
+        state.SkipWithError("this processor has no AVX2");
+        return;
+    }
     auto processor = name == "scalar" ? std::make_unique<mydsp>(BandPath::scalar)
                      : name == "sse2" ? std::make_unique<mydsp>(BandPath::sse2)
+                     : name == "avx2" ? std::make_unique<mydsp>(BandPath::avx2)
                                       : std::make_unique<mydsp>();
     processor->initialize(sampleRate);
 
@@ -102,6 +108,11 @@ void processNoise(benchmark::State& state, const char* path) {
 }
 
 BENCHMARK_CAPTURE(processNoise, dispatch, "")
+    ->Arg(44100)
+    ->Arg(48000)
+    ->Arg(96000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(processNoise, avx2, "avx2")
     ->Arg(44100)
     ->Arg(48000)
     ->Arg(96000)

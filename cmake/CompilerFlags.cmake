@@ -21,3 +21,23 @@ endif()
 function(zelko_apply_flags target)
   target_compile_options(${target} PRIVATE ${ZELKO_COMMON_FLAGS})
 endfunction()
+
+# The two vector units of the band engine, dsp/band_engine_avx2.cpp and dsp/band_engine_avx512.cpp,
+# are the only code compiled for more than baseline x86-64, and never with FMA, so that no
+# multiply-add is fused. Their loops are long chains of dependent operations with little else to
+# do between them; GCC's first scheduling pass (off by default on x86) interleaves the independent
+# chains of a loop body, which the processor's own reordering window is too short to find.
+# Scheduling only reorders: every operation and its rounding stay as written. GCC 12's AVX-512
+# intrinsics warn of their own deliberately undefined registers (GCC bug 105593); those warnings
+# are silenced in that unit. Source properties belong to a directory, so every directory whose
+# targets compile the units calls this, or passes TARGET_DIRECTORY <target> for a target defined
+# elsewhere.
+set(ZELKO_VECTOR_UNIT_FLAGS -mno-fma -fschedule-insns -fsched-pressure)
+set(ZELKO_AVX512_WARNING_FLAGS -Wno-uninitialized -Wno-maybe-uninitialized)
+function(zelko_set_vector_unit_flags)
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/dsp/band_engine_avx2.cpp ${ARGN}
+                              PROPERTIES COMPILE_OPTIONS "${ZELKO_VECTOR_UNIT_FLAGS};-mavx2")
+  set_source_files_properties(
+    ${PROJECT_SOURCE_DIR}/dsp/band_engine_avx512.cpp ${ARGN}
+    PROPERTIES COMPILE_OPTIONS "${ZELKO_VECTOR_UNIT_FLAGS};-mavx512f;${ZELKO_AVX512_WARNING_FLAGS}")
+endfunction()

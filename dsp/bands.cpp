@@ -11,6 +11,8 @@ template class BandEngine<Lanes4>;
 // In dsp/band_engine_avx2.cpp, the translation unit compiled for AVX2: a new engine, owned by
 // the caller.
 BandProcessor* newAvx2BandProcessor();
+// In dsp/band_engine_avx512.cpp, likewise for AVX-512.
+BandProcessor* newAvx512BandProcessor();
 #endif
 
 BandProcessor::BandProcessor() = default;
@@ -23,6 +25,16 @@ bool processorHasAvx2() {
     // Also asks whether the operating system saves the AVX registers.
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+bool processorHasAvx512() {
+#if defined(ZELKO_HAVE_AVX2_PATH) && defined(__GNUC__)
+    // Also asks whether the operating system saves the AVX-512 registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
 #else
     return false;
 #endif
@@ -44,11 +56,16 @@ bool bandPathAvailable(BandPath path) {
             static const bool available = processorHasAvx2();
             return available;
         }
+        case BandPath::avx512: {
+            static const bool available = processorHasAvx512();
+            return available;
+        }
     }
     return false;
 }
 
 BandPath fastestBandPath() {
+    if (bandPathAvailable(BandPath::avx512)) return BandPath::avx512;
     if (bandPathAvailable(BandPath::avx2)) return BandPath::avx2;
     if (bandPathAvailable(BandPath::sse2)) return BandPath::sse2;
     return BandPath::scalar;
@@ -59,6 +76,8 @@ std::unique_ptr<BandProcessor> makeBandProcessor(BandPath path) {
 #ifdef ZELKO_HAVE_AVX2_PATH
         case BandPath::avx2:
             return std::unique_ptr<BandProcessor>(newAvx2BandProcessor());
+        case BandPath::avx512:
+            return std::unique_ptr<BandProcessor>(newAvx512BandProcessor());
 #endif
 #ifdef ZELKO_HAVE_SSE2
         case BandPath::sse2:

@@ -81,7 +81,7 @@ class BandProcessor {
     virtual BandOutput output(std::size_t position) const = 0;
 };
 
-enum class BandPath { scalar, sse2, avx2 };
+enum class BandPath { scalar, sse2, avx2, avx512 };
 
 // Whether this build and this processor can run `path`.
 bool bandPathAvailable(BandPath path);

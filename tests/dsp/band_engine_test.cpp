@@ -2,10 +2,10 @@
 // identity of its instantiations.
 //
 // Behaviour is measured on BandEngine<float>, the scalar instantiation. The identity tests run the
-// SSE2 and (where the processor has it) AVX2 instantiations against it on programmes that drive
-// every branch of the blocks: the same sums, meters and band outputs, bit for bit. No tolerance:
-// the vector paths exist only as a faster evaluation of the same arithmetic, and a single
-// differing bit grows into a different mono/stereo decision a few seconds later.
+// SSE2 and (where the processor has them) AVX2 and AVX-512 instantiations against it on programmes
+// that drive every branch of the blocks: the same sums, meters and band outputs, bit for bit. No
+// tolerance: the vector paths exist only as a faster evaluation of the same arithmetic, and a
+// single differing bit grows into a different mono/stereo decision a few seconds later.
 #include "dsp/band_engine.h"
 
 #include <gtest/gtest.h>
@@ -506,7 +506,7 @@ struct BlockValues {
 // The vector paths this machine can run.
 std::vector<BandPath> vectorPaths() {
     std::vector<BandPath> paths;
-    for (BandPath path : {BandPath::sse2, BandPath::avx2})
+    for (BandPath path : {BandPath::sse2, BandPath::avx2, BandPath::avx512})
         if (bandPathAvailable(path)) paths.push_back(path);
     return paths;
 }
@@ -710,11 +710,15 @@ TEST(BandEngine, ClearedLanesMatchAFreshScalarEngineBitForBit) {
 }
 
 TEST(BandEngine, TheTestsRunEveryPathTheProcessorHas) {
-    // On a machine with AVX2 both vector paths are compared; the processor picks the fastest.
+    // Every vector path the machine has is compared; the processor picks the widest.
+    const bool avx2 = bandPathAvailable(BandPath::avx2);
+    const bool avx512 = bandPathAvailable(BandPath::avx512);
     EXPECT_TRUE(bandPathAvailable(BandPath::sse2));
-    EXPECT_EQ(vectorPaths().size(), bandPathAvailable(BandPath::avx2) ? 2u : 1u);
-    EXPECT_EQ(fastestBandPath(),
-              bandPathAvailable(BandPath::avx2) ? BandPath::avx2 : BandPath::sse2);
+    EXPECT_TRUE(avx2 || !avx512) << "AVX-512F implies AVX2";
+    EXPECT_EQ(vectorPaths().size(), 1u + avx2 + avx512);
+    EXPECT_EQ(fastestBandPath(), avx512 ? BandPath::avx512
+                                 : avx2 ? BandPath::avx2
+                                        : BandPath::sse2);
 }
 
 }  // namespace

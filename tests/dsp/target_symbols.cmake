@@ -1,15 +1,17 @@
-# No symbol of the AVX2 unit can stand in for one of baseline code (dsp/target.h).
+# No symbol of the AVX2 or the AVX-512 unit can stand in for one of baseline code, or of the
+# other vector unit (dsp/target.h).
 #
 #   cmake -DNM=nm "-DOBJECTS=a.o|b.o|..." -P target_symbols.cmake
 #   cmake -DNM=x86_64-w64-mingw32-nm -DOBJECT_DIR=build/win/CMakeFiles/zelko_core.dir -P ...
 #
-# Lists the global and weak symbols that the object of dsp/band_engine_avx2.cpp and the baseline
-# objects of zelko_core define, and fails on any name defined by both: the linker would keep one
-# of the two copies, chosen by link order. Exempt are only pointers the toolchain makes that are
+# Lists the global and weak symbols that the objects of dsp/band_engine_avx2.cpp,
+# dsp/band_engine_avx512.cpp and the baseline objects of zelko_core define, and fails on any name
+# defined by two of them: the linker would keep one of the copies, chosen by link order. Exempt are only pointers the toolchain makes that are
 # the same data everywhere: DW.ref.__gxx_personality_v0 (the C++ runtime's exception
 # personality, in every unit with exception cleanups) and mingw-w64's .refptr.* (the address of a
-# shared table, for its pseudo-relocations), and the interface's type information below. The AVX2 unit must define its entry, newAvx2BandProcessor, and baseline
-# code must call it, so that a test that found no object to compare cannot pass.
+# shared table, for its pseudo-relocations), and the interface's type information below. Each vector unit must define its entry,
+# newAvx2BandProcessor or newAvx512BandProcessor, and baseline code must call it, so that a test
+# that found no object to compare cannot pass.
 cmake_minimum_required(VERSION 3.25)
 if(OBJECT_DIR)
   file(GLOB_RECURSE objects "${OBJECT_DIR}/*.o" "${OBJECT_DIR}/*.obj")
@@ -18,7 +20,7 @@ else()
 endif()
 
 # Data, not code, that both sides may carry: the type information of BandProcessor, the
-# interface the AVX2 unit is reached through, which mingw-w64 emits wherever it is used.
+# interface the vector units are reached through, which mingw-w64 emits wherever it is used.
 set(interface_data _ZTI13BandProcessor _ZTS13BandProcessor)
 
 function(defined_symbols object out)
@@ -40,48 +42,71 @@ function(defined_symbols object out)
   set(${out} ${names} PARENT_SCOPE)
 endfunction()
 
-set(avx2_object)
+# The vector units, by the name in their object's path, and the mangled name of each one's entry.
+set(units avx2 avx512)
+set(entry_avx2 _Z20newAvx2BandProcessorv)
+set(entry_avx512 _Z22newAvx512BandProcessorv)
+
 set(baseline_objects)
+foreach(unit IN LISTS units)
+  set(object_${unit})
+endforeach()
 foreach(object IN LISTS objects)
-  if(object MATCHES "band_engine_avx2")
-    set(avx2_object ${object})
+  if(object MATCHES "band_engine_(avx2|avx512)\\.")
+    set(object_${CMAKE_MATCH_1} ${object})
   else()
     list(APPEND baseline_objects ${object})
   endif()
 endforeach()
-if(NOT avx2_object OR NOT baseline_objects)
-  message(FATAL_ERROR "no AVX2 object or no baseline objects among: ${objects}")
-endif()
-
-defined_symbols(${avx2_object} avx2_symbols)
-if(NOT "_Z20newAvx2BandProcessorv" IN_LIST avx2_symbols)
-  message(FATAL_ERROR "${avx2_object} does not define newAvx2BandProcessor")
+foreach(unit IN LISTS units)
+  if(NOT object_${unit})
+    message(FATAL_ERROR "no ${unit} object among: ${objects}")
+  endif()
+  defined_symbols(${object_${unit}} symbols_${unit})
+  if(NOT "${entry_${unit}}" IN_LIST symbols_${unit})
+    message(FATAL_ERROR "${object_${unit}} does not define ${entry_${unit}}")
+  endif()
+  set(called_${unit} FALSE)
+endforeach()
+if(NOT baseline_objects)
+  message(FATAL_ERROR "no baseline objects among: ${objects}")
 endif()
 
 set(shared)
-set(entry_called FALSE)
 foreach(object IN LISTS baseline_objects)
   defined_symbols(${object} baseline_symbols)
-  foreach(name IN LISTS baseline_symbols)
-    if(name IN_LIST avx2_symbols)
-      list(APPEND shared "${name} (also in ${object})")
-    endif()
-  endforeach()
   execute_process(COMMAND ${NM} --undefined-only --format=posix ${object}
                   OUTPUT_VARIABLE undefined)
-  if(undefined MATCHES "_Z20newAvx2BandProcessorv")
-    set(entry_called TRUE)
+  foreach(unit IN LISTS units)
+    foreach(name IN LISTS baseline_symbols)
+      if(name IN_LIST symbols_${unit})
+        list(APPEND shared "${name} (${unit} unit and ${object})")
+      endif()
+    endforeach()
+    if(undefined MATCHES "${entry_${unit}}")
+      set(called_${unit} TRUE)
+    endif()
+  endforeach()
+endforeach()
+foreach(name IN LISTS symbols_avx2)
+  if(name IN_LIST symbols_avx512)
+    list(APPEND shared "${name} (avx2 and avx512 units)")
   endif()
 endforeach()
-if(NOT entry_called)
-  message(FATAL_ERROR "no baseline object calls newAvx2BandProcessor")
-endif()
 
-list(LENGTH avx2_symbols avx2_count)
+foreach(unit IN LISTS units)
+  if(NOT called_${unit})
+    message(FATAL_ERROR "no baseline object calls ${entry_${unit}}")
+  endif()
+endforeach()
+
 list(LENGTH shared shared_count)
 if(shared_count GREATER 0)
   list(JOIN shared "\n  " lines)
-  message(FATAL_ERROR "${shared_count} symbols of the AVX2 unit are also defined by baseline "
-                      "code; each needs the target namespace (dsp/target.h):\n  ${lines}")
+  message(FATAL_ERROR "${shared_count} symbols of a vector unit are also defined elsewhere; "
+                      "each needs the target namespace (dsp/target.h):\n  ${lines}")
 endif()
-message(STATUS "${avx2_count} global and weak symbols of the AVX2 unit, none shared")
+list(LENGTH symbols_avx2 avx2_count)
+list(LENGTH symbols_avx512 avx512_count)
+message(STATUS "${avx2_count} and ${avx512_count} global and weak symbols of the AVX2 and AVX-512 "
+               "units, none shared")

@@ -1,5 +1,5 @@
-// Every float input of the chain's exp, tan, 10^x and 2^x, scalar and SIMD forms, against the
-// correctly rounded value.
+// Every float input of the chain's exp, tan, 10^x and 2^x, scalar and SIMD forms (SSE2, AVX2 and,
+// for exp and tan, AVX-512 where the processor has them), against the correctly rounded value.
 //
 // The referee is the C library's double function (error below one double ulp) rounded once to
 // float. That rounding is the correct one unless the double lies within kRefereeWindow double
@@ -23,6 +23,11 @@
 #include "dsp/math/correctly_rounded.h"
 #include "dsp/math/correctly_rounded_avx2.h"
 #include "dsp/math/correctly_rounded_sse2.h"
+
+// In avx512_forms.cpp, compiled for AVX-512F: sixteen lanes of exp and tan (the only functions
+// the AVX-512 band engine calls).
+void avx512Exp(const float* in, float* out);
+void avx512Tan(const float* in, float* out);
 
 namespace {
 
@@ -106,8 +111,11 @@ constexpr int kBlock = 256;
 
 // One function on a block of inputs, every form.
 template <Function F>
-void check(const float* in, bool haveAvx2, Tally& tally) {
-    float expected[kBlock], viaScalar[kBlock], viaSse2[kBlock], viaAvx2[kBlock];
+void check(const float* in, bool haveAvx2, bool haveAvx512, Tally& tally) {
+    constexpr bool hasAvx512Form = F == kExp || F == kTan;
+    const bool avx512Runs = hasAvx512Form && haveAvx512;
+    float expected[kBlock], viaScalar[kBlock], viaSse2[kBlock], viaAvx2[kBlock],
+        viaAvx512[kBlock] = {};
     for (int i = 0; i < kBlock; ++i) {
         expected[i] = reference<F>(in[i], tally.mpfrCalls);
         viaScalar[i] = kScalar[F](in[i]);
@@ -116,33 +124,39 @@ void check(const float* in, bool haveAvx2, Tally& tally) {
     if (haveAvx2) {
         for (int i = 0; i < kBlock; i += 8) avx2<F>(in + i, viaAvx2 + i);
     }
+    if (avx512Runs) {
+        for (int i = 0; i < kBlock; i += 16)
+            (F == kExp ? avx512Exp : avx512Tan)(in + i, viaAvx512 + i);
+    }
     for (int i = 0; i < kBlock; ++i) {
         const bool scalarRight = same(expected[i], viaScalar[i]);
         const bool sse2Right = same(expected[i], viaSse2[i]);
         const bool avx2Right = !haveAvx2 || same(expected[i], viaAvx2[i]);
-        if (scalarRight && sse2Right && avx2Right) continue;
+        const bool avx512Right = !avx512Runs || same(expected[i], viaAvx512[i]);
+        if (scalarRight && sse2Right && avx2Right && avx512Right) continue;
         if (++tally.failures[F] > 200) continue;
-        char line[160];
-        std::snprintf(line, sizeof line, "%s: {0x%08xu, %af},  // got %a scalar, %a sse2, %a avx2",
-                      kNames[F], std::bit_cast<std::uint32_t>(in[i]),
-                      static_cast<double>(expected[i]), static_cast<double>(viaScalar[i]),
-                      static_cast<double>(viaSse2[i]), static_cast<double>(viaAvx2[i]));
+        char line[200];
+        std::snprintf(
+            line, sizeof line, "%s: {0x%08xu, %af},  // got %a scalar, %a sse2, %a avx2, %a avx512",
+            kNames[F], std::bit_cast<std::uint32_t>(in[i]), static_cast<double>(expected[i]),
+            static_cast<double>(viaScalar[i]), static_cast<double>(viaSse2[i]),
+            static_cast<double>(viaAvx2[i]), static_cast<double>(viaAvx512[i]));
         tally.report.push_back(line);
     }
 }
 
 // Inputs [first, last), a multiple of kBlock apart, every function.
-void sweep(std::uint64_t first, std::uint64_t last, bool haveAvx2, Tally& tally) {
+void sweep(std::uint64_t first, std::uint64_t last, bool haveAvx2, bool haveAvx512, Tally& tally) {
     mpfr_set_emin(-148);
     mpfr_set_emax(128);
     float in[kBlock];
     for (std::uint64_t base = first; base < last; base += kBlock) {
         for (int i = 0; i < kBlock; ++i)
             in[i] = std::bit_cast<float>(static_cast<std::uint32_t>(base + i));
-        check<kExp>(in, haveAvx2, tally);
-        check<kTan>(in, haveAvx2, tally);
-        check<kExp10>(in, haveAvx2, tally);
-        check<kExp2>(in, haveAvx2, tally);
+        check<kExp>(in, haveAvx2, haveAvx512, tally);
+        check<kTan>(in, haveAvx2, haveAvx512, tally);
+        check<kExp10>(in, haveAvx2, haveAvx512, tally);
+        check<kExp2>(in, haveAvx2, haveAvx512, tally);
     }
     mpfr_free_cache();
 }
@@ -157,6 +171,7 @@ int main(int argc, char** argv) {
         last = std::stoull(argv[2], nullptr, 16);
     }
     const bool haveAvx2 = __builtin_cpu_supports("avx2");
+    const bool haveAvx512 = __builtin_cpu_supports("avx512f");
     constexpr int kThreads = 2;
     Tally tallies[kThreads];
     std::vector<std::thread> threads;
@@ -169,7 +184,7 @@ int main(int argc, char** argv) {
             for (;;) {
                 const std::uint64_t begin = next.fetch_add(kSlice);
                 if (begin >= last) break;
-                sweep(begin, std::min(begin + kSlice, last), haveAvx2, tallies[t]);
+                sweep(begin, std::min(begin + kSlice, last), haveAvx2, haveAvx512, tallies[t]);
             }
         });
     }
@@ -183,7 +198,9 @@ int main(int argc, char** argv) {
     }
     std::printf("inputs 0x%llx ... 0x%llx, %s; %llu referee calls to MPFR; %llu wrong results\n",
                 static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
-                haveAvx2 ? "scalar, SSE2 and AVX2 forms" : "scalar and SSE2 forms (no AVX2 here)",
+                haveAvx512 ? "scalar, SSE2, AVX2 and (exp, tan) AVX-512 forms"
+                : haveAvx2 ? "scalar, SSE2 and AVX2 forms (no AVX-512 here)"
+                           : "scalar and SSE2 forms (no AVX2 here)",
                 static_cast<unsigned long long>(mpfrCalls),
                 static_cast<unsigned long long>(failures));
     return failures == 0 ? 0 : 1;
