@@ -8,10 +8,10 @@
 // and meters bit for bit.
 //
 // Lanes follow the band table's running order: bands 12 to 3 in lanes 0 to 9, bands 2 and 1 in
-// lanes 10 and 11. Lanes past the twelfth (AVX2 runs sixteen) repeat band 1's constants, so that
-// they compute ordinary values; their results are never read, and where the last group is
-// paired (see `pairedTail`) its upper half carries the second signal of each detector pair
-// instead. The separation stage runs on the groups that hold a separated band; where such a
+// lanes 10 and 11. Lanes past the twelfth (AVX2 and AVX-512 run sixteen) repeat band 1's
+// constants, so that they compute ordinary values; their results are never read, and where the
+// last group is paired (see `pairedTail`) its upper half carries the second signal of each
+// detector pair instead. The separation stage runs on the groups that hold a separated band; where such a
 // group also holds mono bands, their lanes are computed and discarded, which costs less than a
 // group of their own.
 //
@@ -111,7 +111,7 @@ class BandEngine final : public BandProcessor {
     // and the envelope followers of E+ and E-. The last group's detectors then cost half, and
     // each lane still runs its own band's operations. With AVX2 the last group of all bands
     // (bands 4 to 1) and of the separated bands (4 and 3) is paired; with SSE2 the last
-    // separated group (4 and 3).
+    // separated group (4 and 3); with AVX-512, whose one group holds every band, none.
     static constexpr bool pairedTail = pairsLastGroup(bandCount, width);
     static constexpr bool pairedSeparatedTail = pairsLastGroup(separatedBandCount, width);
 

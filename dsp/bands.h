@@ -2,11 +2,11 @@
 // they run.
 //
 // The bands run as one BandEngine (dsp/band_engine.h) over a lane type: floats one band at a
-// time, SSE2 four bands to a register, or AVX2 eight; the decorrelator's sections run over the
-// same lane type. All three give the same output bit for bit; they differ in speed only. The
-// processor picks the fastest one the machine has once, when it is created, and reaches it
-// through this interface, so that the AVX2 code lives in its own translation unit and the
-// binaries still run on any x86-64 processor.
+// time, SSE2 four bands to a register, AVX2 eight or AVX-512 sixteen; the decorrelator's sections
+// run over the same lane type. All four give the same output bit for bit; they differ in speed
+// only. The processor picks the fastest one the machine has once, when it is created, and
+// reaches it through this interface, so that the AVX2 and AVX-512 code lives in translation units
+// of its own and the binaries still run on any x86-64 processor.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +39,7 @@ inline constexpr std::size_t gateRung(int ladderOffset) {
 
 // The one interface shared by the engines of every instruction set (dsp/target.h): its
 // constructor, destructor and with them its vtable are defined in the baseline unit bands.cpp,
-// so that the AVX2 engine, which derives from it, compiles no copy of them.
+// so that the AVX2 and AVX-512 engines, which derive from it, compile no copy of them.
 class BandProcessor {
   public:
     BandProcessor();
