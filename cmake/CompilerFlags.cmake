@@ -32,8 +32,13 @@ endfunction()
 # are silenced in that unit. Source properties belong to a directory, so every directory whose
 # targets compile the units calls this, or passes TARGET_DIRECTORY <target> for a target defined
 # elsewhere.
-set(ZELKO_VECTOR_UNIT_FLAGS -mno-fma -fschedule-insns -fsched-pressure)
-set(ZELKO_AVX512_WARNING_FLAGS -Wno-uninitialized -Wno-maybe-uninitialized)
+# (Clang, which builds the fuzzers, has neither the pass nor the warning.)
+set(ZELKO_VECTOR_UNIT_FLAGS -mno-fma)
+set(ZELKO_AVX512_WARNING_FLAGS)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND ZELKO_VECTOR_UNIT_FLAGS -fschedule-insns -fsched-pressure)
+  set(ZELKO_AVX512_WARNING_FLAGS -Wno-uninitialized -Wno-maybe-uninitialized)
+endif()
 function(zelko_set_vector_unit_flags)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/dsp/band_engine_avx2.cpp ${ARGN}
                               PROPERTIES COMPILE_OPTIONS "${ZELKO_VECTOR_UNIT_FLAGS};-mavx2")

@@ -1,13 +1,15 @@
 // The vector forms of the chain's correctly rounded math, written once for every register width.
-// correctly_rounded_sse2.h and correctly_rounded_avx2.h instantiate them and hold the entry points.
+// correctly_rounded_sse2.h, correctly_rounded_avx2.h and correctly_rounded_avx512.h instantiate
+// them and hold the entry points.
 //
 // Each lane runs the scalar function's double operations of correctly_rounded.h in the same
 // order, and a lane whose result needs the scalar function's rare path (a double too close to a
 // float midpoint, a result below the normal range, NaN, or a tangent argument of 2^17 or more in
 // magnitude) is recomputed by the scalar function, so every lane is bit for bit the scalar result.
 //
-// The templates run over a lane type L, DoubleLanes2 (SSE2) or DoubleLanes4 (AVX2), whose
-// registers (LaneRegisters, GCC vector types of the size of __m128 or __m256) are
+// The templates run over a lane type L, DoubleLanes2 (SSE2), DoubleLanes4 (AVX2) or DoubleLanes8
+// (AVX-512F), whose registers (LaneRegisters, GCC vector types of the size of __m128, __m256 or
+// __m512) are
 //   L::Floats    the float lanes,
 //   L::Doubles   half of them as doubles, so a float register is two of them,
 //   L::Bits      a double register's bits as 64-bit unsigned lanes,
@@ -15,17 +17,18 @@
 //   L::LowWords  the same unsigned, for the low words of the doubles,
 // and which gives the few operations that differ by instruction set: the conversions between a
 // float register and its two double halves, the table lookup, the low words of two double
-// registers, lane selection and the sign bits of a mask. The arithmetic is GCC's vector
-// extension: + - * / and comparisons on the registers, a scalar operand standing for itself in
-// every lane. They compile to the same single instructions as the intrinsics, and each lane rounds
-// as the scalar operation does (no contraction: -ffp-contract=off, and neither form enables FMA).
+// registers, lane selection and the sign bits of a mask. The arithmetic is GCC's vector extension:
+// + - * / and comparisons on the registers, a scalar operand standing for itself in every lane.
+// They compile to the same single instructions as the intrinsics, and each lane rounds as the
+// scalar operation does (no contraction: -ffp-contract=off, and no form enables FMA).
 //
-// The templates carry no target attribute, so that one definition serves both widths: they are
-// always inlined into the entry points, which carry target("avx2") for DoubleLanes4, and compile
-// for the entry point's instruction set there. DoubleLanes4's operations carry target("avx2")
-// themselves. A 32-byte register passed to or returned from a function without AVX is an ABI
-// change GCC warns about, even where the function is always inlined; so the templates and the
-// operations take registers by reference and return them in a Register.
+// The templates carry no target attribute, so that one definition serves every width: they are
+// always inlined into the entry points, which carry target("avx2") for DoubleLanes4 (the AVX-512
+// forms live in a unit compiled for AVX-512F), and compile for the entry point's instruction set
+// there. DoubleLanes4's operations carry target("avx2") themselves. A 32-byte register passed to
+// or returned from a function without AVX is an ABI change GCC warns about, even where the
+// function is always inlined; so the templates and the operations take registers by reference and
+// return them in a Register.
 #pragma once
 
 #include <bit>
