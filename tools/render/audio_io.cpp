@@ -15,6 +15,7 @@
 
 #include "tools/render/failure.h"
 #include "tools/render/output_file.h"
+#include "tools/render/riff_guard.h"
 #include "tools/render/stream_header.h"
 
 namespace render {
@@ -355,6 +356,7 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         if (streamed_) {
             openPipe(STDIN_FILENO, false, blockSize);
         } else {
+            refuseImplausible(implausibleRiffChunks(STDIN_FILENO));
             open(sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE), blockSize);
         }
         return;
@@ -382,7 +384,25 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
         openPipe(descriptor, true, blockSize);
         return;
     }
+    refuseImplausibleFile(path);
     open(sf_open(path.c_str(), SFM_READ, &info_), blockSize);
+}
+
+void SoundFileReader::refuseImplausible(const std::string& problem) {
+    if (problem.empty()) return;
+    removeSpool();
+    const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
+    throw Failure(
+        ExitStatus::kInput,
+        "The input " + name + " is not an audio file that can be read (" + problem + ").");
+}
+
+void SoundFileReader::refuseImplausibleFile(const std::string& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return;  // libsndfile's open then says why
+    const std::string problem = implausibleRiffChunks(descriptor);
+    ::close(descriptor);
+    refuseImplausible(problem);
 }
 
 void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
@@ -415,12 +435,23 @@ void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
                                               std::strerror(error) + ").");
     }
     streamed_ = false;
+    refuseImplausibleFile(spool_);
     open(sf_open(spool_.c_str(), SFM_READ, &info_), blockSize);
 }
 
 SoundFileReader::SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::string& name,
                                  int channel, int blockSize, bool stereo)
     : path_(name), channel_(channel), stereo_(stereo) {
+    const ReadAt readAt = [&io, user](std::int64_t offset, std::size_t count) {
+        std::string bytes(count, '\0');
+        if (io.seek(offset, SEEK_SET, user) != offset) return std::string();
+        const sf_count_t got = io.read(bytes.data(), static_cast<sf_count_t>(count), user);
+        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return bytes;
+    };
+    const std::string problem = implausibleRiffChunks(readAt, io.get_filelen(user));
+    io.seek(0, SEEK_SET, user);
+    refuseImplausible(problem);
     open(sf_open_virtual(&io, SFM_READ, &info_, user), blockSize);
 }
 

@@ -117,6 +117,9 @@ class SoundFileReader : public MonoSource {
   private:
     void open(SNDFILE* file, int blockSize);
     void openPipe(int descriptor, bool owned, int blockSize);
+    // Fails as an unreadable input where `problem` (tools/render/riff_guard.h) is not empty.
+    void refuseImplausible(const std::string& problem);
+    void refuseImplausibleFile(const std::string& path);
     void removeSpool();
     void readChunks();
     int readFrames(float* first, float* second, int frames);
