@@ -11,9 +11,9 @@
 // lanes 10 and 11. Lanes past the twelfth (AVX2 and AVX-512 run sixteen) repeat band 1's
 // constants, so that they compute ordinary values; their results are never read, and where the
 // last group is paired (see `pairedTail`) its upper half carries the second signal of each
-// detector pair instead. The separation stage runs on the groups that hold a separated band; where such a
-// group also holds mono bands, their lanes are computed and discarded, which costs less than a
-// group of their own.
+// detector pair instead. The separation stage runs on the groups that hold a separated band; where
+// such a group also holds mono bands, their lanes are computed and discarded, which costs less than
+// a group of their own.
 //
 // Signal legend of one band (one lane) and sample:
 //   s+, s-          band-filtered combSum, combDifference (written to the bandRings)
@@ -30,6 +30,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "dsp/band_constants.h"
 #include "dsp/band_table.h"
@@ -228,7 +229,13 @@ class BandEngine final : public BandProcessor {
     BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;        // of s+ and s-
     BlockPairs<AnalyticMagnitude<V>, V, groups, pairedTail> magnitudes;  // of s+ and s-
     SlidingWindowMaximum<V> detectorWindow[groups];
-    BlockPairs<AdaptiveFollower<V>, V, groups, pairedTail> levelFollowers;  // P and A
+    // The level followers (P and A). Where no group pairs a peak with an average follower, their
+    // poles keep intervals: the average followers' release times drift slowly and keep a pole
+    // for thousands of samples. In a paired group the peak half's pole changes nearly every
+    // sample, and the plain cache costs less there.
+    using LevelFollower =
+        AdaptiveFollower<V, std::conditional_t<pairedTail, CachedPole<V>, PoleInterval<V>>>;
+    BlockPairs<LevelFollower, V, groups, pairedTail> levelFollowers;
     // The paired followers' constants: the peak follower's in the lower half, the average's in
     // the upper.
     AdaptiveFollowerConstants<V> pairedLevelConstants;

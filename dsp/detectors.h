@@ -146,6 +146,41 @@ struct CachedPole {
     }
 };
 
+// The release pole p = exp(-T / tau) of a release time tau that drifts slowly, as an average
+// follower's does while its activity decays over seconds. The pole rounds to a non-decreasing
+// function of tau (the division by a positive tau and the exponential are both correctly
+// rounded, and rounding keeps order), so where two release times give the same pole, every one
+// between them gives it too. Each lane keeps an interval of release times known to give its
+// pole, and the pole is computed again only when tau leaves it in some lane. Each computation
+// also tries a release time a little shorter (tau falls as the activity decays) and widens the
+// interval to it where it gives the same pole: a falling release time then keeps its pole for
+// hundreds of samples at a time.
+template <class T = float>
+struct PoleInterval {
+    T shortest = T(__builtin_nanf(""));  // NaN: no interval yet
+    T longest = T(__builtin_nanf(""));
+    T value{};
+
+    T of(T tau, float periodT) {
+        if (allWithin(tau, shortest, longest)) [[likely]]
+            return value;
+        return computed(tau, periodT);
+    }
+
+  private:
+    [[gnu::noinline]] T computed(T tau, float periodT) {
+        const T pole = exponential(-periodT / tau);
+        const T shorter = tau - tau * 0x1p-12f;
+        const T shorterPole = exponential(-periodT / shorter);
+        // A lane whose pole is unchanged keeps its interval, grown to tau; the others start one.
+        const T low = whereEqual(pole, value, smaller(shortest, tau), tau);
+        longest = whereEqual(pole, value, larger(longest, tau), tau);
+        shortest = whereEqual(shorterPole, pole, smaller(low, shorter), low);
+        value = pole;
+        return value;
+    }
+};
+
 // The poles an adaptive follower passes through, sample by sample, while its input stays below
 // its output after a rise: the rise sets the activity to exactly 1 (for every pole of the
 // activity above one half, p + (1 - p) rounds to 1), and from there it decays along one sequence,
@@ -208,13 +243,16 @@ struct ReleaseTable {
 // the input rises the activity is 1 and its pole never changes; the other outcome's pole changes
 // only while the activity lies between one half and 1. Each is computed again only when its
 // release time changed.
-template <class T = float>
+//
+// `Poles` keeps the poles of the two outcomes between samples: CachedPole, or PoleInterval for a
+// release time that drifts slowly.
+template <class T = float, class Poles = CachedPole<T>>
 struct AdaptiveFollower {
     T activity{};  // h
     T envelope{};  // e
     T output{};    // y
-    CachedPole<T> poleIfRising;
-    CachedPole<T> poleIfNotRising;
+    Poles poleIfRising;
+    Poles poleIfNotRising;
 
     // For a ReleaseTable: the samples since the input last rose under the table's current
     // filling (NaN where the lane has not risen since, or since a reset), and the table's pole for

@@ -58,6 +58,14 @@ inline float lookUp(const float* table, float index) {
 inline bool allAtMost(float x, float limit) {
     return x <= limit;
 }
+// low <= x <= high in every lane (false where any is NaN)
+inline bool allWithin(float x, float low, float high) {
+    return low <= x && x <= high;
+}
+// a == b ? x : y
+inline float whereEqual(float a, float b, float x, float y) {
+    return a == b ? x : y;
+}
 inline bool anyAbove(float x, float threshold) {
     return x > threshold;
 }
@@ -186,6 +194,21 @@ struct Lanes {
     }
     friend bool anyAbove(Lanes x, float threshold) {
         return signs(greater(x.v, broadcast(threshold))) != 0;
+    }
+    friend bool allWithin(Lanes x, Lanes low, Lanes high) {
+        if constexpr (wide)
+            return signs(_mm256_and_ps(_mm256_cmp_ps(low.v, x.v, _CMP_LE_OQ),
+                                       _mm256_cmp_ps(x.v, high.v, _CMP_LE_OQ))) == 0xff;
+        else
+            return signs(_mm_and_ps(_mm_cmple_ps(low.v, x.v), _mm_cmple_ps(x.v, high.v))) == 0xf;
+    }
+    friend Lanes whereEqual(Lanes a, Lanes b, Lanes x, Lanes y) {
+        if constexpr (wide) {
+            return _mm256_blendv_ps(y.v, x.v, _mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ));
+        } else {
+            const Register mask = _mm_cmpeq_ps(a.v, b.v);
+            return _mm_or_ps(_mm_and_ps(mask, x.v), _mm_andnot_ps(mask, y.v));
+        }
     }
     friend bool allAtMost(Lanes x, Lanes limit) {
         if constexpr (wide)

@@ -57,6 +57,13 @@ struct Lanes<16> {
     friend bool anyAbove(Lanes x, float threshold) {
         return greater(x.v, _mm512_set1_ps(threshold)) != 0;
     }
+    friend bool allWithin(Lanes x, Lanes low, Lanes high) {
+        return (_mm512_cmp_ps_mask(low.v, x.v, _CMP_LE_OQ) &
+                _mm512_cmp_ps_mask(x.v, high.v, _CMP_LE_OQ)) == 0xffff;
+    }
+    friend Lanes whereEqual(Lanes a, Lanes b, Lanes x, Lanes y) {
+        return _mm512_mask_blend_ps(_mm512_cmp_ps_mask(a.v, b.v, _CMP_EQ_OQ), y.v, x.v);
+    }
     friend bool allAtMost(Lanes x, Lanes limit) {
         return _mm512_cmp_ps_mask(x.v, limit.v, _CMP_LE_OQ) == 0xffff;
     }

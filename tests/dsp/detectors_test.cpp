@@ -302,6 +302,38 @@ TEST(ReleaseTable, TabledFollowerMatchesTheExponentialBitForBit) {
     }
 }
 
+// A pole cache that keeps nothing: the exponential every time, the reference for the caches.
+struct UncachedPole {
+    float of(float tau, float periodT) { return crmath::exp(-periodT / tau); }
+};
+
+TEST(PoleInterval, FollowerMatchesTheExponentialEverySampleBitForBit) {
+    // The average follower's constants (tau0 5 s, activity 10 s, smoothing 0.5 s), whose release
+    // time drifts slowly, and the peak follower's (0.25 s, 0.5 s, 15 ms), whose pole changes
+    // nearly every sample while it decays; bursts of noise and silence, so that the release time
+    // falls through whole intervals, jumps back on a rise and settles at tau0.
+    for (int hz : {8000, 44100, 192000}) {
+        const SampleRate rate = SampleRate::fromHz(hz);
+        for (const auto& constants :
+             {AdaptiveFollowerConstants<>{5.0f, Pole<>::at(rate, 0.1f), Pole<>::at(rate, 2.0f)},
+              AdaptiveFollowerConstants<>{0.25f, Pole<>::at(rate, 2.0f),
+                                          Pole<>::at(rate, 66.666664f)}}) {
+            SCOPED_TRACE(testing::Message() << hz << " Hz, tau0 " << constants.tau0);
+            AdaptiveFollower<float, UncachedPole> reference;
+            AdaptiveFollower<float, PoleInterval<float>> interval;
+            std::uint32_t state = 99u;
+            for (int n = 0; n < 12 * hz; ++n) {
+                state = state * 1664525u + 1013904223u;
+                const bool burst = (n / (hz / 4)) % 7 < 2;  // 0.5 s of noise every 1.75 s
+                const float v = burst ? static_cast<float>(state >> 8) / 16777216.0f : 0.0f;
+                const float expected = reference.step(v, constants, rate.T);
+                ASSERT_EQ(interval.step(v, constants, rate.T), expected) << "sample " << n;
+                ASSERT_EQ(interval.activity, reference.activity);
+            }
+        }
+    }
+}
+
 TEST(ReleaseTable, TableRestartedForOtherConstantsWithoutAResetStillMatches) {
     // A follower whose table is filled again for another rate while the follower keeps its state
     // (the state of the old constants): no count of the old filling may be trusted, or the first
