@@ -396,9 +396,9 @@ void BandEngine<V>::extendReleaseTables() {
     // About a microsecond a run; the tables are complete after some 0.1 s (envelope) and 0.4 s
     // (peak) of audio at 48 kHz.
     constexpr std::size_t perRun = 2 * maxRun;
-    if (!b.envelopeRelease.complete)
+    if (!b.envelopeRelease.complete())
         b.envelopeRelease.extend(shared.envelope, shared.periodT, perRun);
-    if (!b.peakRelease.complete) b.peakRelease.extend(shared.peakLevel, shared.periodT, perRun);
+    if (!b.peakRelease.complete()) b.peakRelease.extend(shared.peakLevel, shared.periodT, perRun);
 }
 
 template <class V>

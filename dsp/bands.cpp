@@ -20,22 +20,15 @@ BandProcessor::~BandProcessor() = default;
 
 namespace {
 
-bool processorHasAvx2() {
+// Whether the processor runs the AVX2 or the AVX-512 unit; this also asks whether the operating
+// system saves those registers.
+bool processorRuns(BandPath path) {
 #if defined(ZELKO_HAVE_AVX2_PATH) && defined(__GNUC__)
-    // Also asks whether the operating system saves the AVX registers.
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return path == BandPath::avx512 ? __builtin_cpu_supports("avx512f")
+                                    : __builtin_cpu_supports("avx2");
 #else
-    return false;
-#endif
-}
-
-bool processorHasAvx512() {
-#if defined(ZELKO_HAVE_AVX2_PATH) && defined(__GNUC__)
-    // Also asks whether the operating system saves the AVX-512 registers.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-#else
+    (void)path;
     return false;
 #endif
 }
@@ -53,11 +46,11 @@ bool bandPathAvailable(BandPath path) {
             return false;
 #endif
         case BandPath::avx2: {
-            static const bool available = processorHasAvx2();
+            static const bool available = processorRuns(BandPath::avx2);
             return available;
         }
         case BandPath::avx512: {
-            static const bool available = processorHasAvx512();
+            static const bool available = processorRuns(BandPath::avx512);
             return available;
         }
     }

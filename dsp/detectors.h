@@ -203,7 +203,6 @@ struct ReleaseTable {
     float last;             // index of the last entry filled, a whole number
     float activity;         // of the next entry
     float lastRelease;      // release time of the last entry
-    bool complete;          // settled, or the table is full
     bool settled;           // the last entry's release time is tau0, as every later one is
     bool usable;            // a rise sets the activity to exactly 1
     std::uint32_t filling;  // counts the starts: a follower's count holds for one filling only
@@ -211,6 +210,9 @@ struct ReleaseTable {
     // Empties the table and fills its first entry, the pole right after a rise.
     template <class C = float>
     void start(const AdaptiveFollowerConstants<C>& c, float periodT);
+
+    // Whether nothing is left to fill: the table is settled, or full.
+    bool complete() const { return settled || last + 1.0f >= static_cast<float>(N); }
 
     // Fills up to `entries` more entries.
     template <class C = float>
@@ -276,8 +278,6 @@ struct AdaptiveFollower {
         return follow(v, c, activityIfRising, activityIfNotRising, pIfRising, pIfNotRising);
     }
 
-    // The same step, with the pole of the falling outcome looked up in `table` (filled for these
-    // constants) where every lane finds its release time there.
     // The same step, with the pole of the falling outcome looked up in `table` (being filled for
     // these constants) where the table covers every lane's count.
     template <std::size_t N>
@@ -344,7 +344,6 @@ template <class C>
 void ReleaseTable<N>::start(const AdaptiveFollowerConstants<C>& c, float periodT) {
     activity = 1.0f;
     last = -1.0f;
-    complete = false;
     settled = false;
     // The largest activity a rise can give, from an activity of 1: where it is 1, a rise from any
     // activity (never above 1) gives exactly 1.
@@ -361,13 +360,12 @@ void ReleaseTable<N>::extend(const AdaptiveFollowerConstants<C>& c, float period
                              std::size_t entries) {
     AdaptiveFollower<float> follower;
     follower.activity = activity;
-    for (std::size_t i = 0; i < entries && !complete; ++i) {
+    for (std::size_t i = 0; i < entries && !complete(); ++i) {
         const std::size_t k = static_cast<std::size_t>(last + 1.0f);
         lastRelease = AdaptiveFollower<float>::releaseTime(follower.activity, c);
         pole[k] = exponential(-periodT / lastRelease);
         last = static_cast<float>(k);
         settled = lastRelease == c.tau0;
-        complete = settled || k + 1 == N;
         follower.activity = follower.activityAfter(0.0f, c);
     }
     activity = follower.activity;
