@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "controls/host_conversions.h"
-#include "dsp/control_block.h"
+#include "dsp/control_record.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ vstSlider::vstSlider(const char* label, float* target, float initial, float mini
 
 // Neither direction rounds to the step: the host may place the value anywhere in the range.
 void vstSlider::setNormalized(double x) {
-    *target = heldToRange(static_cast<float>(x) * (maximum - minimum) + minimum, minimum, maximum);
+    *target = ControlRange{initial, minimum, maximum, step}.fromNormalised(x);
 }
 
 void vstSlider::setPlain(double x) {

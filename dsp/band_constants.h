@@ -11,6 +11,7 @@
 
 #include "dsp/band_table.h"
 #include "dsp/detectors.h"
+#include "dsp/meter_limits.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 #include "dsp/target.h"
@@ -22,8 +23,6 @@ inline constexpr std::uint32_t bandLevelLookAhead = 132;
 // Samples by which separation and width act after the separation detector saw the signal (and
 // by which a mono band's output is delayed, so that all bands stay aligned).
 inline constexpr std::uint32_t bandWidthLookAhead = 2048;
-// The separation meter is held to [0, 1.5]; the width gain reaches 1 at full separation 1.5.
-inline constexpr float separationMaximum = 1.5f;
 
 // Constants every band shares, computed once per sample rate.
 struct BandSharedConstants {

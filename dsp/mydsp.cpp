@@ -39,8 +39,7 @@ void mydsp::clearState() {
 // stages for the whole run, then the bands, then the output stage, with the same arithmetic on
 // every sample as one sample at a time. The shared ring counter moves on by one per sample.
 void mydsp::process(int count, float** inputs, float** outputs) {
-    block = ControlBlock::compute(
-        {dnrLpfDisable, lowpassCutoff, autoEqThreshold, noisegateGain, outputAgcThreshold}, rate);
+    block = ControlBlock::compute(controls, rate);
     if (count < 1) return;
     bands->setBlockControls(block.autoEqFloor, block.gateScale);
     // Only the first input is read; the second declared input is never touched.
@@ -59,11 +58,6 @@ void mydsp::process(int count, float** inputs, float** outputs) {
 template <bool preciseDetector>
 void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     // The separation meters in the bands' running order, band 12 first.
-    static constexpr float mydsp::*separationMeters[separatedBandCount] = {
-        &mydsp::bandSeparation12, &mydsp::bandSeparation11, &mydsp::bandSeparation10,
-        &mydsp::bandSeparation9,  &mydsp::bandSeparation8,  &mydsp::bandSeparation7,
-        &mydsp::bandSeparation6,  &mydsp::bandSeparation5,  &mydsp::bandSeparation4,
-        &mydsp::bandSeparation3};
     constexpr int maxRun = BandProcessor::maxRun;
     float combSum[maxRun];
     float combDifference[maxRun];
@@ -77,8 +71,8 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
         count, [&](int i, std::uint32_t n) { return input.level(filtered[i], n, constants.input); },
         input.normalisedRing, ringIndex, block.disableCutoff, constants.noiseReduction, rate,
         bandPath == BandPath::avx2 || bandPath == BandPath::avx512, reduced);
-    dnr2Bandwidth = reduced.last.dnr2;
-    dnrBandwidth = reduced.last.dnr;
+    meters[Meter::dnr2Bandwidth] = reduced.last.dnr2;
+    meters[Meter::dnrBandwidth] = reduced.last.dnr;
 
     bands->formCombPair(count, reduced.dnrOutput, ringIndex, combSum, combDifference);
 
@@ -86,7 +80,11 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     float rightSum[maxRun];
     float separation[separatedBandCount];
     bands->run(count, combSum, combDifference, ringIndex, leftSum, rightSum, separation);
-    for (std::size_t b = 0; b < separatedBandCount; ++b) this->*separationMeters[b] = separation[b];
+    // The bands run band 12 first.
+    static_assert(separatedBandCount == 10);
+    for (std::size_t b = 0; b < separatedBandCount; ++b) {
+        meters.values[static_cast<std::size_t>(Meter::bandSeparation12) - b] = separation[b];
+    }
 
     outputStage.run(count, leftSum, rightSum, reduced.k2, reduced.k2PlusOne, block.agcTarget,
                     ringIndex, left, right);

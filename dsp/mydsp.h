@@ -7,6 +7,7 @@
 #include "dsp/band_constants.h"
 #include "dsp/bands.h"
 #include "dsp/control_block.h"
+#include "dsp/control_record.h"
 #include "dsp/dsp.h"
 #include "dsp/input_stage.h"
 #include "dsp/noise_reduction.h"
@@ -56,33 +57,23 @@ class mydsp final : public dsp {
     const ControlBlock& controlBlock() const { return block; }
     std::uint32_t sampleCounter() const { return ringIndex; }
     BandPath bandsPath() const { return bandPath; }
-    float dnrBandwidthMeter() const { return dnrBandwidth; }
-    float dnr2BandwidthMeter() const { return dnr2Bandwidth; }
+    float meter(Meter which) const { return meters[which]; }
+    const MeterValues& meterValues() const { return meters; }
+
+    // The input controls, for the format glue that writes them directly (the VST 2.4 shell
+    // writes them through the fields it collected from declareControls). Each write must be a
+    // value held to its control's range, as ControlRecord::fromNormalised gives.
+    ControlValues& controlValues() { return controls; }
+    const ControlValues& controlValues() const { return controls; }
 
   private:
     template <bool preciseDetector>
     void runSamples(int count, const float* input, float* left, float* right);
 
     // Input controls: written by the parameter path at any time, read once per block.
-    float dnrLpfDisable;
-    float lowpassCutoff;
-    float autoEqThreshold;
-    float noisegateGain;
-    float outputAgcThreshold;
-
-    // Meters: written after every run of samples, read by nobody inside the plug-in.
-    float bandSeparation3;
-    float bandSeparation4;
-    float bandSeparation5;
-    float bandSeparation6;
-    float bandSeparation7;
-    float bandSeparation8;
-    float bandSeparation9;
-    float bandSeparation10;
-    float bandSeparation11;
-    float bandSeparation12;
-    float dnrBandwidth;
-    float dnr2Bandwidth;
+    ControlValues controls;
+    // Meters: written after every run of samples, read by nobody inside the processor.
+    MeterValues meters;
 
     int storedSampleRate;
     SampleRate rate;

@@ -1,7 +1,7 @@
 // The processor's declared controls, their defaults and its metadata.
 #include <iterator>
 
-#include "dsp/control_declarations.h"
+#include "dsp/control_record.h"
 #include "dsp/metadata.h"
 #include "dsp/mydsp.h"
 
@@ -17,71 +17,86 @@ enum class Declaration {
     checkButton,
 };
 
+// A field of the processor: an input control or a meter, by its place in the control record.
+struct Field {
+    bool isMeter;
+    std::size_t index;
+
+    const ControlRecord& record() const {
+        return isMeter ? meterRecords[index] : controlRecords[index];
+    }
+};
+
 struct DeclarationRow {
     Declaration call;
     const char* text;  // a group's label, or the key of a property
-    float mydsp::*field;
-    const ControlDeclaration* control;  // label, range and step of a meter, slider or switch
+    Field field;
     const char* propertyText;
 };
 
-constexpr const ControlDeclaration* parameter(int index) {
-    return &parameterDeclarations[index];
+constexpr Field field(Control control) {
+    return {false, static_cast<std::size_t>(control)};
 }
-constexpr const ControlDeclaration* meter(int index) {
-    return &meterDeclarations[index];
+constexpr Field field(Meter meter) {
+    return {true, static_cast<std::size_t>(meter)};
 }
 
 }  // namespace
 
 // The band meters sit in their own group; the sliders, the DNR meters and the switch follow in
-// the outer group. A property always comes right before the control it describes.
+// the outer group. A property always comes right before the control it describes. Labels, ranges
+// and steps come from the control record; only the grouping and the properties live here.
 void mydsp::declareControls(UIReal<float>* receiver) {
     using enum Declaration;
+    using enum Control;
+    using enum Meter;
     static constexpr DeclarationRow rows[] = {
-        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", nullptr, nullptr, nullptr},
-        {openHorizontalGroup, "0x00", nullptr, nullptr, nullptr},
-        {openVerticalGroup, "Comb Stereo Processor", nullptr, nullptr, nullptr},
-        {property, "102", &mydsp::bandSeparation3, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation3, meter(0), nullptr},
-        {property, "103", &mydsp::bandSeparation4, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation4, meter(1), nullptr},
-        {property, "104", &mydsp::bandSeparation5, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation5, meter(2), nullptr},
-        {property, "105", &mydsp::bandSeparation6, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation6, meter(3), nullptr},
-        {property, "106", &mydsp::bandSeparation7, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation7, meter(4), nullptr},
-        {property, "107", &mydsp::bandSeparation8, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation8, meter(5), nullptr},
-        {property, "108", &mydsp::bandSeparation9, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation9, meter(6), nullptr},
-        {property, "109", &mydsp::bandSeparation10, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation10, meter(7), nullptr},
-        {property, "110", &mydsp::bandSeparation11, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation11, meter(8), nullptr},
-        {property, "111", &mydsp::bandSeparation12, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::bandSeparation12, meter(9), nullptr},
-        {closeGroup, nullptr, nullptr, nullptr, nullptr},
-        {closeGroup, nullptr, nullptr, nullptr, nullptr},
-        {horizontalSlider, nullptr, &mydsp::lowpassCutoff, parameter(0), nullptr},
-        {property, "controls", &mydsp::autoEqThreshold, nullptr, "05"},
-        {horizontalSlider, nullptr, &mydsp::autoEqThreshold, parameter(1), nullptr},
-        {property, "controls", &mydsp::noisegateGain, nullptr, "10"},
-        {horizontalSlider, nullptr, &mydsp::noisegateGain, parameter(2), nullptr},
-        {property, "controls", &mydsp::outputAgcThreshold, nullptr, "90"},
-        {horizontalSlider, nullptr, &mydsp::outputAgcThreshold, parameter(3), nullptr},
-        {property, "db", &mydsp::dnrBandwidth, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::dnrBandwidth, meter(10), nullptr},
-        {property, "dd", &mydsp::dnr2Bandwidth, nullptr, ""},
-        {horizontalMeter, nullptr, &mydsp::dnr2Bandwidth, meter(11), nullptr},
-        {property, "sa", &mydsp::dnrLpfDisable, nullptr, ""},
-        {checkButton, nullptr, &mydsp::dnrLpfDisable, parameter(4), nullptr},
-        {closeGroup, nullptr, nullptr, nullptr, nullptr},
+        {openVerticalGroup, "Tavrel_ORB-VN52k8e-22k", {}, nullptr},
+        {openHorizontalGroup, "0x00", {}, nullptr},
+        {openVerticalGroup, "Comb Stereo Processor", {}, nullptr},
+        {property, "102", field(bandSeparation3), ""},
+        {horizontalMeter, nullptr, field(bandSeparation3), nullptr},
+        {property, "103", field(bandSeparation4), ""},
+        {horizontalMeter, nullptr, field(bandSeparation4), nullptr},
+        {property, "104", field(bandSeparation5), ""},
+        {horizontalMeter, nullptr, field(bandSeparation5), nullptr},
+        {property, "105", field(bandSeparation6), ""},
+        {horizontalMeter, nullptr, field(bandSeparation6), nullptr},
+        {property, "106", field(bandSeparation7), ""},
+        {horizontalMeter, nullptr, field(bandSeparation7), nullptr},
+        {property, "107", field(bandSeparation8), ""},
+        {horizontalMeter, nullptr, field(bandSeparation8), nullptr},
+        {property, "108", field(bandSeparation9), ""},
+        {horizontalMeter, nullptr, field(bandSeparation9), nullptr},
+        {property, "109", field(bandSeparation10), ""},
+        {horizontalMeter, nullptr, field(bandSeparation10), nullptr},
+        {property, "110", field(bandSeparation11), ""},
+        {horizontalMeter, nullptr, field(bandSeparation11), nullptr},
+        {property, "111", field(bandSeparation12), ""},
+        {horizontalMeter, nullptr, field(bandSeparation12), nullptr},
+        {closeGroup, nullptr, {}, nullptr},
+        {closeGroup, nullptr, {}, nullptr},
+        {horizontalSlider, nullptr, field(lowpassCutoff), nullptr},
+        {property, "controls", field(autoEqThreshold), "05"},
+        {horizontalSlider, nullptr, field(autoEqThreshold), nullptr},
+        {property, "controls", field(noisegateGain), "10"},
+        {horizontalSlider, nullptr, field(noisegateGain), nullptr},
+        {property, "controls", field(outputAgcThreshold), "90"},
+        {horizontalSlider, nullptr, field(outputAgcThreshold), nullptr},
+        {property, "db", field(dnrBandwidth), ""},
+        {horizontalMeter, nullptr, field(dnrBandwidth), nullptr},
+        {property, "dd", field(dnr2Bandwidth), ""},
+        {horizontalMeter, nullptr, field(dnr2Bandwidth), nullptr},
+        {property, "sa", field(dnrLpfDisable), ""},
+        {checkButton, nullptr, field(dnrLpfDisable), nullptr},
+        {closeGroup, nullptr, {}, nullptr},
     };
     static_assert(std::size(rows) == 39);
 
     for (const DeclarationRow& row : rows) {
+        float* value =
+            row.field.isMeter ? &meters.values[row.field.index] : &controls.values[row.field.index];
+        const ControlRecord& record = row.field.record();
         switch (row.call) {
             case openVerticalGroup:
                 receiver->openVerticalGroup(row.text);
@@ -93,32 +108,26 @@ void mydsp::declareControls(UIReal<float>* receiver) {
                 receiver->closeGroup();
                 break;
             case property:
-                receiver->declareProperty(&(this->*row.field), row.text, row.propertyText);
+                receiver->declareProperty(value, row.text, row.propertyText);
                 break;
             case horizontalMeter:
-                receiver->addHorizontalMeter(row.control->label, &(this->*row.field),
-                                             row.control->range.minimum,
-                                             row.control->range.maximum);
+                receiver->addHorizontalMeter(record.label, value, record.range.minimum,
+                                             record.range.maximum);
                 break;
             case horizontalSlider:
-                receiver->addHorizontalSliderControl(
-                    row.control->label, &(this->*row.field), row.control->range.initial,
-                    row.control->range.minimum, row.control->range.maximum,
-                    row.control->range.step);
+                receiver->addHorizontalSliderControl(record.label, value, record.range.initial,
+                                                     record.range.minimum, record.range.maximum,
+                                                     record.range.step);
                 break;
             case checkButton:
-                receiver->addCheckButtonControl(row.control->label, &(this->*row.field));
+                receiver->addCheckButtonControl(record.label, value);
                 break;
         }
     }
 }
 
 void mydsp::resetControls() {
-    dnrLpfDisable = dnrLpfDisableRange.initial;
-    lowpassCutoff = lowpassCutoffRange.initial;
-    autoEqThreshold = autoEqThresholdRange.initial;
-    noisegateGain = noisegateGainRange.initial;
-    outputAgcThreshold = outputAgcThresholdRange.initial;
+    controls = ControlValues::initial();
 }
 
 void mydsp::declareMetadata(metadataTable* table) {

@@ -18,6 +18,7 @@
 
 #include "dsp/delay_ring.h"
 #include "dsp/lanes.h"
+#include "dsp/meter_limits.h"
 #include "dsp/sample_rate.h"
 #include "dsp/sections.h"
 #ifdef ZELKO_HAVE_SSE2
@@ -31,8 +32,6 @@ inline constexpr float detectorHighpassHz = 1000.0f;
 inline constexpr float detectorSlowHz = 10.0f;
 inline constexpr float detectorFastHz = 100.0f;
 inline constexpr float rectifierFloor = 1e-5f;
-inline constexpr float lowestCutoffHz = 1000.0f;
-inline constexpr float highestCutoffHz = 22000.0f;
 
 // Above this rate the detector runs in double precision. At 10 Hz and rates from about 128.7 kHz
 // up, k^2 of the 10 Hz section is so large that the single-precision a0, a1 and a2 no longer sum

@@ -1,15 +1,13 @@
-// The LV2 ports of a processor, collected from its own control declarations.
+// The LV2 plug-in's identity and ports, read from the control record.
 //
-// The plug-in module and the build-time program that writes the plug-in's Turtle description
-// both collect the ports through this one receiver, so the description and the module cannot
-// disagree about a port's index, range or default.
+// The plug-in module and the build-time program that writes the Turtle description both use
+// these, so the description and the module cannot disagree about a port. The indices and symbols
+// are what saved sessions hold: ports are only ever appended.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "dsp/dsp.h"
+#include "dsp/control_record.h"
 #include "dsp/mydsp.h"
 
 namespace lv2glue {
@@ -24,61 +22,16 @@ inline constexpr const char* kBinaryName = "zelko.so";
 // figure as its initial delay.
 inline constexpr float kChainLatency = static_cast<float>(chainLatency);
 
-enum class PortKind { slider, toggle, meter };
-
-struct ControlPort {
-    PortKind kind;
-    std::string name;    // the declared label
-    std::string symbol;  // lowercase identifier derived from the label
-    float* zone;         // the processor's field
-    float initial;
-    float minimum;
-    float maximum;
-    const char* unit;  // "Hz", "dB" or null
-};
-
-// The fixed audio ports come first: one input and the left and right outputs.
+// One input and the left and right outputs, the controls in record order, the meters in record
+// order, the latency, then the host's bypass switch (lv2:enabled: 1 processes, 0 bypasses).
 inline constexpr std::uint32_t kInputPort = 0;
 inline constexpr std::uint32_t kLeftPort = 1;
 inline constexpr std::uint32_t kRightPort = 2;
 inline constexpr std::uint32_t kFirstControlPort = 3;
-
-// Receives one processor's declarations. After `declareControls` the input controls follow the
-// audio ports in declaration order, then the meters in declaration order, then the latency port.
-class PortCollector final : public UIReal<float> {
-  public:
-    void addButtonControl(const char* label, float* value) override;
-    void addCheckButtonControl(const char* label, float* value) override;
-    void addVerticalSliderControl(const char* label, float* value, float initial, float minimum,
-                                  float maximum, float step) override;
-    void addHorizontalSliderControl(const char* label, float* value, float initial, float minimum,
-                                    float maximum, float step) override;
-    void addNumberEntryControl(const char* label, float* value, float initial, float minimum,
-                               float maximum, float step) override;
-    void addHorizontalMeter(const char* label, float* value, float minimum, float maximum) override;
-    void addVerticalMeter(const char* label, float* value, float minimum, float maximum) override;
-    void declareProperty(float* value, const char* key, const char* text) override;
-
-    std::vector<ControlPort> controls;
-    std::vector<ControlPort> meters;
-
-    std::uint32_t meterPort(std::size_t meter) const {
-        return kFirstControlPort + static_cast<std::uint32_t>(controls.size() + meter);
-    }
-    std::uint32_t latencyPort() const { return meterPort(meters.size()); }
-    std::uint32_t portCount() const { return latencyPort() + 1; }
-
-  private:
-    void add(std::vector<ControlPort>& list, PortKind kind, const char* label, float* value,
-             float initial, float minimum, float maximum);
-
-    // A "unit" property declared for the next control, with the field it belongs to.
-    const float* unitZone = nullptr;
-    const char* unitText = nullptr;
-};
-
-// A port symbol from a label: lowercase letters and digits, every other run of characters one
-// underscore, none at either end, and an underscore before a leading digit.
-std::string symbolFromLabel(const std::string& label);
+inline constexpr std::uint32_t kFirstMeterPort = kFirstControlPort + controlCount;
+inline constexpr std::uint32_t kLatencyPort = kFirstMeterPort + meterCount;
+inline constexpr std::uint32_t kEnabledPort = kLatencyPort + 1;
+inline constexpr std::uint32_t kPortCount = kEnabledPort + 1;
+static_assert(kLatencyPort == 20, "saved sessions know the ports by index: append, never insert");
 
 }  // namespace lv2glue

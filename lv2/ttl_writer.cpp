@@ -1,24 +1,19 @@
 // zelko-lv2-ttl: writes the LV2 bundle's manifest.ttl and plug-in description into a folder.
 //
-// It runs at build time. The ports are collected from the processor's own control declarations
-// through the same receiver that the plug-in module uses, so names, ranges, defaults and meters
-// are those of the built processor and its VST parameters, never a copy of them.
+// It runs at build time. The ports come from the control record and the port table that the
+// plug-in module uses, so names, ranges, defaults and meters are those of the built processor and
+// its VST parameters, never a copy of them.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 
-#include "dsp/mydsp.h"
 #include "lv2/port_table.h"
 
 namespace {
-
-using lv2glue::ControlPort;
-using lv2glue::PortCollector;
-using lv2glue::PortKind;
 
 // A Turtle numeric literal that reads back as the same float: a decimal with a point, or a
 // double with an exponent.
@@ -39,10 +34,15 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-const char* unitResource(const char* unit) {
-    const std::string u = unit;
-    if (u == "Hz") return "units:hz";
-    if (u == "dB") return "units:db";
+const char* unitResource(ControlUnit unit) {
+    switch (unit) {
+        case ControlUnit::hertz:
+            return "units:hz";
+        case ControlUnit::decibel:
+            return "units:db";
+        case ControlUnit::none:
+            break;
+    }
     return nullptr;
 }
 
@@ -54,27 +54,25 @@ void writeAudioPort(std::ostream& out, std::uint32_t index, const char* directio
         << "        lv2:name " << quoted(name) << " ;\n";
 }
 
-void writeControlPort(std::ostream& out, std::uint32_t index, const ControlPort& port) {
-    const bool meter = port.kind == PortKind::meter;
+// A control input declares its range; a meter the range its values actually reach, so that hosts
+// show them unclamped.
+void writeControlPort(std::ostream& out, std::uint32_t index, const ControlRecord& record) {
+    const bool meter = record.kind == ControlKind::meter;
+    const ControlRange& range = record.reach;
     out << "        a lv2:ControlPort , lv2:" << (meter ? "OutputPort" : "InputPort") << " ;\n"
         << "        lv2:index " << index << " ;\n"
-        << "        lv2:symbol " << quoted(port.symbol) << " ;\n"
-        << "        lv2:name " << quoted(port.name) << " ;\n";
-    if (!meter) out << "        lv2:default " << number(port.initial) << " ;\n";
-    out << "        lv2:minimum " << number(port.minimum) << " ;\n"
-        << "        lv2:maximum " << number(port.maximum) << " ;\n";
-    if (port.kind == PortKind::toggle) out << "        lv2:portProperty lv2:toggled ;\n";
-    if (port.unit != nullptr) {
-        if (const char* resource = unitResource(port.unit)) {
-            out << "        units:unit " << resource << " ;\n";
-        } else {
-            out << "        units:unit [ a units:Unit ; units:symbol " << quoted(port.unit)
-                << " ; rdfs:label " << quoted(port.unit) << " ] ;\n";
-        }
+        << "        lv2:symbol " << quoted(record.symbol) << " ;\n"
+        << "        lv2:name " << quoted(record.name) << " ;\n";
+    if (!meter) out << "        lv2:default " << number(range.initial) << " ;\n";
+    out << "        lv2:minimum " << number(range.minimum) << " ;\n"
+        << "        lv2:maximum " << number(range.maximum) << " ;\n";
+    if (record.isSwitch()) out << "        lv2:portProperty lv2:toggled ;\n";
+    if (const char* resource = unitResource(record.unit)) {
+        out << "        units:unit " << resource << " ;\n";
     }
 }
 
-std::string pluginDescription(const PortCollector& ports) {
+std::string pluginDescription() {
     std::ostringstream out;
     out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
         << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
@@ -95,17 +93,17 @@ std::string pluginDescription(const PortCollector& ports) {
     out << "    ] , [\n";
     writeAudioPort(out, lv2glue::kRightPort, "OutputPort", "out_right", "Right");
     std::uint32_t index = lv2glue::kFirstControlPort;
-    for (const ControlPort& port : ports.controls) {
+    for (const ControlRecord& record : controlRecords) {
         out << "    ] , [\n";
-        writeControlPort(out, index++, port);
+        writeControlPort(out, index++, record);
     }
-    for (const ControlPort& port : ports.meters) {
+    for (const ControlRecord& record : meterRecords) {
         out << "    ] , [\n";
-        writeControlPort(out, index++, port);
+        writeControlPort(out, index++, record);
     }
     out << "    ] , [\n"
         << "        a lv2:ControlPort , lv2:OutputPort ;\n"
-        << "        lv2:index " << ports.latencyPort() << " ;\n"
+        << "        lv2:index " << lv2glue::kLatencyPort << " ;\n"
         << "        lv2:symbol \"latency\" ;\n"
         << "        lv2:name \"Latency\" ;\n"
         << "        lv2:minimum 0 ;\n"
@@ -113,6 +111,16 @@ std::string pluginDescription(const PortCollector& ports) {
         << "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
         << "        lv2:designation lv2:latency ;\n"
         << "        units:unit units:frame ;\n"
+        << "    ] , [\n"
+        << "        a lv2:ControlPort , lv2:InputPort ;\n"
+        << "        lv2:index " << lv2glue::kEnabledPort << " ;\n"
+        << "        lv2:symbol \"enabled\" ;\n"
+        << "        lv2:name \"Enabled\" ;\n"
+        << "        lv2:default 1 ;\n"
+        << "        lv2:minimum 0 ;\n"
+        << "        lv2:maximum 1 ;\n"
+        << "        lv2:portProperty lv2:toggled ;\n"
+        << "        lv2:designation lv2:enabled ;\n"
         << "    ] .\n";
     return out.str();
 }
@@ -129,20 +137,22 @@ std::string manifest() {
 }
 
 // A description the module could not honour is refused here, at build time.
-bool consistent(const PortCollector& ports) {
+bool consistent() {
     bool ok = true;
-    std::set<std::string> symbols = {"in", "out_left", "out_right", "latency"};
-    for (const auto* list : {&ports.controls, &ports.meters}) {
-        for (const ControlPort& port : *list) {
-            if (!symbols.insert(port.symbol).second) {
-                std::cerr << "zelko-lv2-ttl: two ports would share the symbol " << port.symbol
+    std::set<std::string> symbols = {"in", "out_left", "out_right", "latency", "enabled"};
+    for (const std::span<const ControlRecord> list :
+         {std::span<const ControlRecord>(controlRecords),
+          std::span<const ControlRecord>(meterRecords)}) {
+        for (const ControlRecord& record : list) {
+            if (!symbols.insert(record.symbol).second) {
+                std::cerr << "zelko-lv2-ttl: two ports would share the symbol " << record.symbol
                           << "\n";
                 ok = false;
             }
-            if (!(port.minimum <= port.maximum) ||
-                (port.kind != PortKind::meter &&
-                 !(port.minimum <= port.initial && port.initial <= port.maximum))) {
-                std::cerr << "zelko-lv2-ttl: the range or default of \"" << port.name
+            const ControlRange& range = record.reach;
+            if (!(range.minimum < range.maximum) ||
+                !(range.minimum <= range.initial && range.initial <= range.maximum)) {
+                std::cerr << "zelko-lv2-ttl: the range or default of \"" << record.name
                           << "\" is not ordered\n";
                 ok = false;
             }
@@ -167,13 +177,10 @@ int main(int argc, char** argv) {
                      "Writes manifest.ttl and zelko.ttl of the LV2 bundle into BUNDLE_DIR.\n";
         return 2;
     }
-    const auto processor = std::make_unique<mydsp>();
-    PortCollector ports;
-    processor->declareControls(&ports);
-    if (!consistent(ports)) return 1;
+    if (!consistent()) return 1;
 
     const std::string dir = argv[1];
     const bool ok = writeFile(dir + "/manifest.ttl", manifest()) &&
-                    writeFile(dir + "/zelko.ttl", pluginDescription(ports));
+                    writeFile(dir + "/zelko.ttl", pluginDescription());
     return ok ? 0 : 1;
 }

@@ -6,14 +6,21 @@
 #include <new>
 #include <type_traits>
 
-#include "controls/metadata.h"
+#include "dsp/metadata.h"
+#include "dsp/mydsp.h"
 #include "vst3/parameters.h"
 #include "vst3/zelko_vst3.h"
 
 namespace vst3glue {
 
+// The author the processor declares in its metadata.
 const char* vendorName() {
-    static const char* const vendor = lookupMetadata("author", "");
+    static const char* const vendor = [] {
+        metadataTable table;
+        mydsp().declareMetadata(&table);
+        const char* author = table.find("author");
+        return author != nullptr ? author : "";
+    }();
     return vendor;
 }
 

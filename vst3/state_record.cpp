@@ -7,6 +7,8 @@ namespace vst3glue {
 namespace {
 
 constexpr unsigned char kMark[4] = {'Z', 'C', 'S', '3'};
+constexpr std::size_t kStateV1Size = 8 + 4 * kStateV1Controls.size() + 4;
+static_assert(kStateV1Size == 32);
 
 void putWord(unsigned char* at, std::uint32_t word) {
     for (int b = 0; b < 4; ++b) at[b] = static_cast<unsigned char>(word >> (8 * b));
@@ -18,10 +20,28 @@ std::uint32_t getWord(const unsigned char* at) {
     return word;
 }
 
-bool acceptable(const ControlDeclaration& declaration, float value) {
+bool acceptable(const ControlRecord& record, float value) {
     if (!std::isfinite(value)) return false;
-    if (declaration.isSwitch) return value == 0.0f || value == 1.0f;
-    return value >= declaration.range.minimum && value <= declaration.range.maximum;
+    if (record.isSwitch()) return value == 0.0f || value == 1.0f;
+    return value >= record.range.minimum && value <= record.range.maximum;
+}
+
+std::optional<PluginState> decodeVersion1(std::span<const unsigned char> bytes) {
+    if (bytes.size() != kStateV1Size) return std::nullopt;
+    PluginState values;
+    const unsigned char* at = bytes.data() + 8;
+    for (const Control control : kStateV1Controls) {
+        const std::uint32_t word = getWord(at);
+        at += 4;
+        float value;
+        std::memcpy(&value, &word, 4);
+        if (!acceptable(recordOf(control), value)) return std::nullopt;
+        values.controls[control] = value;
+    }
+    const std::uint32_t bypass = getWord(at);
+    if (bypass > 1) return std::nullopt;
+    values.bypassed = bypass == 1;
+    return values;
 }
 
 }  // namespace
@@ -30,30 +50,26 @@ std::array<unsigned char, kStateSize> encodeState(const PluginState& values) {
     std::array<unsigned char, kStateSize> bytes{};
     std::memcpy(bytes.data(), kMark, 4);
     putWord(bytes.data() + 4, kStateVersion);
-    for (int c = 0; c < kControlCount; ++c) {
+    unsigned char* at = bytes.data() + 8;
+    for (const Control control : kStateV1Controls) {
         std::uint32_t word;
-        std::memcpy(&word, &values.controls[c], 4);
-        putWord(bytes.data() + 8 + 4 * c, word);
+        const float value = values.controls[control];
+        std::memcpy(&word, &value, 4);
+        putWord(at, word);
+        at += 4;
     }
-    putWord(bytes.data() + 8 + 4 * kControlCount, values.bypassed ? 1 : 0);
+    putWord(at, values.bypassed ? 1 : 0);
     return bytes;
 }
 
-std::optional<PluginState> decodeState(const unsigned char* bytes, std::size_t size) {
-    if (bytes == nullptr || size != kStateSize) return std::nullopt;
-    if (std::memcmp(bytes, kMark, 4) != 0 || getWord(bytes + 4) != kStateVersion) {
-        return std::nullopt;
+std::optional<PluginState> decodeState(std::span<const unsigned char> bytes) {
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), kMark, 4) != 0) return std::nullopt;
+    switch (getWord(bytes.data() + 4)) {
+        case 1:
+            return decodeVersion1(bytes);
+        default:
+            return std::nullopt;  // a later version, or none
     }
-    PluginState values;
-    for (int c = 0; c < kControlCount; ++c) {
-        const std::uint32_t word = getWord(bytes + 8 + 4 * c);
-        std::memcpy(&values.controls[c], &word, 4);
-        if (!acceptable(parameterDeclarations[c], values.controls[c])) return std::nullopt;
-    }
-    const std::uint32_t bypass = getWord(bytes + 8 + 4 * kControlCount);
-    if (bypass > 1) return std::nullopt;
-    values.bypassed = bypass == 1;
-    return values;
 }
 
 bool writeState(vst3::IBStream* stream, const PluginState& values) {
@@ -67,8 +83,8 @@ bool writeState(vst3::IBStream* stream, const PluginState& values) {
 
 std::optional<PluginState> readState(vst3::IBStream* stream) {
     if (stream == nullptr) return std::nullopt;
-    // One byte more than a record: a longer stream is not a record of this version.
-    unsigned char bytes[kStateSize + 1];
+    // One byte more than the longest record this build reads: a longer stream is no record.
+    unsigned char bytes[kStateV1Size + 1];
     std::size_t size = 0;
     while (size < sizeof bytes) {
         vst3::int32 got = 0;
@@ -77,7 +93,7 @@ std::optional<PluginState> readState(vst3::IBStream* stream) {
         if (result != vst3::kResultOk || got <= 0) break;
         size += static_cast<std::size_t>(got);
     }
-    return decodeState(bytes, size);
+    return decodeState(std::span<const unsigned char>(bytes, size));
 }
 
 }  // namespace vst3glue

@@ -1,10 +1,15 @@
-// The plug-in's saved state: the five control values and the bypass switch as a small versioned
-// record.
+// The plug-in's saved state: the control values and the bypass switch as a small versioned
+// record. Version 1, the layout every session saved so far holds:
 //
 //   bytes 0..3   "ZCS3", the record's mark
 //   bytes 4..7   version, unsigned 32-bit little-endian (1)
-//   bytes 8..27  the five control values in parameter order, IEEE 754 single, little-endian
+//   bytes 8..27  "Lowpass Filter", "Auto-EQ Threshold", "Noisegate Gain dB",
+//                "Output AGC Threshold", "DNR LPF Disable": IEEE 754 single, little-endian
 //   bytes 28..31 the bypass switch, unsigned 32-bit little-endian, 0 or 1
+//
+// A version's layout never changes: a control added later is saved by a new version, and a
+// version-1 record keeps loading, the new control at its initial value. A later version than
+// this build knows is refused.
 //
 // The bypass switch is part of the state because hosts restore it from there: a session saved
 // bypassed reopens bypassed.
@@ -18,22 +23,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
-#include "vst3/parameters.h"
+#include "dsp/control_record.h"
 #include "vst3/vst3_abi.h"
 
 namespace vst3glue {
 
 struct PluginState {
-    std::array<float, kControlCount> controls;
-    bool bypassed;
+    ControlValues controls = ControlValues::initial();
+    bool bypassed = false;
 };
 
+// The controls a version-1 record holds, in its order.
+inline constexpr std::array<Control, 5> kStateV1Controls = {
+    Control::lowpassCutoff, Control::autoEqThreshold, Control::noisegateGain,
+    Control::outputAgcThreshold, Control::dnrLpfDisable};
 inline constexpr std::uint32_t kStateVersion = 1;
-inline constexpr std::size_t kStateSize = 8 + 4 * kControlCount + 4;
+inline constexpr std::size_t kStateSize = 32;  // of the version written, 1
+static_assert(kStateV1Controls.size() == controlCount,
+              "a new control needs a new state version that saves it");
 
 std::array<unsigned char, kStateSize> encodeState(const PluginState& values);
-std::optional<PluginState> decodeState(const unsigned char* bytes, std::size_t size);
+std::optional<PluginState> decodeState(std::span<const unsigned char> bytes);
 
 // The same through a host's stream. Reading takes the record and checks that nothing follows it.
 bool writeState(vst3::IBStream* stream, const PluginState& values);

@@ -32,37 +32,31 @@ float* channelOf(AudioBusBuffers* buses, int32 busCount, int channel) {
     return bus.channelBuffers32[channel];
 }
 
+// Exactly zero, compared by bits: the audio thread flushes denormals to zero, so a float
+// comparison would call a denormal sample silent.
 bool isSilent(const float* samples, int count) {
     for (int i = 0; i < count; ++i) {
-        if (samples[i] != 0.0f) return false;
+        std::uint32_t bits;
+        std::memcpy(&bits, &samples[i], sizeof bits);
+        if ((bits & 0x7FFFFFFFu) != 0) return false;
     }
     return true;
 }
 
 }  // namespace
 
-ZelkoVst3::ZelkoVst3() : dsp(std::make_unique<mydsp>()) {
-    dsp->declareControls(&controls);
-    // The parameter list is read from the declarations and the processor is driven through its
-    // collected controls: both must name the same controls in the same order.
-    if (controls.size() != kControlCount || controls.meters.size() != kMeterCount) {
-        throw std::logic_error("the processor declares other controls than its declarations");
-    }
-    for (int c = 0; c < kControlCount; ++c) {
-        if (controls.fUITable[c]->label != parameterDeclarations[c].label) {
-            throw std::logic_error("the processor declares its controls in another order");
-        }
-    }
-    dsp->initialize(startingRate);
-    for (int c = 0; c < kControlCount; ++c) {
-        const float value = *controls.fUITable[c]->target;
+ZelkoVst3::ZelkoVst3() : chain(std::make_unique<mydsp>()) {
+    chain->initialize(startingRate);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        const float value = chain->controlValues().values[c];
         currentValues[c].store(value, std::memory_order_relaxed);
         handOverValues[c].store(value, std::memory_order_relaxed);
     }
-    for (int p = 0; p < kParameterCount; ++p)
-        controllerValues[p] = defaultNormalized(*parameterAt(p));
-    fadeLength = std::max(1, static_cast<int>(std::lround(::SampleRate::fromHz(startingRate).fs *
-                                                          kBypassFadeSeconds)));
+    for (int p = 0; p < kParameterCount; ++p) {
+        const ControlRecord& record = *parameterAt(p)->record;
+        controllerValues[p] = record.toNormalised(record.reach.initial);
+    }
+    bypass.setRate(chain->clampedRate());
 }
 
 ZelkoVst3::~ZelkoVst3() = default;
@@ -154,10 +148,8 @@ tresult ZelkoVst3::setActive(TBool state) {
 }
 
 void ZelkoVst3::resetSignalState() {
-    dsp->clearState();
-    dryRing.fill(0.0f);
-    dryPosition = 0;
-    fadePosition = bypassed ? fadeLength : 0;
+    chain->clearState();
+    bypass.reset();
 }
 
 tresult ZelkoVst3::setProcessorState(IBStream* state) {
@@ -171,9 +163,9 @@ tresult ZelkoVst3::setProcessorState(IBStream* state) {
     const uint32 sequence = handOverSequence.load(std::memory_order_relaxed);
     handOverSequence.store(sequence + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    for (int c = 0; c < kControlCount; ++c) {
-        handOverValues[c].store(values->controls[c], std::memory_order_relaxed);
-        currentValues[c].store(values->controls[c], std::memory_order_relaxed);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        handOverValues[c].store(values->controls.values[c], std::memory_order_relaxed);
+        currentValues[c].store(values->controls.values[c], std::memory_order_relaxed);
     }
     handOverBypass.store(values->bypassed, std::memory_order_relaxed);
     currentBypass.store(values->bypassed, std::memory_order_relaxed);
@@ -184,8 +176,8 @@ tresult ZelkoVst3::setProcessorState(IBStream* state) {
 
 tresult ZelkoVst3::getProcessorState(IBStream* state) {
     PluginState values;
-    for (int c = 0; c < kControlCount; ++c) {
-        values.controls[c] = currentValues[c].load(std::memory_order_relaxed);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        values.controls.values[c] = currentValues[c].load(std::memory_order_relaxed);
     }
     values.bypassed = currentBypass.load(std::memory_order_relaxed);
     return writeState(state, values) ? kResultOk : kResultFalse;
@@ -219,7 +211,7 @@ uint32 ZelkoVst3::getLatencySamples() {
 }
 
 uint32 ZelkoVst3::getTailSamples() {
-    const double samples = std::ceil(kTailSeconds * dsp->clampedRate().fs);
+    const double samples = std::ceil(kTailSeconds * chain->clampedRate().fs);
     return static_cast<uint32>(samples);
 }
 
@@ -228,16 +220,15 @@ uint32 ZelkoVst3::getTailSamples() {
 // are then put back.
 tresult ZelkoVst3::setupProcessing(ProcessSetup& setup) {
     if (setup.symbolicSampleSize != kSample32) return kResultFalse;
-    dsp->initialize(integerRate(setup.sampleRate));
-    std::array<float, kControlCount> values;
-    for (int c = 0; c < kControlCount; ++c) {
-        values[c] = currentValues[c].load(std::memory_order_relaxed);
+    chain->initialize(integerRate(setup.sampleRate));
+    ControlValues values;
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        values.values[c] = currentValues[c].load(std::memory_order_relaxed);
     }
     applyControlValues(values);
-    bypassed = currentBypass.load(std::memory_order_relaxed);
-    fadeLength =
-        std::max(1, static_cast<int>(std::lround(dsp->clampedRate().fs * kBypassFadeSeconds)));
-    resetSignalState();
+    bypass.set(currentBypass.load(std::memory_order_relaxed));
+    bypass.setRate(chain->clampedRate());
+    chain->clearState();
     return kResultOk;
 }
 
@@ -245,39 +236,44 @@ tresult ZelkoVst3::setProcessing(TBool) {
     return kResultOk;
 }
 
-void ZelkoVst3::applyControlValues(const std::array<float, kControlCount>& values) {
-    for (int c = 0; c < kControlCount; ++c) {
-        controls.fUITable[c]->setPlain(values[c]);
-        currentValues[c].store(*controls.fUITable[c]->target, std::memory_order_relaxed);
+// A saved or handed-over value is held to its control's range, as the VST 2.4 controls hold a
+// plain value.
+void ZelkoVst3::applyControlValues(const ControlValues& values) {
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        const float value = controlRecords[c].reach.held(values.values[c]);
+        chain->controlValues().values[c] = value;
+        currentValues[c].store(value, std::memory_order_relaxed);
     }
 }
 
 void ZelkoVst3::takeHandedOverState() {
     const uint32 before = handOverSequence.load(std::memory_order_acquire);
     if ((before & 1u) != 0 || before == takenSequence) return;
-    std::array<float, kControlCount> values;
-    for (int c = 0; c < kControlCount; ++c) {
-        values[c] = handOverValues[c].load(std::memory_order_relaxed);
+    ControlValues values;
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        values.values[c] = handOverValues[c].load(std::memory_order_relaxed);
     }
-    const bool bypass = handOverBypass.load(std::memory_order_relaxed);
+    const bool bypassed = handOverBypass.load(std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (handOverSequence.load(std::memory_order_relaxed) != before) return;  // next block
     takenSequence = before;
-    for (int c = 0; c < kControlCount; ++c) {
-        controls.fUITable[c]->setPlain(values[c]);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        chain->controlValues().values[c] = controlRecords[c].reach.held(values.values[c]);
     }
-    bypassed = bypass;
+    bypass.set(bypassed);
 }
 
 // A control is set exactly as the VST 2.4 plug-in's setParameter sets it.
 void ZelkoVst3::applyChange(int parameter, double normalized) {
     if (parameter < kControlCount) {
-        vstUIObject& control = *controls.fUITable[parameter];
-        control.setNormalized(normalized);
-        currentValues[parameter].store(*control.target, std::memory_order_relaxed);
+        const auto c = static_cast<std::size_t>(parameter);
+        const float value = controlRecords[c].fromNormalised(normalized);
+        chain->controlValues().values[c] = value;
+        currentValues[c].store(value, std::memory_order_relaxed);
     } else {
-        bypassed = normalized > 0.5;
-        currentBypass.store(bypassed, std::memory_order_relaxed);
+        const bool engaged = bypassRecord.fromNormalised(normalized) > 0.5f;
+        bypass.set(engaged);
+        currentBypass.store(engaged, std::memory_order_relaxed);
     }
 }
 
@@ -314,7 +310,8 @@ tresult ZelkoVst3::process(ProcessData& data) {
             if (queue == nullptr) continue;
             const ParameterRow* row = parameterWithId(queue->getParameterId());
             if (row == nullptr || row->kind == ParameterKind::meter) continue;
-            const int parameter = row->kind == ParameterKind::control ? row->index : kControlCount;
+            const int parameter =
+                row->kind == ParameterKind::control ? static_cast<int>(row->index) : kControlCount;
             cursors[cursorCount++] = {queue, parameter, queue->getPointCount(), 0};
         }
     }
@@ -370,6 +367,7 @@ tresult ZelkoVst3::process(ProcessData& data) {
         return kResultOk;
     }
     if (frames > 0) {
+        // Flags only for outputs that hold exact zeros: a host may skip a flagged buffer.
         data.outputs[0].silenceFlags =
             (isSilent(left, frames) ? 1u : 0u) | (isSilent(right, frames) ? 2u : 0u);
         sendMeters(data.outputParameterChanges, frames - 1);
@@ -377,37 +375,14 @@ tresult ZelkoVst3::process(ProcessData& data) {
     return kResultOk;
 }
 
-// One part of a block, in pieces the bypass scratch holds. The input is read (into the bypass
-// delay) before the processor writes anything, so an output may share the input's buffer.
+// One part of a block, through the bypass, which reads the input before the processor writes.
 void ZelkoVst3::render(const float* in, float* left, float* right, int from, int to) {
-    for (int start = from; start < to; start += kScratchLength) {
-        const int count = std::min(to - start, kScratchLength);
-        for (int i = 0; i < count; ++i) {
-            dryScratch[i] = dryRing[dryPosition];
-            dryRing[dryPosition] = in[start + i];
-            dryPosition = dryPosition + 1 == chainLatency ? 0 : dryPosition + 1;
-        }
+    bypass.run(in + from, left + from, right + from, to - from, [&](int offset, int count) {
+        const int start = from + offset;
         float* inputs[2] = {const_cast<float*>(in) + start, const_cast<float*>(in) + start};
         float* outputs[2] = {left + start, right + start};
-        dsp->process(count, inputs, outputs);
-
-        const int target = bypassed ? fadeLength : 0;
-        if (fadePosition == 0 && target == 0) continue;  // processed only, untouched
-        const float step = 1.0f / static_cast<float>(fadeLength);
-        for (int i = 0; i < count; ++i) {
-            if (fadePosition < target) ++fadePosition;
-            if (fadePosition > target) --fadePosition;
-            if (fadePosition == fadeLength) {
-                outputs[0][i] = dryScratch[i];
-                outputs[1][i] = dryScratch[i];
-                continue;
-            }
-            const float dry = static_cast<float>(fadePosition) * step;
-            const float wet = 1.0f - dry;
-            outputs[0][i] = outputs[0][i] * wet + dryScratch[i] * dry;
-            outputs[1][i] = outputs[1][i] * wet + dryScratch[i] * dry;
-        }
-    }
+        chain->process(count, inputs, outputs);
+    });
 }
 
 // The meters as the block's last sample left them, once per block.
@@ -419,7 +394,8 @@ void ZelkoVst3::sendMeters(IParameterChanges* changes, int lastSample) {
         IParamValueQueue* queue = changes->addParameterData(row.id, index);
         if (queue == nullptr) continue;
         int32 point = 0;
-        queue->addPoint(lastSample, plainToNormalized(row, *controls.meters[m].value), point);
+        queue->addPoint(lastSample,
+                        row.record->toNormalised(chain->meterValues().values[row.index]), point);
     }
 }
 
@@ -428,8 +404,8 @@ void ZelkoVst3::sendMeters(IParameterChanges* changes, int lastSample) {
 tresult ZelkoVst3::setComponentState(IBStream* state) {
     const std::optional<PluginState> values = readState(state);
     if (!values) return kResultFalse;
-    for (int c = 0; c < kControlCount; ++c) {
-        controllerValues[c] = plainToNormalized(*parameterAt(c), values->controls[c]);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        controllerValues[c] = controlRecords[c].toNormalised(values->controls.values[c]);
     }
     controllerValues[kControlCount] = values->bypassed ? 1.0 : 0.0;
     return kResultOk;
@@ -470,12 +446,12 @@ tresult ZelkoVst3::getParamValueByString(ParamID id, TChar* string, ParamValue& 
 
 ParamValue ZelkoVst3::normalizedParamToPlain(ParamID id, ParamValue valueNormalized) {
     const ParameterRow* row = parameterWithId(id);
-    return row != nullptr ? normalizedToPlain(*row, valueNormalized) : 0.0;
+    return row != nullptr ? row->record->fromNormalised(valueNormalized) : 0.0;
 }
 
 ParamValue ZelkoVst3::plainParamToNormalized(ParamID id, ParamValue plainValue) {
     const ParameterRow* row = parameterWithId(id);
-    return row != nullptr ? plainToNormalized(*row, plainValue) : 0.0;
+    return row != nullptr ? row->record->toNormalised(static_cast<float>(plainValue)) : 0.0;
 }
 
 ParamValue ZelkoVst3::getParamNormalized(ParamID id) {

@@ -12,9 +12,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
-#include "controls/vstUI.h"
+#include "dsp/bypass.h"
 #include "dsp/mydsp.h"
 #include "vst3/parameters.h"
 #include "vst3/state_record.h"
@@ -34,28 +33,6 @@ inline constexpr vst3::Uid kClassId =
 // take much longer (residues near the noise floor decay for up to tens of seconds), which no
 // host should wait for.
 inline constexpr double kTailSeconds = 1.0;
-
-// The crossfade of the bypass switch, either way.
-inline constexpr float kBypassFadeSeconds = 0.01f;
-
-// Collects the processor's controls exactly as the VST 2.4 plug-in does, and its meters too.
-class ControlCollector final : public vstUI {
-  public:
-    struct Meter {
-        const char* label;
-        float* value;
-        float minimum;
-        float maximum;
-    };
-    void addHorizontalMeter(const char* label, float* value, float minimum,
-                            float maximum) override {
-        meters.push_back({label, value, minimum, maximum});
-    }
-    void addVerticalMeter(const char* label, float* value, float minimum, float maximum) override {
-        meters.push_back({label, value, minimum, maximum});
-    }
-    std::vector<Meter> meters;
-};
 
 // The component's interfaces, with IComponent's state calls renamed so that they do not meet
 // IEditController's calls of the same signature.
@@ -156,21 +133,20 @@ class ZelkoVst3 final : public ComponentSide,
     vst3::IPlugView* ZELKO_VST3_API createView(vst3::FIDString name) override;
 
     // Read-only views for tests.
-    const mydsp& processor() const { return *dsp; }
+    const mydsp& processor() const { return *chain; }
 
   private:
     // Part of a block: samples [from, to) of the host's buffers.
     void render(const float* in, float* left, float* right, int from, int to);
     void applyChange(int parameter, double normalized);
     void takeHandedOverState();
-    void applyControlValues(const std::array<float, kControlCount>& values);
+    void applyControlValues(const ControlValues& values);
     void sendMeters(vst3::IParameterChanges* changes, int lastSample);
     void resetSignalState();
 
     std::atomic<vst3::uint32> references{1};
 
-    std::unique_ptr<mydsp> dsp;
-    ControlCollector controls;
+    std::unique_ptr<mydsp> chain;
 
     // The input arrangement: mono, or stereo of which the first channel is read.
     vst3::SpeakerArrangement inputArrangement = vst3::kArrangementMono;
@@ -178,7 +154,7 @@ class ZelkoVst3 final : public ComponentSide,
 
     // The values the processor runs with, as the last block (or a state) left them: what
     // getState saves. Written by the audio thread and by setState; read by getState.
-    std::array<std::atomic<float>, kControlCount> currentValues;
+    std::array<std::atomic<float>, controlCount> currentValues;
     std::atomic<bool> currentBypass{false};
 
     // A state set from outside, waiting for the audio thread: a sequence-counted slot. The count
@@ -186,20 +162,13 @@ class ZelkoVst3 final : public ComponentSide,
     // and has moved on since it last took it, and reads the count again after the values to make
     // sure no writer came in between.
     std::atomic<vst3::uint32> handOverSequence{0};
-    std::array<std::atomic<float>, kControlCount> handOverValues;
+    std::array<std::atomic<float>, controlCount> handOverValues;
     std::atomic<bool> handOverBypass{false};
     std::atomic<bool> handOverWriter{false};
     vst3::uint32 takenSequence = 0;
 
-    // Bypass: the input delayed by the chain's latency, crossfaded with the processed signal.
-    // fadePosition runs from 0 (processed) to fadeLength (bypassed) by one step per sample.
-    std::array<float, chainLatency> dryRing{};
-    std::uint32_t dryPosition = 0;
-    bool bypassed = false;
-    int fadeLength = 1;
-    int fadePosition = 0;
-    static constexpr int kScratchLength = 256;
-    float dryScratch[kScratchLength];
+    // The bypass switch as the audio thread last set it, with its delay and crossfade.
+    Bypass bypass;
 
     // The controller's normalised values, in list order.
     std::array<double, kParameterCount> controllerValues;

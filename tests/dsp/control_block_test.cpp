@@ -5,10 +5,14 @@
 #include <cmath>
 #include <limits>
 
+#include "tests/dsp/front_chain.h"
+
 namespace {
 
+using fronttest::controlValues;
+
 ControlValues withGate(float dB) {
-    return {0.0f, 22000.0f, -60.0f, dB, -6.0f};
+    return controlValues(0.0f, 22000.0f, -60.0f, dB, -6.0f);
 }
 
 const SampleRate rate44k = SampleRate::fromHz(44100);
@@ -55,13 +59,15 @@ TEST(ControlBlock, RungStaysOnTheFloorUntilGainClearsOffsetPlusFloor) {
 TEST(ControlBlock, DisableSwitchCountsAsOnOnlyAboveOneHalf) {
     for (float value : {0.0f, 0.25f, 0.5f}) {
         EXPECT_EQ(
-            ControlBlock::compute({value, 22000.0f, -60.0f, 55.0f, -6.0f}, rate44k).disableCutoff,
+            ControlBlock::compute(controlValues(value, 22000.0f, -60.0f, 55.0f, -6.0f), rate44k)
+                .disableCutoff,
             0.0f)
             << value;
     }
     for (float value : {std::nextafter(0.5f, 1.0f), 1.0f}) {
         EXPECT_EQ(
-            ControlBlock::compute({value, 22000.0f, -60.0f, 55.0f, -6.0f}, rate44k).disableCutoff,
+            ControlBlock::compute(controlValues(value, 22000.0f, -60.0f, 55.0f, -6.0f), rate44k)
+                .disableCutoff,
             22000.0f)
             << value;
     }
@@ -69,14 +75,15 @@ TEST(ControlBlock, DisableSwitchCountsAsOnOnlyAboveOneHalf) {
 
 TEST(ControlBlock, LevelsInDecibelsBecomeLinear) {
     const ControlBlock standard =
-        ControlBlock::compute({0.0f, 22000.0f, -60.0f, 55.0f, -6.0f}, rate44k);
+        ControlBlock::compute(controlValues(0.0f, 22000.0f, -60.0f, 55.0f, -6.0f), rate44k);
     EXPECT_FLOAT_EQ(standard.autoEqFloor, 0.001f);
     EXPECT_FLOAT_EQ(standard.agcTarget, 0.001f * 0.50118723f);
-    const ControlBlock top = ControlBlock::compute({0.0f, 22000.0f, 0.0f, 55.0f, 3.0f}, rate44k);
+    const ControlBlock top =
+        ControlBlock::compute(controlValues(0.0f, 22000.0f, 0.0f, 55.0f, 3.0f), rate44k);
     EXPECT_EQ(top.autoEqFloor, 1.0f);
     EXPECT_FLOAT_EQ(top.agcTarget, 0.001f * 1.4125376f);
     const ControlBlock bottom =
-        ControlBlock::compute({0.0f, 22000.0f, -90.0f, 55.0f, -12.0f}, rate44k);
+        ControlBlock::compute(controlValues(0.0f, 22000.0f, -90.0f, 55.0f, -12.0f), rate44k);
     EXPECT_FLOAT_EQ(bottom.autoEqFloor, 3.1622778e-5f);
     EXPECT_FLOAT_EQ(bottom.agcTarget, 0.001f * 0.25118864f);
 }
@@ -88,7 +95,7 @@ TEST(ControlBlock, LowpassIsPrewarpedToTheControl) {
         const SampleRate rate = SampleRate::fromHz(hz);
         for (float cutoff : {1000.0f, 5000.0f, 22000.0f}) {
             const ControlBlock block =
-                ControlBlock::compute({0.0f, cutoff, -60.0f, 55.0f, -6.0f}, rate);
+                ControlBlock::compute(controlValues(0.0f, cutoff, -60.0f, 55.0f, -6.0f), rate);
             const float T = 1.0f / static_cast<float>(hz);
             EXPECT_EQ(block.lowpassK, 1.0f / crmath::tan(3.1415927f * T * cutoff))
                 << hz << ", " << cutoff;
@@ -101,10 +108,11 @@ TEST(ControlBlock, LowpassIsPrewarpedToTheControl) {
 // rounding of the tangent's argument) instead of turning negative at and above half the rate.
 TEST(ControlBlock, LowRatesKeepTheLowpassShapeOf44kHz) {
     const float reference =
-        ControlBlock::compute({0.0f, 22000.0f, -60.0f, 55.0f, -6.0f}, rate44k).lowpassK;
+        ControlBlock::compute(controlValues(0.0f, 22000.0f, -60.0f, 55.0f, -6.0f), rate44k)
+            .lowpassK;
     for (int hz : {8000, 22050, 32000, 44000}) {
-        const ControlBlock block =
-            ControlBlock::compute({0.0f, 22000.0f, -60.0f, 55.0f, -6.0f}, SampleRate::fromHz(hz));
+        const ControlBlock block = ControlBlock::compute(
+            controlValues(0.0f, 22000.0f, -60.0f, 55.0f, -6.0f), SampleRate::fromHz(hz));
         EXPECT_GT(block.lowpassK, 0.0f) << hz;
         EXPECT_NEAR(block.lowpassK / reference, 1.0f, 2e-3f) << hz;
     }
@@ -116,13 +124,15 @@ TEST(ControlBlock, LowRatesKeepTheLowpassShapeOf44kHz) {
 TEST(ControlBlock, ValuesOutsideTheRangesCannotPoisonTheBlock) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float infinity = std::numeric_limits<float>::infinity();
-    const ControlBlock high =
-        ControlBlock::compute({infinity, infinity, infinity, infinity, infinity}, rate44k);
-    EXPECT_EQ(high, ControlBlock::compute({1.0f, 22000.0f, 0.0f, 70.0f, 3.0f}, rate44k));
-    const ControlBlock low =
-        ControlBlock::compute({-infinity, 0.0f, -infinity, -1e30f, -infinity}, rate44k);
-    EXPECT_EQ(low, ControlBlock::compute({0.0f, 1000.0f, -90.0f, 0.0f, -12.0f}, rate44k));
-    EXPECT_EQ(ControlBlock::compute({nan, nan, nan, nan, nan}, rate44k), low);
+    const ControlBlock high = ControlBlock::compute(
+        controlValues(infinity, infinity, infinity, infinity, infinity), rate44k);
+    EXPECT_EQ(high,
+              ControlBlock::compute(controlValues(1.0f, 22000.0f, 0.0f, 70.0f, 3.0f), rate44k));
+    const ControlBlock low = ControlBlock::compute(
+        controlValues(-infinity, 0.0f, -infinity, -1e30f, -infinity), rate44k);
+    EXPECT_EQ(low,
+              ControlBlock::compute(controlValues(0.0f, 1000.0f, -90.0f, 0.0f, -12.0f), rate44k));
+    EXPECT_EQ(ControlBlock::compute(controlValues(nan, nan, nan, nan, nan), rate44k), low);
 }
 
 }  // namespace

@@ -111,8 +111,8 @@ TEST(Frame, ExtremeRatesStayFinite) {
 TEST(Frame, CountBelowOneOnlyReadsTheControls) {
     Processor p(44100);
     p.run(noise(3000, 0.5f, 1));
-    const float dnr = p.dsp->dnrBandwidthMeter();
-    const float dnr2 = p.dsp->dnr2BandwidthMeter();
+    const float dnr = p.dsp->meter(Meter::dnrBandwidth);
+    const float dnr2 = p.dsp->meter(Meter::dnr2Bandwidth);
     const std::uint32_t counter = p.dsp->sampleCounter();
     p.control("DNR LPF Disable") = 1.0f;
     for (int count : {0, -1, -512}) {
@@ -124,8 +124,8 @@ TEST(Frame, CountBelowOneOnlyReadsTheControls) {
         p.dsp->process(count, inputs, outputs);
         for (int i = 0; i < 4; ++i) EXPECT_EQ(left[i] + right[i], 14.0f) << count;
         EXPECT_EQ(p.dsp->sampleCounter(), counter);
-        EXPECT_EQ(p.dsp->dnrBandwidthMeter(), dnr);
-        EXPECT_EQ(p.dsp->dnr2BandwidthMeter(), dnr2);
+        EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), dnr);
+        EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), dnr2);
         EXPECT_EQ(p.dsp->controlBlock().disableCutoff, 22000.0f);
     }
 }
@@ -143,8 +143,8 @@ TEST(Frame, SilenceAfterResetIsExactlySilent) {
         ASSERT_EQ(left[n], 0.0f) << n;
         ASSERT_EQ(right[n], 0.0f) << n;
     }
-    EXPECT_EQ(p.dsp->dnrBandwidthMeter(), 1000.0f);
-    EXPECT_EQ(p.dsp->dnr2BandwidthMeter(), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 // The switch is read at the start of a block and holds from its first sample; exactly 0.5
@@ -152,15 +152,15 @@ TEST(Frame, SilenceAfterResetIsExactlySilent) {
 TEST(Frame, DisableSwitchActsFromTheFirstSampleOfTheNextBlock) {
     Processor p(44100);
     p.run(std::vector<float>(4410, 0.0f));
-    EXPECT_EQ(p.dsp->dnrBandwidthMeter(), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
     p.control("DNR LPF Disable") = 1.0f;
     p.run({0.0f});
-    EXPECT_EQ(p.dsp->dnrBandwidthMeter(), 22000.0f);
-    EXPECT_EQ(p.dsp->dnr2BandwidthMeter(), 22000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 22000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 22000.0f);
     p.control("DNR LPF Disable") = 0.5f;
     p.run({0.0f});
-    EXPECT_EQ(p.dsp->dnrBandwidthMeter(), 1000.0f);
-    EXPECT_EQ(p.dsp->dnr2BandwidthMeter(), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 TEST(Frame, OutputDoesNotDependOnTheBlockSizes) {
@@ -171,8 +171,8 @@ TEST(Frame, OutputDoesNotDependOnTheBlockSizes) {
     const auto actual = pieces.run(in, {1, 2, 3, 64, 511, 1000, 17});
     EXPECT_EQ(actual.first, expected.first);
     EXPECT_EQ(actual.second, expected.second);
-    EXPECT_EQ(pieces.dsp->dnrBandwidthMeter(), whole.dsp->dnrBandwidthMeter());
-    EXPECT_EQ(pieces.dsp->dnr2BandwidthMeter(), whole.dsp->dnr2BandwidthMeter());
+    EXPECT_EQ(pieces.dsp->meter(Meter::dnrBandwidth), whole.dsp->meter(Meter::dnrBandwidth));
+    EXPECT_EQ(pieces.dsp->meter(Meter::dnr2Bandwidth), whole.dsp->meter(Meter::dnr2Bandwidth));
 }
 
 // The host may hand the input buffer as an output buffer; the second input is never read (a
@@ -227,8 +227,8 @@ TEST(Frame, NonFiniteAndHugeInputCannotPoisonTheChain) {
     for (std::size_t n = 0; n < left.size(); ++n) {
         ASSERT_TRUE(std::isfinite(left[n]) && std::isfinite(right[n])) << "sample " << n;
     }
-    EXPECT_EQ(p.dsp->dnrBandwidthMeter(), 1000.0f);
-    EXPECT_EQ(p.dsp->dnr2BandwidthMeter(), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 }  // namespace

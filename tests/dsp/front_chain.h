@@ -17,8 +17,20 @@ namespace fronttest {
 
 inline constexpr double pi = 3.14159265358979323846;
 
+// The five controls, the switch first as the tests here list them.
+inline ControlValues controlValues(float dnrLpfDisable, float lowpassCutoff, float autoEqThreshold,
+                                   float noisegateGain, float outputAgcThreshold) {
+    ControlValues values;
+    values[Control::dnrLpfDisable] = dnrLpfDisable;
+    values[Control::lowpassCutoff] = lowpassCutoff;
+    values[Control::autoEqThreshold] = autoEqThreshold;
+    values[Control::noisegateGain] = noisegateGain;
+    values[Control::outputAgcThreshold] = outputAgcThreshold;
+    return values;
+}
+
 inline ControlValues defaultControls() {
-    return {0.0f, 22000.0f, -60.0f, 55.0f, -6.0f};
+    return ControlValues::initial();
 }
 
 // The input stage alone.

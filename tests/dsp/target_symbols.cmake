@@ -2,10 +2,10 @@
 # other vector unit (dsp/target.h).
 #
 #   cmake -DNM=nm "-DOBJECTS=a.o|b.o|..." -P target_symbols.cmake
-#   cmake -DNM=x86_64-w64-mingw32-nm -DOBJECT_DIR=build/win/CMakeFiles/zelko_core.dir -P ...
+#   cmake -DNM=x86_64-w64-mingw32-nm "-DOBJECT_DIR=build/win/CMakeFiles/zelko_dsp.dir|..." -P ...
 #
 # Lists the global and weak symbols that the objects of dsp/band_engine_avx2.cpp,
-# dsp/band_engine_avx512.cpp and the baseline objects of zelko_core define, and fails on any name
+# dsp/band_engine_avx512.cpp and the baseline objects of the plug-in's layers define, and fails on any name
 # defined by two of them: the linker would keep one of the copies, chosen by link order. Exempt are only pointers the toolchain makes that are
 # the same data everywhere: DW.ref.__gxx_personality_v0 (the C++ runtime's exception
 # personality, in every unit with exception cleanups) and mingw-w64's .refptr.* (the address of a
@@ -14,7 +14,12 @@
 # that found no object to compare cannot pass.
 cmake_minimum_required(VERSION 3.25)
 if(OBJECT_DIR)
-  file(GLOB_RECURSE objects "${OBJECT_DIR}/*.o" "${OBJECT_DIR}/*.obj")
+  string(REPLACE "|" ";" folders "${OBJECT_DIR}")
+  set(objects)
+  foreach(folder IN LISTS folders)
+    file(GLOB_RECURSE found "${folder}/*.o" "${folder}/*.obj")
+    list(APPEND objects ${found})
+  endforeach()
 else()
   string(REPLACE "|" ";" objects "${OBJECTS}")
 endif()

@@ -253,15 +253,12 @@ TEST(Vst3, StateSetWhileAudioRunsIsTakenWhole) {
     const auto& inside =
         static_cast<vst3glue::ZelkoVst3&>(static_cast<vst3glue::ComponentSide&>(*plugin.component));
     vst3glue::PluginState low{}, high{};
-    for (int c = 0; c < vst3glue::kControlCount; ++c) {
-        low.controls[c] = parameterDeclarations[c].range.minimum;
-        high.controls[c] = parameterDeclarations[c].range.maximum;
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        low.controls.values[c] = controlRecords[c].range.minimum;
+        high.controls.values[c] = controlRecords[c].range.maximum;
     }
-    // The processor's own order: switch, lowpass, auto-EQ, gate, output threshold.
     auto blockOf = [&](const vst3glue::PluginState& state) {
-        const auto& v = state.controls;
-        return ControlBlock::compute({v[4], v[0], v[1], v[2], v[3]},
-                                     inside.processor().clampedRate());
+        return ControlBlock::compute(state.controls, inside.processor().clampedRate());
     };
     const ControlBlock lowBlock = blockOf(low), highBlock = blockOf(high);
     const auto lowBytes = vst3glue::encodeState(low), highBytes = vst3glue::encodeState(high);

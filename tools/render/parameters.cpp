@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "dsp/control_declarations.h"
+#include "dsp/control_record.h"
 #include "tools/render/failure.h"
 #include "tools/render/plugin_module.h"
 
@@ -351,15 +351,18 @@ std::optional<double> unitFactor(const std::string& typed, const std::string& ow
 }  // namespace
 
 bool isOwnPlugin(PluginInstance& plugin) {
-    if (plugin.parameterCount() != static_cast<int>(parameterDeclarations.size())) return false;
+    if (plugin.parameterCount() != static_cast<int>(controlRecords.size())) return false;
     for (int index = 0; index < plugin.parameterCount(); ++index) {
-        if (trim(plugin.parameterName(index)) != parameterDeclarations[index].label) return false;
+        if (trim(plugin.parameterName(index)) !=
+            controlRecords[static_cast<std::size_t>(index)].label)
+            return false;
     }
     return true;
 }
 
 std::string parameterUnit(PluginInstance& plugin, int index) {
-    if (isOwnPlugin(plugin)) return unitSymbol(parameterDeclarations[index].unit);
+    if (isOwnPlugin(plugin))
+        return unitSymbol(controlRecords[static_cast<std::size_t>(index)].unit);
     std::string label = trim(plugin.parameterLabel(index));
     if (!label.empty()) return label;
     // A plug-in without labels may print the unit in its display instead ("-6.0 dB").
