@@ -206,9 +206,9 @@ inline constexpr std::array<ControlRecord, meterCount> meterRecords = {{
     control_rows::separation("Band 10 Separation", "Band 10 Separation", "band_10_separation"),
     control_rows::separation("Band 11 Separation", "Band 11 Separation", "band_11_separation"),
     control_rows::separation("Band 12 Separation", "Band 12 Separation", "band_12_separation"),
-    control_rows::meter("DNR Bandwidth", "DNR Cutoff", "dnr_bandwidth", ControlUnit::hertz,
+    control_rows::meter("DNR Bandwidth", "DNR Bandwidth", "dnr_bandwidth", ControlUnit::hertz,
                         control_rows::cutoffDeclared, lowestCutoffHz, highestCutoffHz, 0),
-    control_rows::meter("DNR2 Bandwidth", "DNR2 Cutoff", "dnr2_bandwidth", ControlUnit::hertz,
+    control_rows::meter("DNR2 Bandwidth", "DNR2 Bandwidth", "dnr2_bandwidth", ControlUnit::hertz,
                         control_rows::cutoffDeclared, lowestCutoffHz, highestCutoffHz, 0),
 }};
 

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "dsp/control_record.h"
+#include "lv2/port_table.h"
+
 // GCC 12 reports its own <regex> as maybe uninitialized under the sanitizers.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -98,7 +101,7 @@ std::string plain(const std::string& text) {
 std::map<std::string, std::set<std::string>> describedPorts(const std::string& turtle) {
     const std::regex port(R"x(\[[^\]]*lv2:name "([^"]*)"[^\]]*\])x");
     const std::regex fact(R"(lv2:(minimum|maximum|default) (\S+) ;|(units#|lv2:))"
-                          R"((hz|db|\w+Port|toggled|latency|reportsLatency)\b)");
+                          R"((hz|db|\w+Port|toggled|latency|reportsLatency|enabled)\b)");
     std::map<std::string, std::set<std::string>> ports;
     for (std::sregex_iterator p(turtle.begin(), turtle.end(), port), end; p != end; ++p) {
         for (std::sregex_iterator f((*p)[0].first, (*p)[0].second, fact); f != end; ++f) {
@@ -120,20 +123,23 @@ TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsO
     for (const char* name : {"Left", "Right"}) expect(name, "AudioPort OutputPort");
     for (int band = 3; band <= 12; ++band) {
         expect("Band " + std::to_string(band) + " Separation",
-               "ControlPort OutputPort minimum=0 maximum=1");
+               "ControlPort OutputPort minimum=0 maximum=1.5");
     }
+    // The meters declare what they reach, not the processor's own narrower ranges.
     for (const char* name : {"DNR Bandwidth", "DNR2 Bandwidth"})
-        expect(name, "ControlPort OutputPort minimum=0 maximum=20000 hz");
+        expect(name, "ControlPort OutputPort minimum=1000 maximum=22000 hz");
     expect("Latency", "ControlPort OutputPort minimum=0 maximum=2658 latency reportsLatency");
-    // The units are what the VST parameters do not carry.
+    expect("Enabled", "ControlPort InputPort default=1 minimum=0 maximum=1 toggled enabled");
+    // The units are what the VST parameters do not carry, and the names leave the unit out.
     expect("Lowpass Filter", "hz");
-    for (const char* name : {"Auto-EQ Threshold", "Noisegate Gain dB", "Output AGC Threshold"})
+    for (const char* name : {"Auto-EQ Threshold", "Noisegate Gain", "Output AGC Threshold"})
         expect(name, "db");
     testhost::Plugin vst;
     ASSERT_TRUE(vst);
     for (int i = 0; i < vst.effect()->numParams; ++i) {
-        const std::string name = vst.text(effGetParamName, i),
+        const std::string name = controlRecords[static_cast<std::size_t>(i)].name,
                           initial = vst.text(effGetParamDisplay, i);
+        EXPECT_EQ(vst.text(effGetParamName, i), controlRecords[static_cast<std::size_t>(i)].label);
         vst.setParameter(i, 0.0f);
         const std::string low = vst.text(effGetParamDisplay, i);
         vst.setParameter(i, 1.0f);
@@ -251,6 +257,50 @@ TEST(Lv2Host, MetersMoveWhenTheSignalWidens) {
         EXPECT_TRUE(p < 18 ? host.values[p] != afterTone[p] : host.values[p] > afterTone[p] + 1000)
             << p;
     }
+}
+
+// The host's enabled port at 0 bypasses: after the 10 ms fade both outputs are the input delayed
+// by the reported latency, exactly. The processor keeps running meanwhile, so once enabled again
+// and faded back the output is what it would have been had it never been bypassed.
+TEST(Lv2Host, EnabledPortBypassesWithTheLatencyAndComesBackWithoutAJump) {
+    const std::size_t n = kNoise.size(), latency = lv2glue::kLatencyPort;
+    Host bypassed, through;
+    ASSERT_EQ(bypassed.values.size(), lv2glue::kPortCount);
+    bypassed.values[lv2glue::kEnabledPort] = 0.0f;
+    const std::vector<float> out = bypassed.render(kNoise);
+    const std::size_t delay = static_cast<std::size_t>(bypassed.values[latency]);
+    for (std::size_t i = delay; i < n; ++i) {
+        ASSERT_TRUE(out[i] == kNoise[i - delay] && out[n + i] == kNoise[i - delay]) << i;
+    }
+    through.render(kNoise);
+    bypassed.values[lv2glue::kEnabledPort] = 1.0f;
+    const std::vector<float> back = bypassed.render(kNoise), reference = through.render(kNoise);
+    const std::size_t fade = 480;  // 10 ms at 48 kHz
+    EXPECT_TRUE(std::equal(back.begin() + fade, back.begin() + n, reference.begin() + fade));
+    EXPECT_TRUE(std::equal(back.begin() + n + fade, back.end(), reference.begin() + n + fade));
+    // During the fade each sample lies between the delayed input and the processed output.
+    for (std::size_t i = 0; i < fade; ++i) {
+        const float dry = kNoise[n - delay + i], wet = reference[i];
+        EXPECT_TRUE(back[i] >= std::min(dry, wet) - 1e-6f && back[i] <= std::max(dry, wet) + 1e-6f)
+            << i;
+    }
+}
+
+TEST(Lv2Apply, EnabledPortAtZeroGivesTheInputDelayedByTheLatency) {
+    std::string dir = testing::TempDir() + "zelko-lv2bypass-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    SndfileHandle(dir + "/in.wav", SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000)
+        .writef(kNoise.data(), kNoise.size());
+    int status = -1;
+    const std::string said = runCommand(
+        "cd " + dir + " && lv2apply -i in.wav -o out.wav -c enabled 0 " + kUri + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << said;
+    const std::vector<float> out = readSound(dir + "/out.wav");
+    ASSERT_EQ(out.size(), 2 * kNoise.size());
+    for (std::size_t i = chainLatency; i < kNoise.size(); ++i) {
+        ASSERT_TRUE(out[2 * i] == kNoise[i - chainLatency] && out[2 * i + 1] == out[2 * i]) << i;
+    }
+    runCommand("rm -r " + dir);
 }
 
 }  // namespace
