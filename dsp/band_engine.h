@@ -135,7 +135,8 @@ class BandEngine final : public BandProcessor {
     }
 
   private:
-    using Lanes = std::array<V, groups>;
+    // One vector of lanes for each group of bands.
+    using GroupVectors = std::array<V, groups>;
 
     // The stages run one after the other over the whole run, each sample by sample, and hand on
     // through these buffers. A stage's recursions then reach back to its own last sample only,
@@ -170,18 +171,18 @@ class BandEngine final : public BandProcessor {
     // becomes resident only where the engine writes it (dsp/zeroed_block.h).
     struct Buffers {
         // Per sample of the run.
-        Lanes bandLevel[maxRun];       // m
-        Lanes windowPeak[maxRun];      // the window's maximum of m, floored at autoEqFloor
-        Lanes plusDelayed[maxRun];     // s+132
-        Lanes minusDelayed[maxRun];    // s-132
-        Lanes plusMagnitude[maxRun];   // analytic magnitude of the levelled s+132
-        Lanes minusMagnitude[maxRun];  // of the levelled s-132
-        Lanes gate[maxRun];            // g
-        Lanes normaliser[maxRun];      // N
-        Lanes lowEnvelope[maxRun];     // min(E+, E-), floored
-        Lanes highEnvelope[maxRun];    // max(E+, E-), floored
-        Lanes ratio[maxRun];           // ACT HI / LO
-        Lanes spread[maxRun];          // tan(ratio - 1) where the ratio is above 1, not below 0
+        GroupVectors bandLevel[maxRun];       // m
+        GroupVectors windowPeak[maxRun];      // the window's maximum of m, floored at autoEqFloor
+        GroupVectors plusDelayed[maxRun];     // s+132
+        GroupVectors minusDelayed[maxRun];    // s-132
+        GroupVectors plusMagnitude[maxRun];   // analytic magnitude of the levelled s+132
+        GroupVectors minusMagnitude[maxRun];  // of the levelled s-132
+        GroupVectors gate[maxRun];            // g
+        GroupVectors normaliser[maxRun];      // N
+        GroupVectors lowEnvelope[maxRun];     // min(E+, E-), floored
+        GroupVectors highEnvelope[maxRun];    // max(E+, E-), floored
+        GroupVectors ratio[maxRun];           // ACT HI / LO
+        GroupVectors spread[maxRun];  // tan(ratio - 1) where the ratio is above 1, not below 0
 
         // The release poles of the envelope followers and of the peak followers (of the groups
         // not paired with an average follower), filled a few entries with every run from the
@@ -191,13 +192,13 @@ class BandEngine final : public BandProcessor {
         ReleaseTable<8192> envelopeRelease;
         ReleaseTable<65536> peakRelease;
 
-        DelayRing<256, Lanes> plusRing;  // the bandRings
-        DelayRing<256, Lanes> minusRing;
+        DelayRing<256, GroupVectors> plusRing;  // the bandRings
+        DelayRing<256, GroupVectors> minusRing;
         // The ring inputs of every band. The mono bands have no ring of their own: their lanes
         // of midRing hold (ringGain (s+132 + s-132)) / N, which is exactly what a mono band
         // delays, and they read it back as many samples later as the width stage does.
-        DelayRing<4096, Lanes> sideRing;
-        DelayRing<4096, Lanes> midRing;
+        DelayRing<4096, GroupVectors> sideRing;
+        DelayRing<4096, GroupVectors> midRing;
     };
     ZeroedBlock<Buffers> buffers;
     // Whether the rings may hold anything but silence: set by every run, reset by `clear`. Rings
@@ -206,8 +207,8 @@ class BandEngine final : public BandProcessor {
     bool ringsWritten = false;
     bool releaseTablesStarted = false;
 
-    static Lanes fromLanes(const float (&values)[lanes]) {
-        Lanes r;
+    static GroupVectors fromLanes(const float (&values)[lanes]) {
+        GroupVectors r;
         for (std::size_t g = 0; g < groups; ++g) r[g] = LaneTraits<V>::load(values + g * width);
         return r;
     }
@@ -217,13 +218,13 @@ class BandEngine final : public BandProcessor {
     ButterworthCoefficients<V> lowEdge[groups];
     ButterworthCoefficients<V> highEdge[groups];
     Pole<V> gateRelease[groups];
-    Lanes bandGain;
-    Lanes polarityGain;
+    GroupVectors bandGain;
+    GroupVectors polarityGain;
     std::size_t gateRungOf[lanes] = {};
 
     // Block controls.
     float autoEqFloor = 0.0f;
-    Lanes gateScales;
+    GroupVectors gateScales;
 
     // Leveller state, every band; the paired last group's filter, magnitude and edges.
     BlockPairs<BandFilter<V>, V, groups, pairedTail> bandFilters;        // of s+ and s-
@@ -287,10 +288,11 @@ void BandEngine<V>::computeConstants(const SampleRate& rate) {
         polarity[i] = band.polarityGain;
         gateRungOf[i] = gateRung(row.ladderOffset);
     }
-    const Lanes la1 = fromLanes(lowA1), la2 = fromLanes(lowA2), linv = fromLanes(lowInvA0),
-                lk2 = fromLanes(lowKSquared), ha1 = fromLanes(highA1), ha2 = fromLanes(highA2),
-                hinv = fromLanes(highInvA0), hk2 = fromLanes(highKSquared),
-                rp = fromLanes(releaseP), rc = fromLanes(releaseComplement);
+    const GroupVectors la1 = fromLanes(lowA1), la2 = fromLanes(lowA2), linv = fromLanes(lowInvA0),
+                       lk2 = fromLanes(lowKSquared), ha1 = fromLanes(highA1),
+                       ha2 = fromLanes(highA2), hinv = fromLanes(highInvA0),
+                       hk2 = fromLanes(highKSquared), rp = fromLanes(releaseP),
+                       rc = fromLanes(releaseComplement);
     for (std::size_t g = 0; g < groups; ++g) {
         lowEdge[g].a1 = la1[g];
         lowEdge[g].a2 = la2[g];
@@ -407,8 +409,8 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
     Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
-        Lanes plus;
-        Lanes minus;
+        GroupVectors plus;
+        GroupVectors minus;
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [p, m] =
                 bandFilters.step(g, V(combSum[n]), V(combDifference[n]), lowEdge[g], highEdge[g]);
@@ -422,8 +424,8 @@ void BandEngine<V>::detectLevels(int count, const float* combSum, const float* c
     // band filters and then the magnitudes is longer than the processor looks ahead.
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
-        const Lanes& plus = b.plusRing.read(ringIndex, 0);
-        const Lanes& minus = b.minusRing.read(ringIndex, 0);
+        const GroupVectors& plus = b.plusRing.read(ringIndex, 0);
+        const GroupVectors& minus = b.minusRing.read(ringIndex, 0);
         for (std::size_t g = 0; g < groups; ++g) {
             const auto [plusMagnitude, minusMagnitude] = magnitudes.step(g, plus[g], minus[g]);
             const V level = larger(plusMagnitude, minusMagnitude);
@@ -553,8 +555,8 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
     Buffers& b = *buffers;
     for (int n = 0; n < count; ++n) {
         const std::uint32_t ringIndex = firstRingIndex + static_cast<std::uint32_t>(n);
-        Lanes separation;
-        Lanes widthGain;
+        GroupVectors separation;
+        GroupVectors widthGain;
         for (std::size_t g = 0; g < separatedGroups; ++g) {
             const V separationRaw = separationLowpass[g].step(b.spread[n][g], shared.lowpass10Hz);
 
@@ -570,8 +572,8 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
 
         // Gate and normaliser act 132 samples after the level detector saw the signal; width
         // and separation act 2048 samples after the separation detector saw it.
-        Lanes sideIn;
-        Lanes midIn;
+        GroupVectors sideIn;
+        GroupVectors midIn;
         for (std::size_t g = 0; g < groups; ++g) {
             const V ringGain = polarityGain[g] * b.gate[n][g];
             sideIn[g] =
@@ -581,8 +583,8 @@ void BandEngine<V>::separateAndSum(int count, std::uint32_t firstRingIndex, floa
         }
         b.sideRing.write(ringIndex, sideIn);
         b.midRing.write(ringIndex, midIn);
-        const Lanes& sideDelayed = b.sideRing.read(ringIndex, bandWidthLookAhead);
-        const Lanes& midDelayed = b.midRing.read(ringIndex, bandWidthLookAhead);
+        const GroupVectors& sideDelayed = b.sideRing.read(ringIndex, bandWidthLookAhead);
+        const GroupVectors& midDelayed = b.midRing.read(ringIndex, bandWidthLookAhead);
         for (std::size_t g = 0; g < separatedGroups; ++g) {
             LaneTraits<V>::store(mid + g * width, widthGain[g] * midDelayed[g]);
             LaneTraits<V>::store(side + g * width, (widthGain[g] * separation[g]) * sideDelayed[g]);

@@ -13,20 +13,21 @@
 #include <cstdint>
 #include <memory>
 
+#include "dsp/band_path.h"
 #include "dsp/band_table.h"
 #include "dsp/sample_rate.h"
 #include "dsp/target.h"
 
 struct StereoSum {
-    float left;
-    float right;
+    float left = 0.0f;
+    float right = 0.0f;
 };
 
 // One band's contribution of the last sample: mid goes to both sums, side to the left sum and
 // negated to the right. A mono band has no side.
 struct BandOutput {
-    float mid;
-    float side;
+    float mid = 0.0f;
+    float side = 0.0f;
 };
 
 inline namespace ZELKO_TARGET_NAMESPACE {
@@ -80,8 +81,6 @@ class BandProcessor {
     // The last sample's output of the band at `position` in running order (0 is band 12).
     virtual BandOutput output(std::size_t position) const = 0;
 };
-
-enum class BandPath { scalar, sse2, avx2, avx512 };
 
 // Whether this build and this processor can run `path`.
 bool bandPathAvailable(BandPath path);

@@ -199,13 +199,16 @@ struct PoleInterval {
 // takes long.
 template <std::size_t N>
 struct ReleaseTable {
+    // Entries past `last` are never read, so the poles need no initial value: an engine's table
+    // then costs memory only where it is filled (dsp/zeroed_block.h). Everything else starts
+    // empty, as all zeros, which is also what a zeroed block holds.
     float pole[N];
-    float last;             // index of the last entry filled, a whole number
-    float activity;         // of the next entry
-    float lastRelease;      // release time of the last entry
-    bool settled;           // the last entry's release time is tau0, as every later one is
-    bool usable;            // a rise sets the activity to exactly 1
-    std::uint32_t filling;  // counts the starts: a follower's count holds for one filling only
+    float last = 0.0f;          // index of the last entry filled, a whole number
+    float activity = 0.0f;      // of the next entry
+    float lastRelease = 0.0f;   // release time of the last entry
+    bool settled = false;       // the last entry's release time is tau0, as every later one is
+    bool usable = false;        // a rise sets the activity to exactly 1
+    std::uint32_t filling = 0;  // counts the starts: a follower's count holds for one filling only
 
     // Empties the table and fills its first entry, the pole right after a rise.
     template <class C = float>

@@ -1,6 +1,7 @@
 // The lane types the building blocks are written over: `float` (one band, the scalar fallback
-// and the reference), `Lanes4` (four bands in one SSE2 register) and, in its own translation unit,
-// `Lanes8` (eight bands in one AVX2 register, dsp/lanes_avx2.h), both one template `Lanes<W>`.
+// and the reference), `Lanes4` (four bands in one SSE2 register) and, each in its own translation
+// unit, `Lanes8` (eight bands in one AVX2 register, dsp/lanes_avx2.h) and `Lanes16` (sixteen in
+// one AVX-512 register, dsp/lanes_avx512.h), all one template `Lanes<W>`.
 // `double` serves the sections of the noise reduction's precise detector.
 //
 // Every operation on a lane type rounds each lane exactly as the same operation on floats does:

@@ -70,7 +70,7 @@ void mydsp::runSamples(int count, const float* in, float* left, float* right) {
     noiseReduction.run<preciseDetector>(
         count, [&](int i, std::uint32_t n) { return input.level(filtered[i], n, constants.input); },
         input.normalisedRing, ringIndex, block.disableCutoff, constants.noiseReduction, rate,
-        bandPath == BandPath::avx2 || bandPath == BandPath::avx512, reduced);
+        bandPath, reduced);
     meters[Meter::dnr2Bandwidth] = reduced.last.dnr2;
     meters[Meter::dnrBandwidth] = reduced.last.dnr;
 

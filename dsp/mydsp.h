@@ -75,7 +75,7 @@ class mydsp final : public dsp {
     // Meters: written after every run of samples, read by nobody inside the processor.
     MeterValues meters;
 
-    int storedSampleRate;
+    int storedSampleRate = 0;
     SampleRate rate;
     RateConstants constants;
 
@@ -90,5 +90,5 @@ class mydsp final : public dsp {
     OutputStage outputStage;
 
     // Shared counter of every delay ring; a ring of N slots is written at ringIndex & (N - 1).
-    std::uint32_t ringIndex;
+    std::uint32_t ringIndex = 0;
 };

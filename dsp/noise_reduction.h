@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/band_path.h"
 #include "dsp/delay_ring.h"
 #include "dsp/lanes.h"
 #include "dsp/meter_limits.h"
@@ -68,12 +69,11 @@ struct NoiseReductionConstants {
 };
 
 // k = SampleRate::prewarpOf(argument[i]) of `count` (at most maxPrewarpRun) moving cutoffs at
-// once: four tangents at a time with SSE2, eight with AVX2 where `avx2` says the processor has it
-// (the processor asks once), each lane with the bits of the scalar function, and the reciprocal
-// as a division in each lane.
+// once: four tangents at a time with SSE2, eight with AVX2 where the processor's path uses it,
+// each lane with the bits of the scalar function, and the reciprocal as a division in each lane.
 inline constexpr int maxPrewarpRun = 32;
 
-inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unused]] bool avx2) {
+inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unused]] BandPath path) {
 #ifdef ZELKO_HAVE_SSE2
     constexpr int maxQuads = maxPrewarpRun / 4;
     alignas(16) float padded[maxPrewarpRun];
@@ -82,7 +82,7 @@ inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unuse
     const int quads = (count + 3) / 4;
     for (int i = 0; i < 4 * quads; ++i) padded[i] = i < count ? argument[i] : 0.5f;
     for (int q = 0; q < quads; ++q) x[q] = _mm_load_ps(padded + 4 * q);
-    crmath::tanQuads(x, t, static_cast<std::size_t>(quads), avx2);
+    crmath::tanQuads(x, t, static_cast<std::size_t>(quads), usesAvx2(path));
     for (int q = 0; q < quads; ++q)
         _mm_store_ps(padded + 4 * q, _mm_div_ps(_mm_set1_ps(1.0f), t[q]));
     for (int i = 0; i < count; ++i) k[i] = padded[i];
@@ -93,12 +93,13 @@ inline void prewarpRun(const float* argument, float* k, int count, [[maybe_unuse
 
 // The detector's two cutoffs of one sample, in Hz, clamped.
 struct NoiseReductionCutoffs {
-    float dnr2;
-    float dnr;
+    float dnr2 = lowestCutoffHz;
+    float dnr = lowestCutoffHz;
 };
 
 // What a run of noise reduction hands on, sample by sample: x[n] for the decorrelator and the
-// bands, and the prewarped DNR2 cutoff for the output lowpass.
+// bands, and the prewarped DNR2 cutoff for the output lowpass. The arrays are the run's output,
+// written before they are read; they are left uninitialised so that no run pays for clearing them.
 struct NoiseReductionRun {
     float dnrOutput[maxPrewarpRun];  // x[n], level restored
     float k2[maxPrewarpRun];         // 1 / tan(pi f2 / fs)
@@ -122,11 +123,11 @@ struct NoiseReduction {
     // and the detector reads it at once, because the ring is short enough that the lowpass's
     // read 126 samples back would be overwritten if the normaliser ran ahead. The tangents of
     // the moving cutoffs are then taken for the whole run at once, and the lowpass follows.
-    // `precise` must equal `c.preciseDetector`; `avx2` says whether the processor has AVX2.
+    // `precise` must equal `c.preciseDetector`; `path` is the processor's instruction set.
     template <bool precise, class Normalise>
     void run(int count, Normalise&& normalise, const DelayRing<128>& normalisedRing,
              std::uint32_t ringIndex, float disableCutoff, const NoiseReductionConstants& c,
-             const SampleRate& rate, bool avx2, NoiseReductionRun& out) {
+             const SampleRate& rate, BandPath path, NoiseReductionRun& out) {
         float divisor[maxPrewarpRun];
         float delayed[maxPrewarpRun];
         float delayedBefore[maxPrewarpRun];
@@ -142,8 +143,8 @@ struct NoiseReduction {
             delayedBefore[i] = normalisedRing.read(n, noiseReductionLookAhead + 1);
         }
         float kd[maxPrewarpRun];
-        prewarpRun(dnr2Argument, out.k2, count, avx2);
-        prewarpRun(dnrArgument, kd, count, avx2);
+        prewarpRun(dnr2Argument, out.k2, count, path);
+        prewarpRun(dnrArgument, kd, count, path);
         for (int i = 0; i < count; ++i) {
             out.k2PlusOne[i] = out.k2[i] + 1.0f;
             out.dnrOutput[i] = lowpass(delayed[i], delayedBefore[i], kd[i]) * divisor[i];

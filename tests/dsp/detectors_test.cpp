@@ -276,7 +276,7 @@ void expectTabledFollowerMatches(int hz) {
     // The separation envelope's parameters: tau0 30 ms, activity 60 ms, smoothing 1 ms.
     const AdaptiveFollowerConstants<> constants{0.03f, Pole<>::at(rate, 16.666666f),
                                                 Pole<>::at(rate, 1000.0f)};
-    static ReleaseTable<N> table;
+    ReleaseTable<N> table;
     table.fill(constants, rate.T);
     AdaptiveFollower<> plain;
     AdaptiveFollower<> tabled;
@@ -344,7 +344,7 @@ TEST(ReleaseTable, TableRestartedForOtherConstantsWithoutAResetStillMatches) {
         return AdaptiveFollowerConstants<>{0.03f, Pole<>::at(rate, 16.666666f),
                                            Pole<>::at(rate, 1000.0f)};
     };
-    static ReleaseTable<8192> table;
+    ReleaseTable<8192> table;
     AdaptiveFollower<> plain;
     AdaptiveFollower<> tabled;
     std::uint32_t state = 777u;
@@ -371,7 +371,7 @@ TEST(ReleaseTable, EndsWhereTheActivityHasFallenToOneHalf) {
         const SampleRate rate = SampleRate::fromHz(hz);
         const AdaptiveFollowerConstants<> constants{0.03f, Pole<>::at(rate, 16.666666f),
                                                     Pole<>::at(rate, 1000.0f)};
-        static ReleaseTable<8192> table;
+        ReleaseTable<8192> table;
         table.start(constants, rate.T);
         EXPECT_EQ(table.lastRelease, 1.03f);
         EXPECT_EQ(table.pole[0], crmath::exp(-rate.T / 1.03f));
@@ -381,7 +381,7 @@ TEST(ReleaseTable, EndsWhereTheActivityHasFallenToOneHalf) {
         EXPECT_EQ(table.lastRelease, 0.03f);
         EXPECT_EQ(table.pole[static_cast<int>(table.last)], crmath::exp(-rate.T / 0.03f));
         // One entry fewer still lies above tau0.
-        static ReleaseTable<8192> shorter;
+        ReleaseTable<8192> shorter;
         shorter.start(constants, rate.T);
         shorter.extend(constants, rate.T, static_cast<std::size_t>(table.last) - 1);
         EXPECT_FALSE(shorter.settled);

@@ -38,12 +38,12 @@ class FieldFinder : public UIReal<float> {
 };
 
 struct Processor {
-    std::unique_ptr<mydsp> dsp = std::make_unique<mydsp>();
+    std::unique_ptr<mydsp> processor = std::make_unique<mydsp>();
     FieldFinder controls;
 
     explicit Processor(int rate) {
-        dsp->declareControls(&controls);
-        dsp->initialize(rate);
+        processor->declareControls(&controls);
+        processor->initialize(rate);
     }
 
     float& control(const char* label) { return *controls.fields.at(label); }
@@ -60,7 +60,7 @@ struct Processor {
                 std::min(blockSizes[b % blockSizes.size()], static_cast<int>(in.size() - done));
             float* inputs[2] = {input.data() + done, nullptr};
             float* outputs[2] = {left.data() + done, right.data() + done};
-            dsp->process(size, inputs, outputs);
+            processor->process(size, inputs, outputs);
             done += static_cast<std::size_t>(size);
         }
         return {left, right};
@@ -79,20 +79,20 @@ TEST(Frame, RatesFrom192kHzUpShareTheConstantsOf192kHz) {
     Processor at192k(192000);
     Processor at400k(400000);
     Processor at191999(191999);
-    EXPECT_EQ(at400k.dsp->sampleRate(), 400000);
-    EXPECT_EQ(at400k.dsp->clampedRate().fs, 192000.0f);
-    EXPECT_TRUE(at400k.dsp->rateConstants() == at192k.dsp->rateConstants());
-    EXPECT_EQ(at400k.dsp->clampedRate().piOverFs, at192k.dsp->clampedRate().piOverFs);
-    EXPECT_FALSE(at191999.dsp->rateConstants() == at192k.dsp->rateConstants());
+    EXPECT_EQ(at400k.processor->sampleRate(), 400000);
+    EXPECT_EQ(at400k.processor->clampedRate().fs, 192000.0f);
+    EXPECT_TRUE(at400k.processor->rateConstants() == at192k.processor->rateConstants());
+    EXPECT_EQ(at400k.processor->clampedRate().piOverFs, at192k.processor->clampedRate().piOverFs);
+    EXPECT_FALSE(at191999.processor->rateConstants() == at192k.processor->rateConstants());
 }
 
 TEST(Frame, RatesUpToOneHertzShareTheConstantsOfOneHertz) {
     Processor one(1);
     for (int rate : {0, -1, -44100}) {
         Processor p(rate);
-        EXPECT_EQ(p.dsp->sampleRate(), rate);
-        EXPECT_EQ(p.dsp->clampedRate().fs, 1.0f);
-        EXPECT_TRUE(p.dsp->rateConstants() == one.dsp->rateConstants()) << rate;
+        EXPECT_EQ(p.processor->sampleRate(), rate);
+        EXPECT_EQ(p.processor->clampedRate().fs, 1.0f);
+        EXPECT_TRUE(p.processor->rateConstants() == one.processor->rateConstants()) << rate;
     }
 }
 
@@ -111,9 +111,9 @@ TEST(Frame, ExtremeRatesStayFinite) {
 TEST(Frame, CountBelowOneOnlyReadsTheControls) {
     Processor p(44100);
     p.run(noise(3000, 0.5f, 1));
-    const float dnr = p.dsp->meter(Meter::dnrBandwidth);
-    const float dnr2 = p.dsp->meter(Meter::dnr2Bandwidth);
-    const std::uint32_t counter = p.dsp->sampleCounter();
+    const float dnr = p.processor->meter(Meter::dnrBandwidth);
+    const float dnr2 = p.processor->meter(Meter::dnr2Bandwidth);
+    const std::uint32_t counter = p.processor->sampleCounter();
     p.control("DNR LPF Disable") = 1.0f;
     for (int count : {0, -1, -512}) {
         float input[4] = {1.0f, 1.0f, 1.0f, 1.0f};
@@ -121,19 +121,19 @@ TEST(Frame, CountBelowOneOnlyReadsTheControls) {
         float right[4] = {7.0f, 7.0f, 7.0f, 7.0f};
         float* inputs[2] = {input, input};
         float* outputs[2] = {left, right};
-        p.dsp->process(count, inputs, outputs);
+        p.processor->process(count, inputs, outputs);
         for (int i = 0; i < 4; ++i) EXPECT_EQ(left[i] + right[i], 14.0f) << count;
-        EXPECT_EQ(p.dsp->sampleCounter(), counter);
-        EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), dnr);
-        EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), dnr2);
-        EXPECT_EQ(p.dsp->controlBlock().disableCutoff, 22000.0f);
+        EXPECT_EQ(p.processor->sampleCounter(), counter);
+        EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), dnr);
+        EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), dnr2);
+        EXPECT_EQ(p.processor->controlBlock().disableCutoff, 22000.0f);
     }
 }
 
 TEST(Frame, CounterMovesOncePerSample) {
     Processor p(48000);
     p.run(std::vector<float>(1000, 0.0f), {1, 7, 300});
-    EXPECT_EQ(p.dsp->sampleCounter(), 1000u);
+    EXPECT_EQ(p.processor->sampleCounter(), 1000u);
 }
 
 TEST(Frame, SilenceAfterResetIsExactlySilent) {
@@ -143,8 +143,8 @@ TEST(Frame, SilenceAfterResetIsExactlySilent) {
         ASSERT_EQ(left[n], 0.0f) << n;
         ASSERT_EQ(right[n], 0.0f) << n;
     }
-    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
-    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 // The switch is read at the start of a block and holds from its first sample; exactly 0.5
@@ -152,15 +152,15 @@ TEST(Frame, SilenceAfterResetIsExactlySilent) {
 TEST(Frame, DisableSwitchActsFromTheFirstSampleOfTheNextBlock) {
     Processor p(44100);
     p.run(std::vector<float>(4410, 0.0f));
-    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 1000.0f);
     p.control("DNR LPF Disable") = 1.0f;
     p.run({0.0f});
-    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 22000.0f);
-    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 22000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 22000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), 22000.0f);
     p.control("DNR LPF Disable") = 0.5f;
     p.run({0.0f});
-    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
-    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 TEST(Frame, OutputDoesNotDependOnTheBlockSizes) {
@@ -171,8 +171,10 @@ TEST(Frame, OutputDoesNotDependOnTheBlockSizes) {
     const auto actual = pieces.run(in, {1, 2, 3, 64, 511, 1000, 17});
     EXPECT_EQ(actual.first, expected.first);
     EXPECT_EQ(actual.second, expected.second);
-    EXPECT_EQ(pieces.dsp->meter(Meter::dnrBandwidth), whole.dsp->meter(Meter::dnrBandwidth));
-    EXPECT_EQ(pieces.dsp->meter(Meter::dnr2Bandwidth), whole.dsp->meter(Meter::dnr2Bandwidth));
+    EXPECT_EQ(pieces.processor->meter(Meter::dnrBandwidth),
+              whole.processor->meter(Meter::dnrBandwidth));
+    EXPECT_EQ(pieces.processor->meter(Meter::dnr2Bandwidth),
+              whole.processor->meter(Meter::dnr2Bandwidth));
 }
 
 // The host may hand the input buffer as an output buffer; the second input is never read (a
@@ -186,7 +188,7 @@ TEST(Frame, ProcessesInPlace) {
     std::vector<float> right(in.size());
     float* inputs[2] = {buffer.data(), nullptr};
     float* outputs[2] = {buffer.data(), right.data()};
-    inPlace.dsp->process(static_cast<int>(in.size()), inputs, outputs);
+    inPlace.processor->process(static_cast<int>(in.size()), inputs, outputs);
     EXPECT_EQ(buffer, expected.first);
     EXPECT_EQ(right, expected.second);
 }
@@ -197,10 +199,10 @@ TEST(Frame, ReinitialisationEqualsAFreshProcessor) {
     used.control("DNR LPF Disable") = 1.0f;
     used.control("Noisegate Gain dB") = 10.0f;
     used.run(noise(20000, 1.0f, 4));
-    used.dsp->initialize(48000);
+    used.processor->initialize(48000);
     EXPECT_EQ(used.control("Lowpass Filter"), 22000.0f);
     EXPECT_EQ(used.control("DNR LPF Disable"), 0.0f);
-    EXPECT_EQ(used.dsp->sampleCounter(), 0u);
+    EXPECT_EQ(used.processor->sampleCounter(), 0u);
 
     Processor fresh(48000);
     const std::vector<float> in = fronttest::sine(0.5, 3000.0, 48000, 10000);
@@ -208,7 +210,7 @@ TEST(Frame, ReinitialisationEqualsAFreshProcessor) {
     const auto actual = used.run(in);
     EXPECT_EQ(actual.first, expected.first);
     EXPECT_EQ(actual.second, expected.second);
-    EXPECT_TRUE(used.dsp->controlBlock() == fresh.dsp->controlBlock());
+    EXPECT_TRUE(used.processor->controlBlock() == fresh.processor->controlBlock());
 }
 
 // NaN, infinities and the largest floats from a host are read as silence or held to the input
@@ -227,8 +229,8 @@ TEST(Frame, NonFiniteAndHugeInputCannotPoisonTheChain) {
     for (std::size_t n = 0; n < left.size(); ++n) {
         ASSERT_TRUE(std::isfinite(left[n]) && std::isfinite(right[n])) << "sample " << n;
     }
-    EXPECT_EQ(p.dsp->meter(Meter::dnrBandwidth), 1000.0f);
-    EXPECT_EQ(p.dsp->meter(Meter::dnr2Bandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 1000.0f);
+    EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), 1000.0f);
 }
 
 }  // namespace

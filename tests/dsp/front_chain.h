@@ -74,11 +74,11 @@ NoiseReductionSample reduceOneSample(NoiseReduction& stage, Normalise&& normalis
                                      const SampleRate& rate) {
     NoiseReductionRun run;
     if (c.preciseDetector) {
-        stage.run<true>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate, false,
-                        run);
+        stage.run<true>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate,
+                        BandPath::sse2, run);
     } else {
-        stage.run<false>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate, false,
-                         run);
+        stage.run<false>(1, normalise, normalisedRing, ringIndex, disableCutoff, c, rate,
+                         BandPath::sse2, run);
     }
     return {run.dnrOutput[0], run.k2[0], run.k2PlusOne[0], run.last.dnr2, run.last.dnr};
 }
