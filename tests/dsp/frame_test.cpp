@@ -10,6 +10,7 @@
 
 #include "dsp/mydsp.h"
 #include "front_chain.h"
+#include "support/noise.h"
 
 namespace {
 
@@ -231,6 +232,57 @@ TEST(Frame, NonFiniteAndHugeInputCannotPoisonTheChain) {
     }
     EXPECT_EQ(p.processor->meter(Meter::dnrBandwidth), 1000.0f);
     EXPECT_EQ(p.processor->meter(Meter::dnr2Bandwidth), 1000.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// Sudden noise after silence, a pure tone, a full-scale square at half the rate, DC steps and
+// single clicks: what moves a meter fastest and farthest.
+std::vector<float> meterProgramme(int rate) {
+    const int second = rate;
+    std::vector<float> in = testsignal::noise(second / 2, 91u, 0.9f);
+    in.insert(in.begin(), static_cast<std::size_t>(second / 4), 0.0f);
+    for (int n = 0; n < second / 2; ++n) in.push_back(0.7f * std::sin(0.03f * n));
+    for (int n = 0; n < second / 4; ++n) in.push_back(n % 2 == 0 ? 1.0f : -1.0f);
+    for (int n = 0; n < second / 4; ++n) in.push_back(n < second / 8 ? 1.0f : -1.0f);
+    for (int n = 0; n < second / 4; ++n) in.push_back(n % (second / 20) == 0 ? 1.0f : 0.0f);
+    const std::vector<float> burst = testsignal::noise(second / 4, 5u, 1.0f);
+    in.insert(in.end(), burst.begin(), burst.end());
+    return in;
+}
+
+// Every meter stays inside the range the formats declare for it (the record's reach), after
+// every block, at rates from 8 to 192 kHz and with the controls at either end: hosts would
+// otherwise clamp what they show.
+TEST(Meters, StayInsideTheRangesTheFormatsDeclare) {
+    for (int rate : {8000, 22050, 44100, 48000, 96000, 192000}) {
+        const std::vector<float> in = meterProgramme(rate);
+        for (const bool extremes : {false, true}) {
+            Processor p(rate);
+            if (extremes) {
+                for (std::size_t c = 0; c < controlCount; ++c) {
+                    const ControlRange& range = controlRecords[c].range;
+                    p.processor->controlValues().values[c] = c % 2 == 0 ? range.minimum : range.maximum;
+                }
+            }
+            std::vector<float> left(64), right(64), block(64);
+            for (std::size_t at = 0; at + 64 <= in.size(); at += 64) {
+                std::copy(in.begin() + at, in.begin() + at + 64, block.begin());
+                float* inputs[2] = {block.data(), block.data()};
+                float* outputs[2] = {left.data(), right.data()};
+                p.processor->process(64, inputs, outputs);
+                for (std::size_t m = 0; m < meterCount; ++m) {
+                    const float value = p.processor->meterValues().values[m];
+                    const ControlRange& reach = meterRecords[m].reach;
+                    ASSERT_TRUE(value >= reach.minimum && value <= reach.maximum)
+                        << meterRecords[m].label << " read " << value << " at " << rate
+                        << " Hz, sample " << at << (extremes ? ", controls at their ends" : "");
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
