@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
+#include <cstdint>
 
 #include "dsp/denormal_flush.h"
 #include "dsp/sample_rate.h"

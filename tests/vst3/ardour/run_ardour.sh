@@ -12,28 +12,17 @@ vst2=$2
 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 scanners=/usr/lib/ardour7
-if ! command -v ardour7-lua >/dev/null || [ ! -x "$scanners/ardour-vst3-scanner" ]; then
-    echo "Ardour 7 is not installed (scripts/install-deps.sh installs it): skipped"
-    exit 77
-fi
+. "$here/../../support/ardour.sh"
+ardour_available || exit 77
 
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
-
-# A home, configuration and cache of its own, so that nothing of the user's Ardour is touched.
-rm -rf "$work"
-mkdir -p "$work/home/.vst3" "$work/home/.lxvst" "$work/config/ardour7/scripts" "$work/cache"
-cp -r "$bundle" "$work/home/.vst3/zelko.vst3"
-cp "$vst2" "$work/home/.lxvst/zelko.so"
-cp "$here/zelko_tap.lua" "$work/config/ardour7/scripts/"
+ardour_home "$work" "$here/zelko_tap.lua"
+mkdir -p "$HOME/.vst3" "$HOME/.lxvst"
+cp -r "$bundle" "$HOME/.vst3/zelko.vst3"
+cp "$vst2" "$HOME/.lxvst/zelko.so"
 # Ardour trusts a scanner's cache only when it is newer than the module, to the second.
-touch -d "1 minute ago" "$work/home/.vst3/zelko.vst3/Contents/x86_64-linux/zelko.so" \
-    "$work/home/.lxvst/zelko.so"
-export HOME="$work/home" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
-export LXVST_PATH="$work/home/.lxvst"
-unset DISPLAY
+touch -d "1 minute ago" "$HOME/.vst3/zelko.vst3/Contents/x86_64-linux/zelko.so" \
+    "$HOME/.lxvst/zelko.so"
+export LXVST_PATH="$HOME/.lxvst"
 
 LD_LIBRARY_PATH=$scanners "$scanners/ardour-vst3-scanner" -f "$HOME/.vst3/zelko.vst3" \
     >"$work/scan-vst3.log" 2>&1 || fail "ardour-vst3-scanner: $(cat "$work/scan-vst3.log")"
