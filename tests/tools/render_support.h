@@ -54,7 +54,8 @@ class RendererProcess {
     // nobody when the test runs as root, for whom every folder is writable.
     RendererProcess(const std::vector<std::string>& arguments, const std::string& workDir,
                     const std::map<std::string, std::string>& environment = {},
-                    const std::string& input = "/dev/null", bool unprivileged = false)
+                    const std::string& input = "/dev/null", bool unprivileged = false,
+                    const std::string& program = kRenderer)
         : outPath_(workDir + "/../stdout.txt"), errPath_(workDir + "/../stderr.txt") {
         pid_ = fork();
         if (pid_ == 0) {
@@ -70,11 +71,11 @@ class RendererProcess {
             dup2(in, STDIN_FILENO);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(kRenderer.c_str()));
+            argv.push_back(const_cast<char*>(program.c_str()));
             for (const auto& argument : arguments)
                 argv.push_back(const_cast<char*>(argument.c_str()));
             argv.push_back(nullptr);
-            execv(kRenderer.c_str(), argv.data());
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -218,6 +219,11 @@ class RendererTest : public ::testing::Test {
                   const std::map<std::string, std::string>& environment = {},
                   const std::string& input = "/dev/null") {
         return RendererProcess(arguments, dir_, environment, input).wait();
+    }
+
+    // Runs another build of the renderer (one with a smaller file-size limit, say).
+    RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments) {
+        return RendererProcess(arguments, dir_, {}, "/dev/null", false, program).wait();
     }
 
     // The names in the work folder, hidden ones included, sorted.

@@ -277,7 +277,8 @@ std::string writeFailure(int savedErrno, const char* library) {
     return reason;
 }
 
-// The bytes one frame takes in an encoding of fixed size, or 0 for a compressed one.
+}  // namespace
+
 int bytesPerSample(int encoding) {
     switch (encoding) {
         case SF_FORMAT_PCM_S8:
@@ -298,6 +299,12 @@ int bytesPerSample(int encoding) {
             return 0;
     }
 }
+
+bool hasClassicSizeLimit(int container) {
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF || container == SF_FORMAT_AU;
+}
+
+namespace {
 
 struct HeaderLength {
     bool cut = false;          // the header promises more than the file holds
@@ -672,11 +679,15 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
                                  int sampleRate, int channels, int blockSize, Dither dither,
                                  const Metadata* metadata)
     : path_(name),
+      descriptor_(descriptor),
+      rf64UnlessSmall_(format.rf64UnlessSmall && format.container == SF_FORMAT_RF64),
       channels_(channels),
       bits_(integerBits(format.encoding)),
       dither_(dither == Dither::kTriangular && bits_ > 0 && bits_ <= 16),
       interleaved_(static_cast<std::size_t>(blockSize) * static_cast<std::size_t>(channels)) {
     if (bits_ > 0) integers_.resize(interleaved_.size());
+    frameBytes_ = static_cast<std::uint64_t>(bytesPerSample(format.encoding)) *
+                  static_cast<std::uint64_t>(channels);
     SF_INFO info{};
     info.format = format.code();
     info.channels = channels;
@@ -753,6 +764,13 @@ int SoundFileWriter::toInteger(float sample) {
 }
 
 void SoundFileWriter::writeInterleaved(int frames) {
+    sampleBytes_ += frameBytes_ * static_cast<std::uint64_t>(frames);
+    if (sampleByteLimit_ > 0 && sampleBytes_ > sampleByteLimit_) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot write " + inQuotes(path_) +
+                          ": it has grown past the 4 GiB its format can hold; render it again "
+                          "with --format rf64, w64, caf or flac.");
+    }
     sf_count_t written = 0;
     errno = 0;
     if (bits_ > 0) {
@@ -799,6 +817,58 @@ void SoundFileWriter::close() {
                       "Cannot finish " + inQuotes(path_) + ": " +
                           writeFailure(savedErrno, sf_error_number(result)) + ".");
     }
+    if (rf64UnlessSmall_ && !rf64AsWav(descriptor_)) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot finish " + inQuotes(path_) + ": " + std::strerror(errno) + ".");
+    }
+}
+
+namespace {
+
+std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+void putLittleEndian32(unsigned char* bytes, std::uint64_t value) {
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+}  // namespace
+
+// An RF64 file whose ds64 chunk stands where a WAV file may keep a JUNK chunk: under 4 GiB, the
+// ds64 chunk becomes that JUNK chunk and the RIFF and data lengths take its figures, which
+// turns the file into the plain WAV (extensible format) it would have been. libsndfile 1.2.0's
+// own SFC_RF64_AUTO_DOWNGRADE rewrites the header a few bytes longer than it was, over the
+// first samples or the last metadata chunk, so the renderer does this itself.
+bool rf64AsWav(int descriptor) {
+    const off_t length = lseek(descriptor, 0, SEEK_END);
+    if (length < 0) return false;
+    if (static_cast<std::uint64_t>(length) > kClassicFileLimit) return true;  // stays RF64
+    // The header up to the first sample: ds64, fmt, metadata; 16 MiB is more than it holds.
+    std::vector<unsigned char> header(
+        static_cast<std::size_t>(std::min<off_t>(length, off_t{16} << 20)));
+    if (pread(descriptor, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
+        return false;
+    }
+    if (header.size() < 20 || std::memcmp(header.data(), "RF64", 4) != 0 ||
+        std::memcmp(header.data() + 12, "ds64", 4) != 0) {
+        return true;  // not the layout this expects: left as libsndfile wrote it
+    }
+    std::size_t position = 12;
+    while (position + 8 <= header.size() && std::memcmp(header.data() + position, "data", 4)) {
+        position += 8 + littleEndian32(header.data() + position + 4);
+        position += position & 1u;
+    }
+    if (position + 8 > header.size()) return true;
+    std::memcpy(header.data(), "RIFF", 4);
+    putLittleEndian32(header.data() + 4, static_cast<std::uint64_t>(length) - 8);
+    std::memcpy(header.data() + 12, "JUNK", 4);
+    std::fill(header.data() + 20, header.data() + 20 + littleEndian32(header.data() + 16), 0);
+    putLittleEndian32(header.data() + position + 4,
+                      static_cast<std::uint64_t>(length) - (position + 8));
+    const std::size_t written = position + 8;
+    return pwrite(descriptor, header.data(), written, 0) == static_cast<ssize_t>(written);
 }
 
 }  // namespace render

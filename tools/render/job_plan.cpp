@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -126,7 +128,10 @@ void checkFormatAgreesWithName(const Options& options) {
         return;
     }
     const int named = containerFromExtension(options.output);
-    if (named && named != containerFromName(options.format)) {
+    const int asked = containerFromName(options.format);
+    // RF64 is WAV grown past 4 GiB, and its files normally keep the .wav name.
+    if (named == SF_FORMAT_WAV && asked == SF_FORMAT_RF64) return;
+    if (named && named != asked) {
         throw Failure(ExitStatus::kUsage, "--format " + options.format +
                                               " disagrees with the name " +
                                               inQuotes(options.output) + ", which says " +
@@ -158,6 +163,42 @@ void checkFolderWritable(const std::string& file, bool creatable) {
         throw Failure(ExitStatus::kWriteFailed, why + "the folder " + inQuotes(folder) +
                                                     " may not be written (" + std::strerror(errno) +
                                                     ").");
+    }
+}
+
+std::int64_t expectedFileBytes(const Job& job, const Options& options) {
+    // Room for the header, the text tags, bext, and the iXML and label chunks (each at most
+    // 1 MiB, as they are copied).
+    constexpr std::int64_t kMetadataMargin = 4 << 20;
+    const int sampleBytes = bytesPerSample(job.format.encoding);
+    if (job.inputFrames < 0 || sampleBytes == 0 || job.inputRate <= 0) return -1;
+    const double frames =
+        std::ceil(static_cast<double>(job.inputFrames) * job.sampleRate / job.inputRate) +
+        std::ceil(options.tailSeconds * job.sampleRate);
+    return static_cast<std::int64_t>(frames) * job.channels * sampleBytes + kMetadataMargin;
+}
+
+void fitFormatToSize(Job& job, const Options& options) {
+    if (job.target.kind != OutputTarget::Kind::kFile) return;  // streams say "length unknown"
+    if (!hasClassicSizeLimit(job.format.container)) return;
+    const std::int64_t bytes = expectedFileBytes(job, options);
+    const auto limit = static_cast<std::int64_t>(options.classicFileLimit);
+    if (job.format.container == SF_FORMAT_WAV) {
+        if (bytes < 0) {
+            job.format.container = SF_FORMAT_RF64;
+            job.format.rf64UnlessSmall = true;
+        } else if (bytes > limit) {
+            job.format.container = SF_FORMAT_RF64;
+        }
+        return;
+    }
+    if (bytes > limit) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%.1f GB", static_cast<double>(bytes) / 1e9);
+        throw Failure(ExitStatus::kUsage,
+                      "The output " + inQuotes(job.output) + " would take about " + size +
+                          ", more than the 4 GiB an " + containerName(job.format.container) +
+                          " file can hold; choose --format rf64, w64, caf or flac.");
     }
 }
 
@@ -259,6 +300,7 @@ Plan planJobs(const Options& options) {
         try {
             job.target = examineOutputTarget(job.output, options.inputs, options.force);
             checkStreamable(job);
+            fitFormatToSize(job, options);
             if (job.target.kind == OutputTarget::Kind::kFile) {
                 checkFolderWritable(job.target.path, !options.outputDir.empty());
                 const std::string folder = directoryOf(job.target.path);

@@ -48,6 +48,9 @@ constexpr const char* kDefaultPluginName = "zelko.so";
 // --list-params opens the plug-in at a common rate; the rate matters only to plug-ins whose
 // ranges depend on it.
 constexpr double kListingSampleRate = 48000.0;
+// What a WAV, AIFF or AU file's header and metadata may take of its 4 GiB, when the writer
+// guards a file whose length could not be told before the render.
+constexpr std::uint64_t kHeaderRoom = 4 << 20;
 
 bool exists(const std::string& path) {
     struct stat status {};
@@ -334,6 +337,9 @@ int renderJob(Batch& batch, const Job& job) {
     SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
                            job.channels, options.blockSize,
                            options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
+    if (job.target.kind == OutputTarget::Kind::kFile && hasClassicSizeLimit(job.format.container)) {
+        writer.limitSampleBytes(options.classicFileLimit - kHeaderRoom);
+    }
     // The sinks, from the last to the first: the file; the loudness target; the conversion from
     // the plug-in's rate to the output's.
     FinalOutput final(writer, analyser.get(), truePeak.get());
@@ -645,7 +651,11 @@ int main(int argc, char** argv) {
     using render::ExitStatus;
     try {
         const std::vector<std::string> arguments(argv + 1, argv + argc);
-        return render::run(render::parseCommandLine(arguments));
+        render::Options options = render::parseCommandLine(arguments);
+#ifdef ZELKO_RENDER_CLASSIC_FILE_LIMIT
+        options.classicFileLimit = ZELKO_RENDER_CLASSIC_FILE_LIMIT;
+#endif
+        return render::run(options);
     } catch (const render::Failure& failure) {
         std::cout.flush();
         std::cerr << "zelko-render: " << failure.what() << std::endl;

@@ -215,7 +215,7 @@ OutputFile::OutputFile(const OutputTarget& target, bool force) : target_(target)
                  std::to_string(static_cast<long>(getpid()));
     // O_EXCL: the file renamed onto the target is one this process created, never something
     // that was lying at the temporary name.
-    descriptor_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    descriptor_ = open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor_ < 0) {
         const std::string name = temporary_;
         temporary_.clear();
