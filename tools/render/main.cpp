@@ -26,6 +26,7 @@
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
 #include "tools/render/loudness_target.h"
+#include "tools/render/mix_cancellation.h"
 #include "tools/render/output_file.h"
 #include "tools/render/parameters.h"
 #include "tools/render/plugin_module.h"
@@ -51,6 +52,9 @@ constexpr double kListingSampleRate = 48000.0;
 // What a WAV, AIFF or AU file's header and metadata may take of its 4 GiB, when the writer
 // guards a file whose length could not be told before the render.
 constexpr std::uint64_t kHeaderRoom = 4 << 20;
+// How much of a file is read before its render to see whether its channels cancel in the mix:
+// enough for a wiring fault, which lasts the whole file, and little beside the render itself.
+constexpr double kMixScanSeconds = 60.0;
 
 bool exists(const std::string& path) {
     struct stat status {};
@@ -237,6 +241,7 @@ struct Batch {
     std::ostream& summaries;
     std::string settings;  // for the report's title
     std::string date;
+    bool namesInputs = false;  // several inputs: each warning says which one it is about
 };
 
 // The settings a report's title states: the parameters and the options that change the sound,
@@ -297,6 +302,9 @@ int renderJob(Batch& batch, const Job& job) {
     const std::string label = job.input.empty()              ? "demo programme"
                               : job.input == kStandardStream ? "standard input"
                                                              : job.input;
+    const auto warnOfJob = [&](const std::string& sentence) {
+        warn(batch.namesInputs ? label + ": " + sentence : sentence);
+    };
     // The plug-in runs at --process-rate when it is given; the input is converted to it.
     const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
     std::unique_ptr<ResampledSource> resampled;
@@ -326,10 +334,26 @@ int renderJob(Batch& batch, const Job& job) {
     const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
     AnalysisTap analysisTap(analyser.get());
     RenderTap* tap = analyser ? &analysisTap : nullptr;
-    // The file's own channels, for its loudness as it is rather than as it is fed.
-    if (analyser && file) {
-        file->observeFrames([&analyser](const float* frames, int count, int channels) {
-            analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
+    // A mix of channels in opposite polarity cancels; a file is looked at before its render,
+    // a stream only as it passes.
+    const bool mixFed = file && options.channel == 0 && !options.stereo && file->channels() >= 2;
+    bool mixWarned = false;
+    if (mixFed && !isStreamInput(job.input)) {
+        const MixCancellation start = scanMix(job.input, kMixScanSeconds);
+        if (start.cancels()) {
+            const bool whole =
+                job.inputFrames >= 0 && job.inputFrames <= kMixScanSeconds * job.inputRate;
+            warnOfJob(start.warning(inQuotes(label), whole ? 0.0 : kMixScanSeconds));
+            mixWarned = true;
+        }
+    }
+    MixCancellation mixBalance;
+    // The file's own channels, for its loudness as it is rather than as it is fed, and for the
+    // balance of its mix.
+    if (file && (analyser || mixFed)) {
+        file->observeFrames([&](const float* frames, int count, int channels) {
+            if (analyser) analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
+            if (mixFed) mixBalance.add(frames, count, channels);
         });
     }
 
@@ -398,14 +422,18 @@ int renderJob(Batch& batch, const Job& job) {
             if (reason.empty()) sentence += ", short of the end its header promises";
         }
         if (!reason.empty()) sentence += ", where it could no longer be decoded (" + reason + ")";
-        warn(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
+        warnOfJob(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
         status = static_cast<int>(ExitStatus::kInputTruncated);
     }
     if (file) file->observeFrames(nullptr);
+    const bool mixCancelled = mixFed && mixBalance.cancels();
+    if (mixCancelled && !mixWarned) warnOfJob(mixBalance.warning(inQuotes(label), 0.0));
     double truePeakDbtp = truePeak ? truePeak->dbtp() : -INFINITY;
     if (analyser) {
         StereoSummary stereo = analyser->finish();
         stereo.nonFiniteInputSamples = summary.nonFiniteSamples;
+        stereo.inputMixCancelled = mixCancelled;
+        stereo.inputCutShort = source->cutShort();
         truePeakDbtp = stereo.truePeakDbtp;
         if (!options.report.empty()) {
             if (reportNamesFolder(options.report)) ensureFolder(options.report);
@@ -439,7 +467,7 @@ int renderJob(Batch& batch, const Job& job) {
                         << std::endl;
     }
     // Warnings go to standard error, where they neither break the JSON nor mix with audio.
-    for (const auto& warning : warnings) warn(warning);
+    for (const auto& warning : warnings) warnOfJob(warning);
     if (truePeakDbtp > 0.0) {
         char text[256];
         std::snprintf(text, sizeof text,
@@ -447,7 +475,7 @@ int renderJob(Batch& batch, const Job& job) {
                       "samples: a converter or a lossy encoder may clip it. The plug-in's ceiling "
                       "holds sample peaks only.",
                       truePeakDbtp);
-        warn(text);
+        warnOfJob(text);
     }
     return status;
 }
@@ -570,7 +598,8 @@ int run(const Options& options) {
                 parameters,
                 audioOnStandardOutput ? std::cerr : std::cout,
                 settingsText(options),
-                utcNow()};
+                utcNow(),
+                plan.jobs.size() + plan.problems.size() > 1};
 
     for (const auto& job : plan.jobs) {
         std::string from = "the demo programme";
