@@ -4,6 +4,7 @@
 #include "tests/tools/render_support.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/loudness_target.h"
 #include "tools/render/progress.h"
 
 namespace rendertest {
@@ -80,6 +81,19 @@ TEST_F(RenderPlanTest, FormatAndNameMustAgree) {
     EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
     options.output = "f.take";  // no format of ours
     EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
+    options.format = "rf64";  // RF64 files usually keep the .wav name
+    options.output = "f.wav";
+    EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
+}
+
+// A gain that rounds to nothing is "0.0 dB", neither "-0.0" nor "+0.0".
+TEST_F(RenderPlanTest, LoudnessFiguresNeverShowANegativeZero) {
+    const std::string text =
+        render::describeLoudness(render::loudnessGain(-15.96, -6.0, -16.0, -1.0));
+    EXPECT_NE(text.find("gain 0.0 dB"), std::string::npos) << text;
+    EXPECT_NE(render::describeLoudness(render::loudnessGain(-18.0, -6.0, -16.0, -1.0))
+                  .find("gain +2.0 dB"),
+              std::string::npos);
 }
 
 TEST_F(RenderPlanTest, OutputFoldersAreCheckedBeforeAnythingIsRendered) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,45 @@ inline std::vector<float> testSignal(long frames, double frequency, int sampleRa
             level * (0.9 * std::sin(2.0 * M_PI * frequency * i / sampleRate) + 0.1 * noise));
     }
     return samples;
+}
+
+// What a shell command prints on standard output (its standard error is left alone).
+inline std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            out.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return out;
+}
+
+// Whether a program is on the PATH (sox, ffmpeg, flac: scripts/install-deps.sh installs them).
+inline bool installed(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The data of the first chunk with that id in a WAV or RF64 file, or "" when it has none.
+inline std::string chunkData(const std::string& path, const char* id) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return "";
+    SF_CHUNK_INFO wanted{};
+    std::snprintf(wanted.id, sizeof wanted.id, "%s", id);
+    wanted.id_size = 4;
+    std::string data;
+    if (SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(file, &wanted)) {
+        SF_CHUNK_INFO found{};
+        if (sf_get_chunk_size(chunk, &found) == SF_ERR_NO_ERROR) {
+            data.assign(found.datalen, '\0');
+            found.data = data.data();
+            if (sf_get_chunk_data(chunk, &found) != SF_ERR_NO_ERROR) data.clear();
+        }
+    }
+    sf_close(file);
+    return data;
 }
 
 // A number of a one-line JSON object, or NaN where the key is missing or its value is null.

@@ -77,7 +77,7 @@ std::string containerExtension(int container);
 // The bytes one sample takes in an encoding of fixed size, or 0 for a compressed one.
 int bytesPerSample(int encoding);
 // Whether the container's lengths are 32-bit byte counts, so that a file of it cannot pass
-// 4 GiB (WAV, AIFF, AU).
+// 4 GiB (WAV with either format chunk, AIFF, AU).
 bool hasClassicSizeLimit(int container);
 // The largest file such a container holds: its RIFF or FORM length counts the bytes after
 // the first eight.
@@ -127,6 +127,8 @@ class SoundFileReader : public MonoSource {
 
   private:
     void open(SNDFILE* file, int blockSize);
+    // "Standard input" or "The input "NAME"", to begin a sentence.
+    std::string subject() const;
     void openPipe(int descriptor, bool owned, int blockSize);
     // Fails as an unreadable input where `problem` (tools/render/riff_guard.h) is not empty.
     void refuseImplausible(const std::string& problem);
@@ -184,6 +186,7 @@ class SoundFileWriter : public FrameSink {
 
     std::string path_;
     int descriptor_;
+    int spoolDescriptor_ = -1;  // a FLAC stream's temporary file, or -1
     bool rf64UnlessSmall_;
     int channels_;
     int bits_;  // 0: libsndfile converts the floats

@@ -356,10 +356,11 @@ std::string usageText() {
            "Processor unless --plugin names another. A mono input is fed as it is, an input\n"
            "with more channels as its mono mix, to every input of the plug-in. The output is\n"
            "stereo at the input's rate, in the input's format, with the input's length, lined\n"
-           "up with it sample for sample. An INPUT of - reads standard input, in a format\n"
-           "that streams: " +
+           "up with it sample for sample. An INPUT of - reads standard input, in any of\n"
+           "these formats: " +
            streamedInputNames() +
-           ".\n"
+           " (the last three through a\n"
+           "temporary copy in $TMPDIR).\n"
            "\n"
            "Outputs:\n"
            "  -o, --output FILE       the output file (one input, or --demo); its extension\n"

@@ -40,7 +40,8 @@ std::string streamedOutputNames() {
 }
 
 std::string streamedInputNames() {
-    return "wav, aiff, au, ogg, opus, mp3, w64";
+    // The last three libsndfile reads only from a file, so a pipe of them is copied to one.
+    return "wav, aiff, au, ogg, opus, mp3, w64, flac, caf, rf64";
 }
 
 FileFormat chooseFormat(const Options& options, const std::string& outputPath, FileFormat input,
@@ -76,8 +77,8 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
     // Eight-bit samples are unsigned in the RIFF family and signed everywhere else: libsndfile
     // would write unsigned ones into an AIFF as an AIFC with "raw " compression, which few
     // programs open.
-    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_W64 ||
-                      format.container == SF_FORMAT_RF64;
+    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_WAVEX ||
+                      format.container == SF_FORMAT_W64 || format.container == SF_FORMAT_RF64;
     if (riff && format.encoding == SF_FORMAT_PCM_S8) format.encoding = SF_FORMAT_PCM_U8;
     if (!riff && format.encoding == SF_FORMAT_PCM_U8) format.encoding = SF_FORMAT_PCM_S8;
     if (!canWrite(format, sampleRate, channels)) {
@@ -183,7 +184,7 @@ void fitFormatToSize(Job& job, const Options& options) {
     if (!hasClassicSizeLimit(job.format.container)) return;
     const std::int64_t bytes = expectedFileBytes(job, options);
     const auto limit = static_cast<std::int64_t>(options.classicFileLimit);
-    if (job.format.container == SF_FORMAT_WAV) {
+    if (job.format.container == SF_FORMAT_WAV || job.format.container == SF_FORMAT_WAVEX) {
         if (bytes < 0) {
             job.format.container = SF_FORMAT_RF64;
             job.format.rf64UnlessSmall = true;

@@ -531,33 +531,16 @@ int run(const Options& options) {
     // not leave behind.
     installInterruptHandling();
     Plan plan = planJobs(options);
-    const std::size_t inputCount = plan.jobs.size() + plan.problems.size();
-    for (const auto& problem : plan.problems) {
-        std::cout.flush();
-        std::cerr << "zelko-render: " << problem.sentence << std::endl;
-    }
-    if (!plan.problems.empty() && (!options.keepGoing || plan.jobs.empty())) {
-        if (inputCount > 1) {
-            std::cerr << "zelko-render: " << plan.problems.size() << " of " << inputCount
-                      << " inputs cannot be rendered, so none was"
-                      << (plan.jobs.empty() ? std::string(".")
-                                            : "; --keep-going renders the other " +
-                                                  std::to_string(plan.jobs.size()) + ".")
-                      << std::endl;
-        }
-        return static_cast<int>(plan.problems.front().status);
-    }
-    if (!options.outputDir.empty()) ensureFolder(options.outputDir);
-
     std::optional<PluginModule> module;
     std::vector<ResolvedParameter> parameters;
     if (!options.dry) {
         module.emplace(options.plugin.empty() ? defaultPluginPath() : options.plugin);
-        // Parameters are resolved once, before anything is written, so that a bad one stops the
-        // whole batch rather than leaving it half done.
-        PluginInstance probe(
-            *module, options.processRate > 0 ? options.processRate : plan.jobs.front().inputRate,
-            options.blockSize);
+        // Parameters are resolved once, before anything is written and before the inputs'
+        // problems are told, so that a bad one stops the whole batch first.
+        const double probeRate = options.processRate > 0 ? options.processRate
+                                 : plan.jobs.empty()     ? kListingSampleRate
+                                                         : plan.jobs.front().inputRate;
+        PluginInstance probe(*module, probeRate, options.blockSize);
         note(options, "plug-in " + inQuotes(module->path()) + ": " + probe.effectName() + " by " +
                           probe.vendorName() + ", " + std::to_string(probe.inputCount()) +
                           " inputs, " + std::to_string(probe.outputCount()) + " outputs, latency " +
@@ -588,6 +571,24 @@ int run(const Options& options) {
         throw Failure(ExitStatus::kUsage, "--dry runs no plug-in, so it takes no --param.");
     }
 
+    const std::size_t inputCount = plan.jobs.size() + plan.problems.size();
+    for (const auto& problem : plan.problems) {
+        std::cout.flush();
+        std::cerr << "zelko-render: " << problem.sentence << std::endl;
+    }
+    if (!plan.problems.empty() && (!options.keepGoing || plan.jobs.empty())) {
+        if (inputCount > 1) {
+            std::cerr << "zelko-render: " << plan.problems.size() << " of " << inputCount
+                      << " inputs cannot be rendered, so none was"
+                      << (plan.jobs.empty() ? std::string(".")
+                                            : "; --keep-going renders the other " +
+                                                  std::to_string(plan.jobs.size()) + ".")
+                      << std::endl;
+        }
+        return static_cast<int>(plan.problems.front().status);
+    }
+    if (!options.outputDir.empty()) ensureFolder(options.outputDir);
+
     // Audio on standard output leaves only standard error for the summaries.
     const bool audioOnStandardOutput = std::any_of(
         plan.jobs.begin(), plan.jobs.end(),
@@ -607,14 +608,15 @@ int run(const Options& options) {
             char length[32] = "unknown length";
             if (job.inputFrames >= 0) {
                 std::snprintf(length, sizeof length, "%.3f s",
-                              static_cast<double>(job.inputFrames) / job.sampleRate);
+                              static_cast<double>(job.inputFrames) / job.inputRate);
             }
             from = inQuotes(job.input) + " (" + describeFormat(job.inputFormat) + ", " +
-                   std::to_string(job.inputChannels) + " ch, " + std::to_string(job.sampleRate) +
+                   std::to_string(job.inputChannels) + " ch, " + std::to_string(job.inputRate) +
                    " Hz, " + length + ")";
         }
         note(options, from + " -> " + inQuotes(job.output) + " (" + describeFormat(job.format) +
-                          ", " + std::to_string(job.channels) + " ch)");
+                          ", " + std::to_string(job.channels) + " ch, " +
+                          std::to_string(job.sampleRate) + " Hz)");
     }
 
     // The first failure's status is the run's; an input cut short (9) counts as rendered.
