@@ -277,207 +277,298 @@ std::string utcNow() {
     return text;
 }
 
-// Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
-// it promised, after writing what it held).
-int renderJob(Batch& batch, const Job& job) {
-    const Options& options = batch.options;
+std::string inputLabel(const Job& job) {
+    return job.input.empty()              ? "demo programme"
+           : job.input == kStandardStream ? "standard input"
+                                          : job.input;
+}
+
+// What one job reads: the demo programme, the reader that planning kept for a pipe, or its
+// file; then, when the plug-in runs at another rate, the conversion to that rate.
+struct JobInput {
     std::unique_ptr<MonoSource> owned;
-    MonoSource* source = nullptr;
-    SoundFileReader* file = nullptr;
+    std::unique_ptr<ResampledSource> resampled;
+    MonoSource* source = nullptr;     // what the render reads
+    SoundFileReader* file = nullptr;  // the file's own reader, when there is a file
+};
+
+JobInput openInput(const Batch& batch, const Job& job, int processRate) {
+    const Options& options = batch.options;
+    JobInput input;
     if (job.input.empty()) {
-        owned = std::make_unique<DemoProgramme>(
+        input.owned = std::make_unique<DemoProgramme>(
             options.demoSeconds > 0.0 ? options.demoSeconds : DemoProgramme::kDefaultSeconds);
-        source = owned.get();
+        input.source = input.owned.get();
     } else if (const auto kept = batch.plan.streamInputs.find(job.input);
                kept != batch.plan.streamInputs.end()) {
-        source = kept->second.get();
-        file = kept->second.get();
+        input.file = kept->second.get();
+        input.source = input.file;
     } else {
         auto reader = std::make_unique<SoundFileReader>(job.input, options.channel,
                                                         options.blockSize, options.stereo);
-        source = reader.get();
-        file = reader.get();
-        owned = std::move(reader);
+        input.file = reader.get();
+        input.source = input.file;
+        input.owned = std::move(reader);
     }
-    const std::string label = job.input.empty()              ? "demo programme"
-                              : job.input == kStandardStream ? "standard input"
-                                                             : job.input;
-    const auto warnOfJob = [&](const std::string& sentence) {
-        warn(batch.namesInputs ? label + ": " + sentence : sentence);
-    };
-    // The plug-in runs at --process-rate when it is given; the input is converted to it.
-    const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
-    std::unique_ptr<ResampledSource> resampled;
     if (processRate != job.inputRate) {
-        resampled = std::make_unique<ResampledSource>(*source, processRate, options.blockSize);
-        source = resampled.get();
+        input.resampled =
+            std::make_unique<ResampledSource>(*input.source, processRate, options.blockSize);
+        input.source = input.resampled.get();
     }
-    const auto tailFrames =
-        static_cast<std::int64_t>(std::llround(options.tailSeconds * processRate));
-    const std::int64_t total = source->frameCount() < 0 ? -1 : source->frameCount() + tailFrames;
-    ProgressBar progress(!options.quiet, label, total, source->sampleRate());
+    return input;
+}
 
-    std::optional<PluginInstance> plugin;
-    if (!options.dry) {
-        plugin.emplace(*batch.module, processRate, options.blockSize);
-        applyParameters(*plugin, batch.parameters);
-    }
-    const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
-    // Metadata counts in the input's samples, then in the output's.
+// Opens the plug-in at the plug-in's rate with the parameters set, unless --dry runs none.
+void startPlugin(const Batch& batch, int processRate, std::optional<PluginInstance>& plugin) {
+    if (batch.options.dry) return;
+    plugin.emplace(*batch.module, processRate, batch.options.blockSize);
+    applyParameters(*plugin, batch.parameters);
+}
+
+// The input's metadata moved by the latency left in the output (`shift`, at the plug-in's
+// rate) and counted at the output's rate; `total` is the render's length at the plug-in's rate.
+Metadata outputMetadata(const Job& job, const SoundFileReader* file, std::int64_t shift,
+                        std::int64_t total, int processRate) {
+    if (!file) return {};
     const std::int64_t inputTotal = total < 0 ? -1 : total * job.inputRate / processRate;
-    const Metadata metadata =
-        file
-            ? atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate, inputTotal),
-                     static_cast<double>(job.sampleRate) / job.inputRate)
-            : Metadata{};
-    const auto analyser = analyserFor(options, job.sampleRate, processRate, job.inputRate);
-    const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
-    AnalysisTap analysisTap(analyser.get());
-    RenderTap* tap = analyser ? &analysisTap : nullptr;
-    // A mix of channels in opposite polarity cancels; a file is looked at before its render,
-    // a stream only as it passes.
-    const bool mixFed = file && options.channel == 0 && !options.stereo && file->channels() >= 2;
-    bool mixWarned = false;
-    if (mixFed && !isStreamInput(job.input)) {
+    return atRate(metadataFor(file->metadata(), shift * job.inputRate / processRate, inputTotal),
+                  static_cast<double>(job.sampleRate) / job.inputRate);
+}
+
+// Whether the mix of a file's channels cancels (an anti-phase stereo file). A file is looked at
+// before its render, so that the warning comes first; a stream only as it passes.
+class MixWatch {
+  public:
+    MixWatch(const Options& options, const Job& job, const SoundFileReader* file)
+        : fed_(file && options.channel == 0 && !options.stereo && file->channels() >= 2) {
+        if (!fed_ || isStreamInput(job.input)) return;
         const MixCancellation start = scanMix(job.input, kMixScanSeconds);
-        if (start.cancels()) {
-            const bool whole =
-                job.inputFrames >= 0 && job.inputFrames <= kMixScanSeconds * job.inputRate;
-            warnOfJob(start.warning(inQuotes(label), whole ? 0.0 : kMixScanSeconds));
-            mixWarned = true;
+        if (!start.cancels()) return;
+        const bool whole =
+            job.inputFrames >= 0 && job.inputFrames <= kMixScanSeconds * job.inputRate;
+        early_ = start.warning(inQuotes(inputLabel(job)), whole ? 0.0 : kMixScanSeconds);
+    }
+    bool fed() const { return fed_; }
+    // The warning to give before the render, or "".
+    const std::string& earlyWarning() const { return early_; }
+    void add(const float* frames, int count, int channels) {
+        balance_.add(frames, count, channels);
+    }
+    bool cancelled() const { return fed_ && balance_.cancels(); }
+    // The warning to give after the render, when none came before it, or "".
+    std::string lateWarning(const std::string& label) const {
+        return cancelled() && early_.empty() ? balance_.warning(inQuotes(label), 0.0) : "";
+    }
+
+  private:
+    bool fed_;
+    std::string early_;
+    MixCancellation balance_;
+};
+
+// The stages between the plug-in and the file, built from the last to the first: the file; the
+// final stage that measures what is written; the loudness target; the conversion from the
+// plug-in's rate to the output's.
+class OutputChain {
+  public:
+    OutputChain(const Options& options, const Job& job, const Metadata& metadata, int processRate,
+                StereoAnalyser* analyser, TruePeakMeter* truePeak)
+        : output_(job.target, options.force),
+          writer_(output_.descriptor(), job.output, job.format, job.sampleRate, job.channels,
+                  options.blockSize, options.dither ? Dither::kTriangular : Dither::kNone,
+                  &metadata),
+          final_(writer_, analyser, truePeak) {
+        if (job.target.kind == OutputTarget::Kind::kFile &&
+            hasClassicSizeLimit(job.format.container)) {
+            writer_.limitSampleBytes(options.classicFileLimit - kHeaderRoom);
+        }
+        first_ = &final_;
+        if (options.loudnessTarget) {
+            loudness_.emplace(*first_, job.sampleRate, job.channels, options.loudness,
+                              options.truePeak, options.blockSize);
+            first_ = &*loudness_;
+        }
+        if (processRate != job.sampleRate) {
+            toOutputRate_.emplace(*first_, processRate, job.sampleRate, job.channels);
+            first_ = &*toOutputRate_;
         }
     }
-    MixCancellation mixBalance;
-    // The file's own channels, for its loudness as it is rather than as it is fed, and for the
-    // balance of its mix.
-    if (file && (analyser || mixFed)) {
-        file->observeFrames([&](const float* frames, int count, int channels) {
-            if (analyser) analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
-            if (mixFed) mixBalance.add(frames, count, channels);
-        });
+    FrameSink& first() { return *first_; }
+    const FinalOutput& final() const { return final_; }
+    const LoudnessOutcome* loudness() const { return loudness_ ? &loudness_->outcome() : nullptr; }
+    // Once the stages have handed on what they hold: the file finished and put in place.
+    void commit() {
+        writer_.close();
+        output_.commit();
     }
 
-    OutputFile output(job.target, options.force);
-    SoundFileWriter writer(output.descriptor(), job.output, job.format, job.sampleRate,
-                           job.channels, options.blockSize,
-                           options.dither ? Dither::kTriangular : Dither::kNone, &metadata);
-    if (job.target.kind == OutputTarget::Kind::kFile && hasClassicSizeLimit(job.format.container)) {
-        writer.limitSampleBytes(options.classicFileLimit - kHeaderRoom);
-    }
-    // The sinks, from the last to the first: the file; the loudness target; the conversion from
-    // the plug-in's rate to the output's.
-    FinalOutput final(writer, analyser.get(), truePeak.get());
-    FrameSink* sink = &final;
-    std::optional<LoudnessTarget> loudness;
-    if (options.loudnessTarget) {
-        loudness.emplace(*sink, job.sampleRate, job.channels, options.loudness, options.truePeak,
-                         options.blockSize);
-        sink = &*loudness;
-    }
-    std::optional<ResamplingSink> toOutputRate;
-    if (processRate != job.sampleRate) {
-        toOutputRate.emplace(*sink, processRate, job.sampleRate, job.channels);
-        sink = &*toOutputRate;
-    }
+  private:
+    OutputFile output_;
+    SoundFileWriter writer_;
+    FinalOutput final_;
+    std::optional<LoudnessTarget> loudness_;
+    std::optional<ResamplingSink> toOutputRate_;
+    FrameSink* first_ = nullptr;
+};
+
+// Runs the source through the plug-in (or, with --dry, copies it) into the chain, and has the
+// chain's stages hand on what they hold: the converter's last frames, the loudness pass.
+RenderSummary renderInto(const Options& options, const Job& job, MonoSource& source,
+                         std::optional<PluginInstance>& plugin, std::int64_t tailFrames,
+                         OutputChain& chain, ProgressBar& progress, RenderTap* tap) {
     RenderSummary summary;
-    if (options.dry) {
-        summary = copySource(*source, *sink, options.blockSize, progress, tap);
+    if (!plugin) {
+        summary = copySource(source, chain.first(), options.blockSize, progress, tap);
     } else {
         RenderSettings settings;
         settings.compensateLatency = options.latencyCompensation;
         settings.tailFrames = tailFrames;
-        summary = renderThroughPlugin(*source, *plugin, *sink, settings, progress, tap);
+        summary = renderThroughPlugin(source, *plugin, chain.first(), settings, progress, tap);
     }
-    // The sinks hand on what they hold: the converter's last frames, the loudness pass.
     const auto finishing = std::chrono::steady_clock::now();
-    sink->finish();
+    chain.first().finish();
     summary.elapsedSeconds +=
         std::chrono::duration<double>(std::chrono::steady_clock::now() - finishing).count();
-    summary.frames = final.frames();
+    summary.frames = chain.final().frames();
     summary.sampleRate = job.sampleRate;
-    summary.peak = final.peak();
-    std::vector<std::string> warnings = warningsAbout(summary);
-    if (loudness) {
-        for (auto& warning : loudnessWarnings(loudness->outcome())) warnings.push_back(warning);
-    }
-    writer.close();
-    output.commit();
-    progress.finish();
+    summary.peak = chain.final().peak();
+    return summary;
+}
 
-    int status = 0;
-    if (source->cutShort()) {
-        // In the input's frames, whatever the rates.
-        const std::int64_t held =
-            (summary.frames -
-             (summary.ranPlugin ? std::llround(options.tailSeconds * job.sampleRate) : 0)) *
-            job.inputRate / job.sampleRate;
-        const std::int64_t promised = source->promisedFrames();
-        const std::string reason = source->breakReason();
-        std::string sentence =
-            "The input " + inQuotes(label) + " ends after " + std::to_string(held);
-        if (promised > 0) {
-            sentence += " of the " + std::to_string(promised) + " frames its header promises";
-        } else {
-            sentence += held == 1 ? " frame" : " frames";
-            if (reason.empty()) sentence += ", short of the end its header promises";
-        }
-        if (!reason.empty()) sentence += ", where it could no longer be decoded (" + reason + ")";
-        warnOfJob(sentence + "; " + inQuotes(job.output) + " holds what could be read.");
-        status = static_cast<int>(ExitStatus::kInputTruncated);
+// The warning for an input that held less than it promised, counted in the input's frames
+// whatever the rates.
+std::string cutShortWarning(const Options& options, const Job& job, const MonoSource& source,
+                            const RenderSummary& summary) {
+    const std::int64_t held =
+        (summary.frames -
+         (summary.ranPlugin ? std::llround(options.tailSeconds * job.sampleRate) : 0)) *
+        job.inputRate / job.sampleRate;
+    const std::int64_t promised = source.promisedFrames();
+    const std::string reason = source.breakReason();
+    std::string sentence =
+        "The input " + inQuotes(inputLabel(job)) + " ends after " + std::to_string(held);
+    if (promised > 0) {
+        sentence += " of the " + std::to_string(promised) + " frames its header promises";
+    } else {
+        sentence += held == 1 ? " frame" : " frames";
+        if (reason.empty()) sentence += ", short of the end its header promises";
     }
-    if (file) file->observeFrames(nullptr);
-    const bool mixCancelled = mixFed && mixBalance.cancels();
-    if (mixCancelled && !mixWarned) warnOfJob(mixBalance.warning(inQuotes(label), 0.0));
+    if (!reason.empty()) sentence += ", where it could no longer be decoded (" + reason + ")";
+    return sentence + "; " + inQuotes(job.output) + " holds what could be read.";
+}
+
+void drawReport(const Batch& batch, const Job& job, const StereoSummary& stereo,
+                std::optional<PluginInstance>& plugin) {
+    const Options& options = batch.options;
+    if (reportNamesFolder(options.report)) ensureFolder(options.report);
+    ReportHeading heading;
+    heading.input = inputLabel(job);
+    heading.plugin = plugin ? plugin->effectName() + " (" + baseNameOf(batch.module->path()) + ")"
+                            : "no plug-in (--dry)";
+    heading.settings = batch.settings;
+    heading.date = batch.date;
+    try {
+        writeReportPicture(stereo, reportPathFor(options, job), heading);
+    } catch (const std::runtime_error& error) {
+        throw Failure(ExitStatus::kWriteFailed, error.what());
+    }
+}
+
+std::string jsonLine(const Job& job, const StereoSummary& stereo, const RenderSummary& summary,
+                     const LoudnessOutcome* loudness) {
+    const double duration = summary.frames / summary.sampleRate;
+    std::string json = summaryJson(stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
+                                   job.input.empty() ? std::string() : job.input, job.output);
+    if (loudness) json.insert(json.size() - 1, loudnessJson(*loudness));
+    return json;
+}
+
+std::string summaryLine(const Job& job, const RenderSummary& summary,
+                        const LoudnessOutcome* loudness) {
+    char memory[48];
+    std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
+    return inputLabel(job) + " -> " + job.output + ": " + describe(summary) + memory +
+           (loudness ? "; " + describeLoudness(*loudness) : "");
+}
+
+std::string truePeakWarning(double truePeakDbtp) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "The output's true peak reaches %+.2f dBTP, above full scale between the "
+                  "samples: a converter or a lossy encoder may clip it. The plug-in's ceiling "
+                  "holds sample peaks only.",
+                  truePeakDbtp);
+    return text;
+}
+
+// Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
+// it promised, after writing what it held).
+int renderJob(Batch& batch, const Job& job) {
+    const Options& options = batch.options;
+    const std::string label = inputLabel(job);
+    const auto warnOfJob = [&](const std::string& sentence) {
+        if (!sentence.empty()) warn(batch.namesInputs ? label + ": " + sentence : sentence);
+    };
+    // The plug-in runs at --process-rate when it is given; the input is converted to it.
+    const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
+    JobInput input = openInput(batch, job, processRate);
+    MonoSource& source = *input.source;
+    const auto tailFrames =
+        static_cast<std::int64_t>(std::llround(options.tailSeconds * processRate));
+    const std::int64_t total = source.frameCount() < 0 ? -1 : source.frameCount() + tailFrames;
+    ProgressBar progress(!options.quiet, label, total, source.sampleRate());
+    std::optional<PluginInstance> plugin;
+    startPlugin(batch, processRate, plugin);
+    const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
+    const Metadata metadata = outputMetadata(job, input.file, shift, total, processRate);
+
+    const auto analyser = analyserFor(options, job.sampleRate, processRate, job.inputRate);
+    const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
+    AnalysisTap analysisTap(analyser.get());
+    MixWatch mix(options, job, input.file);
+    warnOfJob(mix.earlyWarning());
+    // The file's own channels, for its loudness as it is rather than as it is fed, and for the
+    // balance of its mix.
+    if (input.file && (analyser || mix.fed())) {
+        input.file->observeFrames([&](const float* frames, int count, int channels) {
+            if (analyser) analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
+            if (mix.fed()) mix.add(frames, count, channels);
+        });
+    }
+
+    OutputChain chain(options, job, metadata, processRate, analyser.get(), truePeak.get());
+    const RenderSummary summary = renderInto(options, job, source, plugin, tailFrames, chain,
+                                             progress, analyser ? &analysisTap : nullptr);
+    std::vector<std::string> warnings = warningsAbout(summary);
+    if (chain.loudness()) {
+        for (auto& warning : loudnessWarnings(*chain.loudness())) warnings.push_back(warning);
+    }
+    chain.commit();
+    progress.finish();
+    if (input.file) input.file->observeFrames(nullptr);
+
+    const bool cutShort = source.cutShort();
+    if (cutShort) warnOfJob(cutShortWarning(options, job, source, summary));
+    warnOfJob(mix.lateWarning(label));
     double truePeakDbtp = truePeak ? truePeak->dbtp() : -INFINITY;
     if (analyser) {
         StereoSummary stereo = analyser->finish();
         stereo.nonFiniteInputSamples = summary.nonFiniteSamples;
-        stereo.inputMixCancelled = mixCancelled;
-        stereo.inputCutShort = source->cutShort();
+        stereo.inputMixCancelled = mix.cancelled();
+        stereo.inputCutShort = cutShort;
         truePeakDbtp = stereo.truePeakDbtp;
-        if (!options.report.empty()) {
-            if (reportNamesFolder(options.report)) ensureFolder(options.report);
-            ReportHeading heading;
-            heading.input = label;
-            heading.plugin =
-                plugin ? plugin->effectName() + " (" + baseNameOf(batch.module->path()) + ")"
-                       : "no plug-in (--dry)";
-            heading.settings = batch.settings;
-            heading.date = batch.date;
-            try {
-                writeReportPicture(stereo, reportPathFor(options, job), heading);
-            } catch (const std::runtime_error& error) {
-                throw Failure(ExitStatus::kWriteFailed, error.what());
-            }
-        }
+        if (!options.report.empty()) drawReport(batch, job, stereo, plugin);
         if (options.json) {
-            const double duration = summary.frames / summary.sampleRate;
-            std::string json =
-                summaryJson(stereo, duration > 0.0 ? summary.elapsedSeconds / duration : 0.0,
-                            job.input.empty() ? std::string() : job.input, job.output);
-            if (loudness) json.insert(json.size() - 1, loudnessJson(loudness->outcome()));
-            batch.summaries << json << std::endl;
+            batch.summaries << jsonLine(job, stereo, summary, chain.loudness()) << std::endl;
         }
     }
     if (!options.quiet && !options.json) {
-        char memory[48];
-        std::snprintf(memory, sizeof memory, ", peak memory %.1f MB", peakMemoryMegabytes());
-        batch.summaries << label << " -> " << job.output << ": " << describe(summary) << memory
-                        << (loudness ? "; " + describeLoudness(loudness->outcome()) : "")
-                        << std::endl;
+        batch.summaries << summaryLine(job, summary, chain.loudness()) << std::endl;
     }
     // Warnings go to standard error, where they neither break the JSON nor mix with audio.
     for (const auto& warning : warnings) warnOfJob(warning);
-    if (truePeakDbtp > 0.0) {
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "The output's true peak reaches %+.2f dBTP, above full scale between the "
-                      "samples: a converter or a lossy encoder may clip it. The plug-in's ceiling "
-                      "holds sample peaks only.",
-                      truePeakDbtp);
-        warnOfJob(text);
-    }
-    return status;
+    if (truePeakDbtp > 0.0) warnOfJob(truePeakWarning(truePeakDbtp));
+    return cutShort ? static_cast<int>(ExitStatus::kInputTruncated) : 0;
 }
 
 // The one sentence that says what an interruption stopped and what became of its output.
