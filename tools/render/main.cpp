@@ -38,6 +38,9 @@
 #ifndef ZELKO_RENDER_BUILT_PLUGIN
 #define ZELKO_RENDER_BUILT_PLUGIN ""
 #endif
+#ifndef ZELKO_RENDER_INSTALLED_PLUGIN
+#define ZELKO_RENDER_INSTALLED_PLUGIN ""
+#endif
 #ifndef ZELKO_RENDER_VERSION
 #define ZELKO_RENDER_VERSION "unknown"
 #endif
@@ -61,7 +64,9 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-// The plug-in built with the renderer: copied beside it by the build, or where the build left it.
+// The plug-in built with the renderer: copied beside it by the build; where cmake --install put
+// it, found from the renderer's own folder (bin/) so that the installed tree may be moved; or
+// where the build left it.
 std::string defaultPluginPath() {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -70,12 +75,19 @@ std::string defaultPluginPath() {
         self[length] = '\0';
         besideRenderer = directoryOf(self) + kDefaultPluginName;
         if (exists(besideRenderer)) return besideRenderer;
+        const std::string installed = ZELKO_RENDER_INSTALLED_PLUGIN;
+        if (!installed.empty()) {
+            const std::string path =
+                installed.front() == '/' ? installed : directoryOf(self) + installed;
+            if (exists(path)) return path;
+        }
     }
     const std::string built = ZELKO_RENDER_BUILT_PLUGIN;
     if (!built.empty() && exists(built)) return built;
     throw Failure(ExitStatus::kPlugin, "No plug-in was found beside zelko-render (" +
                                            inQuotes(besideRenderer) +
-                                           "); name one with --plugin PATH.");
+                                           ") or where it is installed; name one with --plugin "
+                                           "PATH.");
 }
 
 double peakMemoryMegabytes() {
