@@ -26,6 +26,7 @@
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
 #include "tools/render/loudness_target.h"
+#include "tools/render/measurement_thread.h"
 #include "tools/render/mix_cancellation.h"
 #include "tools/render/output_file.h"
 #include "tools/render/parameters.h"
@@ -129,37 +130,35 @@ void applyParameters(PluginInstance& plugin, const std::vector<ResolvedParameter
     }
 }
 
-// Hands the signal fed to the plug-in to the stereo analysis of --json and --report. The output
-// reaches the analysis, or else the true-peak meter that the summary's warning needs, from the
-// end of the sinks (FinalOutput), as it is written: after rate conversion and loudness gain.
+// Hands the signal fed to the plug-in to the stereo analysis of --json and --report, on the
+// measuring thread. The output reaches the analysis, or else the true-peak meter that the
+// summary's warning needs, from the end of the sinks (FinalOutput), as it is written: after rate
+// conversion and loudness gain.
 class AnalysisTap : public RenderTap {
   public:
-    explicit AnalysisTap(StereoAnalyser* analyser) : analyser_(analyser) {}
+    explicit AnalysisTap(MeasurementThread& measurements) : measurements_(measurements) {}
     void input(const float* first, const float* second, int frames) override {
-        if (!analyser_) return;
-        const auto count = static_cast<std::size_t>(frames);
-        if (second) {
-            analyser_->addInput(first, second, count);
-        } else {
-            analyser_->addInput(first, count);
-        }
+        measurements_.push(
+            second ? MeasurementThread::Stream::kFeedPair : MeasurementThread::Stream::kFeed, first,
+            second, frames);
     }
     void output(const float*, const float*, int) override {}
 
   private:
-    StereoAnalyser* analyser_;
+    MeasurementThread& measurements_;
 };
 
 // The last stage before the file: it sees the output exactly as it is written, for the summary's
-// peak and length and for the analysis.
+// peak and length, and hands it to the measurements when there are any.
 class FinalOutput : public FrameSink {
   public:
-    FinalOutput(FrameSink& file, StereoAnalyser* analyser, TruePeakMeter* truePeak)
-        : file_(file), analyser_(analyser), truePeak_(truePeak) {}
+    FinalOutput(FrameSink& file, MeasurementThread* measurements)
+        : file_(file), measurements_(measurements) {}
     void write(const float* left, const float* right, int frames) override {
         file_.write(left, right, frames);
-        if (analyser_) analyser_->addOutput(left, right, static_cast<std::size_t>(frames));
-        if (truePeak_) truePeak_->add(left, right, static_cast<std::size_t>(frames));
+        if (measurements_) {
+            measurements_->push(MeasurementThread::Stream::kOutput, left, right, frames);
+        }
         for (int i = 0; i < frames; ++i) {
             peak_ = std::max({peak_, std::fabs(left[i]), std::fabs(right[i])});
         }
@@ -171,8 +170,7 @@ class FinalOutput : public FrameSink {
 
   private:
     FrameSink& file_;
-    StereoAnalyser* analyser_;
-    TruePeakMeter* truePeak_;
+    MeasurementThread* measurements_;
     float peak_ = 0.0f;
     std::int64_t frames_ = 0;
 };
@@ -379,17 +377,17 @@ class MixWatch {
 };
 
 // The stages between the plug-in and the file, built from the last to the first: the file; the
-// final stage that measures what is written; the loudness target; the conversion from the
+// final stage that sees what is written and hands it to the measurements; the loudness target; the conversion from the
 // plug-in's rate to the output's.
 class OutputChain {
   public:
     OutputChain(const Options& options, const Job& job, const Metadata& metadata, int processRate,
-                StereoAnalyser* analyser, TruePeakMeter* truePeak)
+                MeasurementThread* measurements)
         : output_(job.target, options.force),
           writer_(output_.descriptor(), job.output, job.format, job.sampleRate, job.channels,
                   options.blockSize, options.dither ? Dither::kTriangular : Dither::kNone,
                   &metadata),
-          final_(writer_, analyser, truePeak) {
+          final_(writer_, measurements) {
         if (job.target.kind == OutputTarget::Kind::kFile &&
             hasClassicSizeLimit(job.format.container)) {
             writer_.limitSampleBytes(options.classicFileLimit - kHeaderRoom);
@@ -536,21 +534,42 @@ int renderJob(Batch& batch, const Job& job) {
 
     const auto analyser = analyserFor(options, job.sampleRate, processRate, job.inputRate);
     const auto truePeak = analyser ? nullptr : truePeakMeterFor(job.sampleRate);
-    AnalysisTap analysisTap(analyser.get());
     MixWatch mix(options, job, input.file);
     warnOfJob(mix.earlyWarning());
-    // The file's own channels, for its loudness as it is rather than as it is fed, and for the
-    // balance of its mix.
+    MeasurementThread measurements([&](MeasurementThread::Stream stream, const float* first,
+                                       const float* second, int frames, int channels) {
+        const auto count = static_cast<std::size_t>(frames);
+        switch (stream) {
+            case MeasurementThread::Stream::kFeed:
+                analyser->addInput(first, count);
+                break;
+            case MeasurementThread::Stream::kFeedPair:
+                analyser->addInput(first, second, count);
+                break;
+            case MeasurementThread::Stream::kFile:
+                // The file's own channels, for its loudness as it is rather than as it is fed,
+                // and for the balance of its mix.
+                if (analyser) analyser->addFileInput(first, count, channels);
+                if (mix.fed()) mix.add(first, frames, channels);
+                break;
+            case MeasurementThread::Stream::kOutput:
+                if (analyser) analyser->addOutput(first, second, count);
+                if (truePeak) truePeak->add(first, second, count);
+                break;
+        }
+    });
+    AnalysisTap analysisTap(measurements);
     if (input.file && (analyser || mix.fed())) {
-        input.file->observeFrames([&](const float* frames, int count, int channels) {
-            if (analyser) analyser->addFileInput(frames, static_cast<std::size_t>(count), channels);
-            if (mix.fed()) mix.add(frames, count, channels);
+        input.file->observeFrames([&measurements](const float* frames, int count, int channels) {
+            measurements.push(MeasurementThread::Stream::kFile, frames, nullptr, count, channels);
         });
     }
 
-    OutputChain chain(options, job, metadata, processRate, analyser.get(), truePeak.get());
+    OutputChain chain(options, job, metadata, processRate,
+                      analyser || truePeak ? &measurements : nullptr);
     const RenderSummary summary = renderInto(options, job, source, plugin, tailFrames, chain,
                                              progress, analyser ? &analysisTap : nullptr);
+    measurements.finish();
     std::vector<std::string> warnings = warningsAbout(summary);
     if (chain.loudness()) {
         for (auto& warning : loudnessWarnings(*chain.loudness())) warnings.push_back(warning);
