@@ -86,6 +86,29 @@ TEST_F(RenderPlanTest, FormatAndNameMustAgree) {
     EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
 }
 
+// The loudness pass spools each output as floats: the two largest of a batch on two jobs
+// must fit in what $TMPDIR has free.
+TEST_F(RenderPlanTest, LoudnessRunIsRefusedWhenItsSpoolWouldNotFit) {
+    Options options;
+    options.loudnessTarget = true;
+    std::vector<render::Job> jobs(3);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].inputRate = jobs[i].sampleRate = 48000;
+        jobs[i].inputFrames = 48000 * static_cast<std::int64_t>(i + 1);  // 1, 2 and 3 s
+    }
+    const std::uint64_t second = 48000 * 2 * 4;  // a second of stereo floats
+    const auto check = [&](int sideBySide, std::uint64_t free) {
+        return statusOf(
+            [&] { render::checkLoudnessSpoolRoom(jobs, options, sideBySide, free, "/spool"); });
+    };
+    EXPECT_EQ(check(1, 3 * second), ExitStatus::kOk);
+    EXPECT_EQ(check(1, 3 * second - 1), ExitStatus::kWriteFailed);
+    EXPECT_EQ(check(2, 5 * second), ExitStatus::kOk);
+    EXPECT_EQ(check(2, 5 * second - 1), ExitStatus::kWriteFailed);
+    options.loudnessTarget = false;
+    EXPECT_EQ(check(2, 0), ExitStatus::kOk);
+}
+
 // A gain that rounds to nothing is "0.0 dB", neither "-0.0" nor "+0.0".
 TEST_F(RenderPlanTest, LoudnessFiguresNeverShowANegativeZero) {
     const std::string text =

@@ -34,6 +34,7 @@ struct Options {
     bool dry = false;
     bool force = false;
     bool keepGoing = false;  // render the inputs that can be, when others cannot
+    int jobs = 0;            // files rendered at once; 0: one per processor
     bool quiet = false;
     bool verbose = false;
     bool help = false;

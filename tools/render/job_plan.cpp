@@ -167,16 +167,47 @@ void checkFolderWritable(const std::string& file, bool creatable) {
     }
 }
 
+std::int64_t expectedOutputFrames(const Job& job, const Options& options) {
+    if (job.inputFrames < 0 || job.inputRate <= 0) return -1;
+    return static_cast<std::int64_t>(
+        std::ceil(static_cast<double>(job.inputFrames) * job.sampleRate / job.inputRate) +
+        std::ceil(options.tailSeconds * job.sampleRate));
+}
+
 std::int64_t expectedFileBytes(const Job& job, const Options& options) {
     // Room for the header, the text tags, bext, and the iXML and label chunks (each at most
     // 1 MiB, as they are copied).
     constexpr std::int64_t kMetadataMargin = 4 << 20;
     const int sampleBytes = bytesPerSample(job.format.encoding);
-    if (job.inputFrames < 0 || sampleBytes == 0 || job.inputRate <= 0) return -1;
-    const double frames =
-        std::ceil(static_cast<double>(job.inputFrames) * job.sampleRate / job.inputRate) +
-        std::ceil(options.tailSeconds * job.sampleRate);
-    return static_cast<std::int64_t>(frames) * job.channels * sampleBytes + kMetadataMargin;
+    const std::int64_t frames = expectedOutputFrames(job, options);
+    if (frames < 0 || sampleBytes == 0) return -1;
+    return frames * job.channels * sampleBytes + kMetadataMargin;
+}
+
+void checkLoudnessSpoolRoom(const std::vector<Job>& jobs, const Options& options, int sideBySide,
+                            std::uint64_t freeBytes, const std::string& folder) {
+    if (!options.loudnessTarget) return;
+    // The spool holds the output as floats; jobs side by side spool at once, so the largest
+    // of them together must fit.
+    std::vector<std::int64_t> spools;
+    for (const auto& job : jobs) {
+        const std::int64_t frames = expectedOutputFrames(job, options);
+        if (frames >= 0) spools.push_back(frames * job.channels * 4);
+    }
+    std::sort(spools.rbegin(), spools.rend());
+    std::int64_t needed = 0;
+    for (std::size_t i = 0; i < spools.size() && i < static_cast<std::size_t>(sideBySide); ++i) {
+        needed += spools[i];
+    }
+    if (static_cast<std::uint64_t>(needed) <= freeBytes) return;
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "needs %.1f GB there, and %.1f GB are free",
+                  static_cast<double>(needed) / 1e9, static_cast<double>(freeBytes) / 1e9);
+    throw Failure(ExitStatus::kWriteFailed,
+                  "The loudness pass spools each output to " + inQuotes(folder) + " and " +
+                      figures + "; point TMPDIR at a folder with room" +
+                      (sideBySide > 1 ? std::string(", or give fewer --jobs") : std::string()) +
+                      ".");
 }
 
 void fitFormatToSize(Job& job, const Options& options) {

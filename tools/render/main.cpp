@@ -3,19 +3,23 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/render/analysis/report_picture.h"
@@ -119,6 +123,39 @@ void note(const Options& options, const std::string& text) {
     std::cout.flush();
     std::cerr << "zelko-render: " << text << std::endl;
 }
+
+// Where a job's summary lines, warnings and failure go: straight to their streams when jobs run
+// one at a time, so that a warning given before a render comes before it; held, and printed in
+// the order of the inputs, when jobs run side by side.
+class JobMessages {
+  public:
+    JobMessages(std::ostream& summaries, bool held) : summaries_(&summaries), held_(held) {}
+    void warn(const std::string& sentence) { add(false, "zelko-render: warning: " + sentence); }
+    void fail(const std::string& sentence) { add(false, "zelko-render: " + sentence); }
+    void summary(const std::string& line) { add(true, line); }
+    // Prints what was held.
+    void print() {
+        for (const auto& [isSummary, line] : held_lines_) write(isSummary, line);
+        held_lines_.clear();
+    }
+
+  private:
+    void add(bool isSummary, std::string line) {
+        if (held_) {
+            held_lines_.emplace_back(isSummary, std::move(line));
+        } else {
+            write(isSummary, line);
+        }
+    }
+    void write(bool isSummary, const std::string& line) {
+        std::cout.flush();
+        (isSummary ? *summaries_ : std::cerr) << line << std::endl;
+    }
+
+    std::ostream* summaries_;
+    bool held_;
+    std::vector<std::pair<bool, std::string>> held_lines_;
+};
 
 std::string describeFormat(FileFormat format) {
     return containerName(format.container) + " " + encodingName(format.encoding);
@@ -252,6 +289,7 @@ struct Batch {
     std::string settings;  // for the report's title
     std::string date;
     bool namesInputs = false;  // several inputs: each warning says which one it is about
+    bool parallel = false;     // jobs run side by side (--jobs)
 };
 
 // The settings a report's title states: the parameters and the options that change the sound,
@@ -377,8 +415,8 @@ class MixWatch {
 };
 
 // The stages between the plug-in and the file, built from the last to the first: the file; the
-// final stage that sees what is written and hands it to the measurements; the loudness target; the conversion from the
-// plug-in's rate to the output's.
+// final stage that sees what is written and hands it to the measurements; the loudness target; the
+// conversion from the plug-in's rate to the output's.
 class OutputChain {
   public:
     OutputChain(const Options& options, const Job& job, const Metadata& metadata, int processRate,
@@ -513,11 +551,12 @@ std::string truePeakWarning(double truePeakDbtp) {
 
 // Renders one job; returns its exit status (0, or kInputTruncated when the input held less than
 // it promised, after writing what it held).
-int renderJob(Batch& batch, const Job& job) {
+int renderJob(Batch& batch, const Job& job, JobMessages& messages) {
     const Options& options = batch.options;
     const std::string label = inputLabel(job);
     const auto warnOfJob = [&](const std::string& sentence) {
-        if (!sentence.empty()) warn(batch.namesInputs ? label + ": " + sentence : sentence);
+        if (!sentence.empty())
+            messages.warn(batch.namesInputs ? label + ": " + sentence : sentence);
     };
     // The plug-in runs at --process-rate when it is given; the input is converted to it.
     const int processRate = options.processRate > 0 ? options.processRate : job.inputRate;
@@ -526,7 +565,8 @@ int renderJob(Batch& batch, const Job& job) {
     const auto tailFrames =
         static_cast<std::int64_t>(std::llround(options.tailSeconds * processRate));
     const std::int64_t total = source.frameCount() < 0 ? -1 : source.frameCount() + tailFrames;
-    ProgressBar progress(!options.quiet, label, total, source.sampleRate());
+    // Jobs side by side share one line of progress, drawn by the batch.
+    ProgressBar progress(!options.quiet && !batch.parallel, label, total, source.sampleRate());
     std::optional<PluginInstance> plugin;
     startPlugin(batch, processRate, plugin);
     const std::int64_t shift = plugin && !options.latencyCompensation ? plugin->latency() : 0;
@@ -589,12 +629,10 @@ int renderJob(Batch& batch, const Job& job) {
         stereo.inputCutShort = cutShort;
         truePeakDbtp = stereo.truePeakDbtp;
         if (!options.report.empty()) drawReport(batch, job, stereo, plugin);
-        if (options.json) {
-            batch.summaries << jsonLine(job, stereo, summary, chain.loudness()) << std::endl;
-        }
+        if (options.json) messages.summary(jsonLine(job, stereo, summary, chain.loudness()));
     }
     if (!options.quiet && !options.json) {
-        batch.summaries << summaryLine(job, summary, chain.loudness()) << std::endl;
+        messages.summary(summaryLine(job, summary, chain.loudness()));
     }
     // Warnings go to standard error, where they neither break the JSON nor mix with audio.
     for (const auto& warning : warnings) warnOfJob(warning);
@@ -618,6 +656,122 @@ std::string interruptedSentence(const Job& job) {
     }
     return what + (job.target.exists ? "; the old " + inQuotes(job.output) + " is untouched."
                                      : "; nothing was written to " + inQuotes(job.output) + ".");
+}
+
+// What became of one job: its status, or the failure or interruption that stopped it, and the
+// messages it left.
+struct JobOutcome {
+    JobOutcome(std::ostream& summaries, bool held) : messages(summaries, held) {}
+    JobMessages messages;
+    int status = 0;
+    bool interrupted = false;
+    std::optional<std::string> failure;
+    ExitStatus failureStatus = ExitStatus::kOk;
+};
+
+void renderCatching(Batch& batch, const Job& job, JobOutcome& outcome) {
+    try {
+        outcome.status = renderJob(batch, job, outcome.messages);
+    } catch (const Interrupted&) {
+        outcome.interrupted = true;
+    } catch (const Failure& failure) {
+        // A write blocked on a pipe returns with an error when the signal arrives.
+        if (interruptRequested()) {
+            outcome.interrupted = true;
+        } else {
+            outcome.failure = failure.what();
+            outcome.failureStatus = failure.status();
+        }
+    }
+}
+
+int processorCount() {
+    const unsigned count = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(count, 1u, static_cast<unsigned>(kMostParallelOutputs)));
+}
+
+// "[3 of 8 done] a.wav, b.wav": the one progress line of jobs side by side.
+std::string batchProgressLine(std::size_t done, std::size_t total,
+                              const std::vector<std::string>& running) {
+    std::string line = "[" + std::to_string(done) + " of " + std::to_string(total) + " done]";
+    for (std::size_t i = 0; i < running.size(); ++i) line += (i ? ", " : " ") + running[i];
+    if (line.size() > 78) line = line.substr(0, 75) + "...";
+    return line;
+}
+
+// Renders the batch's jobs on `workers` threads, each taking the next job not yet taken, and
+// hands their outcomes to `take` in the order of the inputs. When `take` stops the batch (a
+// failure without --keep-going, an interruption), no further job starts; those running finish,
+// and their outcomes are taken too.
+template <class Take>
+void runSideBySide(Batch& batch, int workers, Take& take) {
+    enum class State { kWaiting, kRunning, kDone };
+    const std::size_t count = batch.plan.jobs.size();
+    std::vector<std::unique_ptr<JobOutcome>> outcomes;
+    for (std::size_t i = 0; i < count; ++i) {
+        outcomes.push_back(std::make_unique<JobOutcome>(batch.summaries, true));
+    }
+    std::vector<State> states(count, State::kWaiting);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0;
+    bool stopping = false;
+    const auto work = [&] {
+        while (true) {
+            std::size_t index = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping || next >= count) return;
+                index = next++;
+                states[index] = State::kRunning;
+            }
+            renderCatching(batch, batch.plan.jobs[index], *outcomes[index]);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                states[index] = State::kDone;
+                if (outcomes[index]->interrupted) stopping = true;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i) threads.emplace_back(work);
+
+    const bool drawProgress = !batch.options.quiet && isatty(STDERR_FILENO);
+    bool drawn = false;
+    const auto clearProgress = [&] {
+        if (drawn) std::cerr << "\r\033[K" << std::flush;
+        drawn = false;
+    };
+    std::size_t taken = 0;
+    for (; taken < count; ++taken) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (states[taken] != State::kDone && !(stopping && states[taken] == State::kWaiting)) {
+            if (drawProgress) {
+                std::vector<std::string> running;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (states[i] == State::kRunning)
+                        running.push_back(inputLabel(batch.plan.jobs[i]));
+                }
+                std::cerr << "\r\033[K" << batchProgressLine(taken, count, running) << std::flush;
+                drawn = true;
+            }
+            changed.wait_for(lock, std::chrono::milliseconds(250));
+        }
+        if (states[taken] != State::kDone) break;  // stopped before it started
+        lock.unlock();
+        clearProgress();
+        if (!take(batch.plan.jobs[taken], *outcomes[taken])) {
+            std::lock_guard<std::mutex> relock(mutex);
+            stopping = true;
+        }
+    }
+    for (auto& thread : threads) thread.join();
+    clearProgress();
+    // Jobs that were running when the batch stopped are taken as well, in order.
+    for (; taken < count; ++taken) {
+        if (states[taken] == State::kDone) take(batch.plan.jobs[taken], *outcomes[taken]);
+    }
 }
 
 int run(const Options& options) {
@@ -746,41 +900,65 @@ int run(const Options& options) {
     std::vector<std::string> failed;
     for (const auto& problem : plan.problems) failed.push_back(problem.input);
     std::size_t rendered = 0;
-    for (const auto& job : plan.jobs) {
-        std::string stopped;
-        try {
-            const int jobStatus = renderJob(batch, job);
-            if (status == 0) status = jobStatus;
+    std::string stopped;  // the sentence of an interruption
+    bool stoppedByFailure = false;
+    // Takes in one job's outcome, in the order of the inputs; false when the batch stops there.
+    const auto takeOutcome = [&](const Job& job, JobOutcome& outcome) {
+        outcome.messages.print();
+        if (outcome.interrupted) {
+            if (stopped.empty()) stopped = interruptedSentence(job);
+            return false;
+        }
+        if (!outcome.failure) {
+            if (status == 0) status = outcome.status;
             ++rendered;
-        } catch (const Interrupted&) {
-            stopped = interruptedSentence(job);
-        } catch (const Failure& failure) {
-            // A write blocked on a pipe returns with an error when the signal arrives.
-            if (interruptRequested()) {
-                stopped = interruptedSentence(job);
-            } else {
-                std::cout.flush();
-                std::cerr << "zelko-render: " << failure.what() << std::endl;
-                if (status == 0 || status == static_cast<int>(ExitStatus::kInputTruncated)) {
-                    status = static_cast<int>(failure.status());
-                }
-                failed.push_back(job.input);
-                if (!options.keepGoing) {
-                    if (inputCount > 1) {
-                        std::cerr << "zelko-render: The batch stopped there: " << rendered << " of "
-                                  << inputCount << " inputs were rendered; "
-                                  << "--keep-going goes on past a failure." << std::endl;
-                    }
-                    return status;
-                }
-            }
+            return true;
         }
-        // By now the progress line is cleared and the temporary file removed.
-        if (!stopped.empty()) {
-            std::cout.flush();
-            std::cerr << "zelko-render: " << stopped << std::endl;
-            endByInterrupt();
+        std::cout.flush();
+        std::cerr << "zelko-render: " << *outcome.failure << std::endl;
+        if (status == 0 || status == static_cast<int>(ExitStatus::kInputTruncated)) {
+            status = static_cast<int>(outcome.failureStatus);
         }
+        failed.push_back(job.input);
+        if (options.keepGoing) return true;
+        stoppedByFailure = true;
+        return false;
+    };
+    const int jobCount = static_cast<int>(plan.jobs.size());
+    const int parallelJobs = std::min(jobCount, options.jobs > 0 ? options.jobs : processorCount());
+    if (options.loudnessTarget) {
+        const char* folder = std::getenv("TMPDIR");
+        const std::string spoolFolder = folder && *folder ? folder : "/tmp";
+        struct statvfs room {};
+        if (statvfs(spoolFolder.c_str(), &room) == 0) {
+            checkLoudnessSpoolRoom(plan.jobs, options, parallelJobs,
+                                   static_cast<std::uint64_t>(room.f_bavail) * room.f_frsize,
+                                   spoolFolder);
+        }
+    }
+    if (parallelJobs > 1) {
+        batch.parallel = true;
+        runSideBySide(batch, parallelJobs, takeOutcome);
+    } else {
+        for (const auto& job : plan.jobs) {
+            JobOutcome outcome(batch.summaries, false);
+            renderCatching(batch, job, outcome);
+            if (!takeOutcome(job, outcome)) break;
+        }
+    }
+    // By now every progress line is cleared and every temporary file removed.
+    if (!stopped.empty()) {
+        std::cout.flush();
+        std::cerr << "zelko-render: " << stopped << std::endl;
+        endByInterrupt();
+    }
+    if (stoppedByFailure) {
+        if (inputCount > 1) {
+            std::cerr << "zelko-render: The batch stopped there: " << rendered << " of "
+                      << inputCount << " inputs were rendered; "
+                      << "--keep-going goes on past a failure." << std::endl;
+        }
+        return status;
     }
     if (!failed.empty()) {
         std::string names;
