@@ -14,6 +14,8 @@ ZELKO_PACKAGES=(
     lv2-dev liblilv-dev lilv-utils pkgconf
     clang libclang-rt-14-dev
     dpf-plugins-vst
+    # The renderer's tests: streams read back by other programs, the manual page, completion.
+    ffmpeg sox flac groff-base bsdextrautils man-db bash-completion
 )
 
 # Installed without their recommended packages: Ardour would otherwise bring a desktop's worth of

@@ -165,16 +165,22 @@ TEST(StereoAnalysis, SpectrumReadsSinesInDbfsAndNoiseInItsStatedBand) {
                 10.0 * std::log10(2.0 * 0.01 * bandHz / (kRate / 2.0)), 0.3);
 }
 
-// One figure for mono compatibility: the mono sum against the input, in LU, with the gain that
-// matches the two, and the band that folding to mono hurts most; a delay of half a period at
-// 1 kHz notches the mono sum there. Bands without signal are marked, not measured.
+// One figure for mono compatibility: what the mono sum loses against the stereo output, in LU,
+// whatever the render did to the level (a separate figure), and the band that folding to mono
+// hurts most; a delay of half a period at 1 kHz notches the mono sum there, and opposite
+// polarity cancels it. Bands without signal are marked, not measured.
 TEST(StereoAnalysis, MonoCompatibilityWorstBandAndBandsWithoutSignal) {
     const auto x = noise(kRate * 10, 10);
-    std::vector<float> louder(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) louder[i] = 2.0f * x[i];
+    std::vector<float> louder(x.size()), inverted(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        louder[i] = 2.0f * x[i];
+        inverted[i] = -louder[i];
+    }
     const StereoSummary gained = analyse(x, louder, louder);
-    EXPECT_NEAR(gained.monoAgainstInputLu, 20.0 * std::log10(2.0), 0.05);
-    EXPECT_NEAR(gained.levelMatchDb, -gained.monoAgainstInputLu, 1e-12);
+    EXPECT_NEAR(gained.monoAgainstOutputLu, 0.0, 1e-6);  // the same samples, measured alike
+    EXPECT_FALSE(gained.monoSumCancels);
+    EXPECT_NEAR(gained.levelChangeLu, 20.0 * std::log10(2.0), 0.05);
+    EXPECT_NEAR(gained.levelMatchDb, -gained.levelChangeLu, 0.05);
     EXPECT_NEAR(gained.worstBandDb, 0.0, 0.3);
     EXPECT_EQ(gained.cancellingSeconds, 0.0);
 
@@ -184,7 +190,18 @@ TEST(StereoAnalysis, MonoCompatibilityWorstBandAndBandsWithoutSignal) {
     const StereoSummary comb = analyse(x, x, delayed);
     EXPECT_NEAR(comb.worstBandHz, 1000.0, 30.0);
     EXPECT_LT(comb.worstBandDb, -10.0);
-    EXPECT_LT(comb.monoAgainstInputLu, -1.0);
+    EXPECT_LT(comb.monoAgainstOutputLu, -1.0);
+
+    // Complete cancellation: a bound at the absolute gate, and the strongest band named.
+    const StereoSummary opposite = analyse(x, louder, inverted);
+    EXPECT_TRUE(opposite.monoSumCancels);
+    EXPECT_NEAR(opposite.monoAgainstOutputLu,
+                StereoSummary::kAbsoluteGateLufs - opposite.outputLufs, 1e-9);
+    EXPECT_LT(opposite.monoAgainstOutputLu, -40.0);
+    EXPECT_EQ(opposite.worstBandDb, StereoSummary::kDeepestBandLossDb);
+    EXPECT_TRUE(std::isfinite(opposite.worstBandHz));
+    EXPECT_NE(summaryJson(opposite, 0.0, "", "").find("\"worst_band_db\":-100.00"),
+              std::string::npos);
 
     std::vector<float> sine(kRate * 2);
     for (std::size_t i = 0; i < sine.size(); ++i) {

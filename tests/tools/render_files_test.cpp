@@ -43,7 +43,7 @@ TEST_F(RendererFilesTest, EverydayConventionsOfTheCommandLine) {
          {"zelko-render: plug-in \"" + fixturePlugin() + "\": Render Fixture by Zelko Tests",
           std::string("latency 37 samples"), std::string("parameter 0 \"Gain\" = -6.0 dB"),
           std::string("\"voice.wav\" (wav pcm16, 1 ch, 44100 Hz, 0.100 s) -> \"c.flac\" (flac "
-                      "pcm16, 2 ch)")}) {
+                      "pcm16, 2 ch, 44100 Hz)")}) {
         EXPECT_NE(verbose.err.find(line), std::string::npos) << verbose.err;
     }
     EXPECT_NE(verbose.out.find("voice.wav -> c.flac"), std::string::npos) << verbose.out;

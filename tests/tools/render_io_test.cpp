@@ -391,5 +391,29 @@ TEST_F(RendererIoTest, TagsBroadcastDescriptionAndCuesAreCopied) {
     sf_close(flac);
 }
 
+// 24-bit WAV files usually carry the 40-byte extensible format chunk; their iXML travels too.
+TEST_F(RendererIoTest, IxmlIsCopiedFromAFileWithTheExtensibleFormatChunk) {
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_24;
+    info.channels = 1;
+    info.samplerate = kRate;
+    SNDFILE* file = sf_open(path("extensible.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::string ixml = "<BWFXML><SCENE>12A</SCENE></BWFXML>";
+    SF_CHUNK_INFO chunk{};
+    std::snprintf(chunk.id, sizeof chunk.id, "iXML");
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(ixml.size());
+    chunk.data = ixml.data();
+    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+    sf_writef_float(file, input_.data(), kRate);
+    sf_close(file);
+    // Kept as it is (beside the input) and converted to plain WAV.
+    ASSERT_EQ(render({"extensible.wav", "-q"}).status, 0);
+    ASSERT_EQ(render({"extensible.wav", "-o", "plain.wav", "-q"}).status, 0);
+    EXPECT_EQ(chunkData(path("extensible-stereo.wav"), "iXML").substr(0, ixml.size()), ixml);
+    EXPECT_EQ(chunkData(path("plain.wav"), "iXML").substr(0, ixml.size()), ixml);
+}
+
 }  // namespace
 }  // namespace rendertest

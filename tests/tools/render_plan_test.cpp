@@ -4,6 +4,7 @@
 #include "tests/tools/render_support.h"
 #include "tools/render/failure.h"
 #include "tools/render/job_plan.h"
+#include "tools/render/loudness_target.h"
 #include "tools/render/progress.h"
 
 namespace rendertest {
@@ -80,6 +81,42 @@ TEST_F(RenderPlanTest, FormatAndNameMustAgree) {
     EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
     options.output = "f.take";  // no format of ours
     EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
+    options.format = "rf64";  // RF64 files usually keep the .wav name
+    options.output = "f.wav";
+    EXPECT_EQ(statusOf([&] { render::checkFormatAgreesWithName(options); }), ExitStatus::kOk);
+}
+
+// The loudness pass spools each output as floats: the two largest of a batch on two jobs
+// must fit in what $TMPDIR has free.
+TEST_F(RenderPlanTest, LoudnessRunIsRefusedWhenItsSpoolWouldNotFit) {
+    Options options;
+    options.loudnessTarget = true;
+    std::vector<render::Job> jobs(3);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].inputRate = jobs[i].sampleRate = 48000;
+        jobs[i].inputFrames = 48000 * static_cast<std::int64_t>(i + 1);  // 1, 2 and 3 s
+    }
+    const std::uint64_t second = 48000 * 2 * 4;  // a second of stereo floats
+    const auto check = [&](int sideBySide, std::uint64_t free) {
+        return statusOf(
+            [&] { render::checkLoudnessSpoolRoom(jobs, options, sideBySide, free, "/spool"); });
+    };
+    EXPECT_EQ(check(1, 3 * second), ExitStatus::kOk);
+    EXPECT_EQ(check(1, 3 * second - 1), ExitStatus::kWriteFailed);
+    EXPECT_EQ(check(2, 5 * second), ExitStatus::kOk);
+    EXPECT_EQ(check(2, 5 * second - 1), ExitStatus::kWriteFailed);
+    options.loudnessTarget = false;
+    EXPECT_EQ(check(2, 0), ExitStatus::kOk);
+}
+
+// A gain that rounds to nothing is "0.0 dB", neither "-0.0" nor "+0.0".
+TEST_F(RenderPlanTest, LoudnessFiguresNeverShowANegativeZero) {
+    const std::string text =
+        render::describeLoudness(render::loudnessGain(-15.96, -6.0, -16.0, -1.0));
+    EXPECT_NE(text.find("gain 0.0 dB"), std::string::npos) << text;
+    EXPECT_NE(render::describeLoudness(render::loudnessGain(-18.0, -6.0, -16.0, -1.0))
+                  .find("gain +2.0 dB"),
+              std::string::npos);
 }
 
 TEST_F(RenderPlanTest, OutputFoldersAreCheckedBeforeAnythingIsRendered) {

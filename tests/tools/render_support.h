@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,8 @@ class RendererProcess {
     // nobody when the test runs as root, for whom every folder is writable.
     RendererProcess(const std::vector<std::string>& arguments, const std::string& workDir,
                     const std::map<std::string, std::string>& environment = {},
-                    const std::string& input = "/dev/null", bool unprivileged = false)
+                    const std::string& input = "/dev/null", bool unprivileged = false,
+                    const std::string& program = kRenderer)
         : outPath_(workDir + "/../stdout.txt"), errPath_(workDir + "/../stderr.txt") {
         pid_ = fork();
         if (pid_ == 0) {
@@ -70,11 +72,11 @@ class RendererProcess {
             dup2(in, STDIN_FILENO);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(kRenderer.c_str()));
+            argv.push_back(const_cast<char*>(program.c_str()));
             for (const auto& argument : arguments)
                 argv.push_back(const_cast<char*>(argument.c_str()));
             argv.push_back(nullptr);
-            execv(kRenderer.c_str(), argv.data());
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -187,6 +189,45 @@ inline std::vector<float> testSignal(long frames, double frequency, int sampleRa
     return samples;
 }
 
+// What a shell command prints on standard output (its standard error is left alone).
+inline std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            out.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return out;
+}
+
+// Whether a program is on the PATH (sox, ffmpeg, flac: scripts/install-deps.sh installs them).
+inline bool installed(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The data of the first chunk with that id in a WAV or RF64 file, or "" when it has none.
+inline std::string chunkData(const std::string& path, const char* id) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return "";
+    SF_CHUNK_INFO wanted{};
+    std::snprintf(wanted.id, sizeof wanted.id, "%s", id);
+    wanted.id_size = 4;
+    std::string data;
+    if (SF_CHUNK_ITERATOR* chunk = sf_get_chunk_iterator(file, &wanted)) {
+        SF_CHUNK_INFO found{};
+        if (sf_get_chunk_size(chunk, &found) == SF_ERR_NO_ERROR) {
+            data.assign(found.datalen, '\0');
+            found.data = data.data();
+            if (sf_get_chunk_data(chunk, &found) != SF_ERR_NO_ERROR) data.clear();
+        }
+    }
+    sf_close(file);
+    return data;
+}
+
 // A number of a one-line JSON object, or NaN where the key is missing or its value is null.
 inline double jsonNumber(const std::string& json, const std::string& key) {
     const auto at = json.find("\"" + key + "\":");
@@ -218,6 +259,11 @@ class RendererTest : public ::testing::Test {
                   const std::map<std::string, std::string>& environment = {},
                   const std::string& input = "/dev/null") {
         return RendererProcess(arguments, dir_, environment, input).wait();
+    }
+
+    // Runs another build of the renderer (one with a smaller file-size limit, say).
+    RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments) {
+        return RendererProcess(arguments, dir_, {}, "/dev/null", false, program).wait();
     }
 
     // The names in the work folder, hidden ones included, sorted.

@@ -221,6 +221,26 @@ std::string peekPipe(int descriptor, std::size_t count) {
     return bytes;
 }
 
+// Whether a pipe is at its end: closed by its writer before anything came.
+bool pipeAtEnd(int descriptor) {
+    int scratch[2];
+    if (pipe(scratch) != 0) return false;
+    const ssize_t copied = tee(descriptor, scratch[1], 1, 0);
+    ::close(scratch[0]);
+    ::close(scratch[1]);
+    return copied == 0;
+}
+
+// A file in $TMPDIR (or /tmp) that no name leads to, so that nothing is left behind however
+// the process ends; -1 with errno set on failure.
+int unlinkedTemporaryFile() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = std::string(folder && *folder ? folder : "/tmp") + "/zelko-render-XXXXXX";
+    const int descriptor = mkstemp(name.data());
+    if (descriptor >= 0) unlink(name.c_str());
+    return descriptor;
+}
+
 // Copies everything from one descriptor to another; false with errno set on failure.
 bool copyAll(int from, int to) {
     std::vector<char> buffer(1 << 16);
@@ -277,7 +297,8 @@ std::string writeFailure(int savedErrno, const char* library) {
     return reason;
 }
 
-// The bytes one frame takes in an encoding of fixed size, or 0 for a compressed one.
+}  // namespace
+
 int bytesPerSample(int encoding) {
     switch (encoding) {
         case SF_FORMAT_PCM_S8:
@@ -298,6 +319,13 @@ int bytesPerSample(int encoding) {
             return 0;
     }
 }
+
+bool hasClassicSizeLimit(int container) {
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
+           container == SF_FORMAT_AIFF || container == SF_FORMAT_AU;
+}
+
+namespace {
 
 struct HeaderLength {
     bool cut = false;          // the header promises more than the file holds
@@ -391,10 +419,12 @@ SoundFileReader::SoundFileReader(const std::string& path, int channel, int block
 void SoundFileReader::refuseImplausible(const std::string& problem) {
     if (problem.empty()) return;
     removeSpool();
-    const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
-    throw Failure(
-        ExitStatus::kInput,
-        "The input " + name + " is not an audio file that can be read (" + problem + ").");
+    throw Failure(ExitStatus::kInput,
+                  subject() + " is not an audio file that can be read (" + problem + ").");
+}
+
+std::string SoundFileReader::subject() const {
+    return path_ == "standard input" ? "Standard input" : "The input " + inQuotes(path_);
 }
 
 void SoundFileReader::refuseImplausibleFile(const std::string& path) {
@@ -407,6 +437,11 @@ void SoundFileReader::refuseImplausibleFile(const std::string& path) {
 
 void SoundFileReader::openPipe(int descriptor, bool owned, int blockSize) {
     const std::string magic = peekPipe(descriptor, 4);
+    if (magic.empty() && pipeAtEnd(descriptor)) {
+        // Nothing came before the writer closed the pipe: not an unknown format, no input.
+        if (owned) ::close(descriptor);
+        throw Failure(ExitStatus::kInput, subject() + " is empty.");
+    }
     if (magic != "fLaC" && magic != "caff" && magic != "RF64") {
         pipeDescriptor_ = descriptor;
         open(sf_open_fd(descriptor, SFM_READ, &info_, owned ? SF_TRUE : SF_FALSE), blockSize);
@@ -457,11 +492,10 @@ SoundFileReader::SoundFileReader(SF_VIRTUAL_IO& io, void* user, const std::strin
 
 void SoundFileReader::open(SNDFILE* file, int blockSize) {
     file_ = file;
-    const std::string name = path_ == "standard input" ? path_ : inQuotes(path_);
+    const std::string name = subject();
     if (!file_) {
         removeSpool();
-        throw Failure(ExitStatus::kInput, "The input " + name +
-                                              " is not an audio file that can be read (" +
+        throw Failure(ExitStatus::kInput, name + " is not an audio file that can be read (" +
                                               withoutFinalStop(sf_strerror(nullptr)) + ").");
     }
     auto refuse = [&](ExitStatus status, const std::string& sentence) {
@@ -471,11 +505,10 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         throw Failure(status, sentence);
     };
     if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0) {
-        refuse(ExitStatus::kInput,
-               "The input " + name + " has no channels, no sample rate or no length.");
+        refuse(ExitStatus::kInput, name + " has no channels, no sample rate or no length.");
     }
     if (channel_ > info_.channels) {
-        refuse(ExitStatus::kUsage, "The input " + name + " has " + std::to_string(info_.channels) +
+        refuse(ExitStatus::kUsage, name + " has " + std::to_string(info_.channels) +
                                        (info_.channels == 1 ? " channel" : " channels") +
                                        ", so it has no channel " + std::to_string(channel_) + ".");
     }
@@ -508,9 +541,9 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
             file_ = descriptor < 0 ? nullptr : sf_open_fd(descriptor, SFM_READ, &raw, SF_TRUE);
             if (!file_) {
                 if (descriptor >= 0) ::close(descriptor);
-                throw Failure(ExitStatus::kInput,
-                              "The input " + name + " holds samples that cannot be read (" +
-                                  withoutFinalStop(sf_strerror(nullptr)) + ").");
+                throw Failure(ExitStatus::kInput, name + " holds samples that cannot be read (" +
+                                                      withoutFinalStop(sf_strerror(nullptr)) +
+                                                      ").");
             }
         }
         info_.frames = -1;
@@ -544,7 +577,10 @@ void SoundFileReader::open(SNDFILE* file, int blockSize) {
         }
     }
 
-    if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) readChunks();
+    // WAVEX is WAV with the 40-byte extensible format chunk, the usual layout of 24-bit files.
+    if (container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64) {
+        readChunks();
+    }
 
     interleaved_.resize(static_cast<std::size_t>(blockSize) *
                         static_cast<std::size_t>(info_.channels));
@@ -672,11 +708,15 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
                                  int sampleRate, int channels, int blockSize, Dither dither,
                                  const Metadata* metadata)
     : path_(name),
+      descriptor_(descriptor),
+      rf64UnlessSmall_(format.rf64UnlessSmall && format.container == SF_FORMAT_RF64),
       channels_(channels),
       bits_(integerBits(format.encoding)),
       dither_(dither == Dither::kTriangular && bits_ > 0 && bits_ <= 16),
       interleaved_(static_cast<std::size_t>(blockSize) * static_cast<std::size_t>(channels)) {
     if (bits_ > 0) integers_.resize(interleaved_.size());
+    frameBytes_ = static_cast<std::uint64_t>(bytesPerSample(format.encoding)) *
+                  static_cast<std::uint64_t>(channels);
     SF_INFO info{};
     info.format = format.code();
     info.channels = channels;
@@ -686,7 +726,19 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
         (format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_AIFF)) {
         info.format = writeStreamHeader(descriptor, format, sampleRate, channels, path_);
     }
-    file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+    // libsndfile writes FLAC to a pipe without its length and MD5 signature, which it fills in
+    // only by seeking back, so `flac -t` calls such a stream broken. It is written to an
+    // unlinked temporary file instead and copied to the pipe once finished.
+    if (descriptorIsPipe(descriptor) && format.container == SF_FORMAT_FLAC) {
+        spoolDescriptor_ = unlinkedTemporaryFile();
+        if (spoolDescriptor_ < 0) {
+            throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) +
+                                                        ": no temporary file for it (" +
+                                                        std::strerror(errno) + ").");
+        }
+    }
+    file_ = sf_open_fd(spoolDescriptor_ >= 0 ? spoolDescriptor_ : descriptor, SFM_WRITE, &info,
+                       SF_FALSE);
     if (!file_) {
         const int savedErrno = errno;
         throw Failure(ExitStatus::kWriteFailed, "Cannot write " + inQuotes(path_) + ": " +
@@ -705,7 +757,8 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
             sf_command(file_, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
         }
         const int container = format.container;
-        if (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) {
+        if (container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
+            container == SF_FORMAT_RF64) {
             for (const auto& [id, data] : metadata->chunks) {
                 SF_CHUNK_INFO chunk{};
                 std::snprintf(chunk.id, sizeof chunk.id, "%s", id.c_str());
@@ -726,6 +779,7 @@ SoundFileWriter::SoundFileWriter(int descriptor, const std::string& name, FileFo
 
 SoundFileWriter::~SoundFileWriter() {
     if (file_) sf_close(file_);
+    if (spoolDescriptor_ >= 0) ::close(spoolDescriptor_);
 }
 
 // Rounds to the nearest step of a `bits_`-bit integer, with dither when it is on, clips to the
@@ -753,6 +807,13 @@ int SoundFileWriter::toInteger(float sample) {
 }
 
 void SoundFileWriter::writeInterleaved(int frames) {
+    sampleBytes_ += frameBytes_ * static_cast<std::uint64_t>(frames);
+    if (sampleByteLimit_ > 0 && sampleBytes_ > sampleByteLimit_) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot write " + inQuotes(path_) +
+                          ": it has grown past the 4 GiB its format can hold; render it again "
+                          "with --format rf64, w64, caf or flac.");
+    }
     sf_count_t written = 0;
     errno = 0;
     if (bits_ > 0) {
@@ -799,6 +860,71 @@ void SoundFileWriter::close() {
                       "Cannot finish " + inQuotes(path_) + ": " +
                           writeFailure(savedErrno, sf_error_number(result)) + ".");
     }
+    if (spoolDescriptor_ >= 0) {
+        errno = 0;
+        const bool copied =
+            lseek(spoolDescriptor_, 0, SEEK_SET) == 0 && copyAll(spoolDescriptor_, descriptor_);
+        const int copyErrno = errno;
+        ::close(spoolDescriptor_);
+        spoolDescriptor_ = -1;
+        if (!copied) {
+            throw Failure(ExitStatus::kWriteFailed,
+                          "Cannot write " + inQuotes(path_) + ": " +
+                              writeFailure(copyErrno, std::strerror(copyErrno)) + ".");
+        }
+    }
+    if (rf64UnlessSmall_ && !rf64AsWav(descriptor_)) {
+        throw Failure(ExitStatus::kWriteFailed,
+                      "Cannot finish " + inQuotes(path_) + ": " + std::strerror(errno) + ".");
+    }
+}
+
+namespace {
+
+std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+void putLittleEndian32(unsigned char* bytes, std::uint64_t value) {
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+}  // namespace
+
+// An RF64 file whose ds64 chunk stands where a WAV file may keep a JUNK chunk: under 4 GiB, the
+// ds64 chunk becomes that JUNK chunk and the RIFF and data lengths take its figures, which
+// turns the file into the plain WAV (extensible format) it would have been. libsndfile 1.2.0's
+// own SFC_RF64_AUTO_DOWNGRADE rewrites the header a few bytes longer than it was, over the
+// first samples or the last metadata chunk, so the renderer does this itself.
+bool rf64AsWav(int descriptor) {
+    const off_t length = lseek(descriptor, 0, SEEK_END);
+    if (length < 0) return false;
+    if (static_cast<std::uint64_t>(length) > kClassicFileLimit) return true;  // stays RF64
+    // The header up to the first sample: ds64, fmt, metadata; 16 MiB is more than it holds.
+    std::vector<unsigned char> header(
+        static_cast<std::size_t>(std::min<off_t>(length, off_t{16} << 20)));
+    if (pread(descriptor, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
+        return false;
+    }
+    if (header.size() < 20 || std::memcmp(header.data(), "RF64", 4) != 0 ||
+        std::memcmp(header.data() + 12, "ds64", 4) != 0) {
+        return true;  // not the layout this expects: left as libsndfile wrote it
+    }
+    std::size_t position = 12;
+    while (position + 8 <= header.size() && std::memcmp(header.data() + position, "data", 4)) {
+        position += 8 + littleEndian32(header.data() + position + 4);
+        position += position & 1u;
+    }
+    if (position + 8 > header.size()) return true;
+    std::memcpy(header.data(), "RIFF", 4);
+    putLittleEndian32(header.data() + 4, static_cast<std::uint64_t>(length) - 8);
+    std::memcpy(header.data() + 12, "JUNK", 4);
+    std::fill(header.data() + 20, header.data() + 20 + littleEndian32(header.data() + 16), 0);
+    putLittleEndian32(header.data() + position + 4,
+                      static_cast<std::uint64_t>(length) - (position + 8));
+    const std::size_t written = position + 8;
+    return pwrite(descriptor, header.data(), written, 0) == static_cast<ssize_t>(written);
 }
 
 }  // namespace render

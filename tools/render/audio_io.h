@@ -59,6 +59,9 @@ enum class Dither { kTriangular, kNone };
 struct FileFormat {
     int container = 0;
     int encoding = 0;
+    // An RF64 file that libsndfile rewrites as plain WAV when it ends under 4 GiB: for a WAV
+    // output whose length cannot be told before it is rendered.
+    bool rf64UnlessSmall = false;
     int code() const { return container | encoding; }
 };
 
@@ -71,6 +74,14 @@ int encodingFromName(const std::string& name, int container);
 std::string containerName(int container);
 std::string encodingName(int encoding);
 std::string containerExtension(int container);
+// The bytes one sample takes in an encoding of fixed size, or 0 for a compressed one.
+int bytesPerSample(int encoding);
+// Whether the container's lengths are 32-bit byte counts, so that a file of it cannot pass
+// 4 GiB (WAV with either format chunk, AIFF, AU).
+bool hasClassicSizeLimit(int container);
+// The largest file such a container holds: its RIFF or FORM length counts the bytes after
+// the first eight.
+inline constexpr std::uint64_t kClassicFileLimit = 0xFFFFFFFFull + 8;
 // Whether libsndfile can write that container and encoding for a file at that rate.
 bool canWrite(FileFormat format, int sampleRate, int channels = 2);
 // The encoding a file in `container` gets when it was `preferred` and that cannot be kept.
@@ -116,6 +127,8 @@ class SoundFileReader : public MonoSource {
 
   private:
     void open(SNDFILE* file, int blockSize);
+    // "Standard input" or "The input "NAME"", to begin a sentence.
+    std::string subject() const;
     void openPipe(int descriptor, bool owned, int blockSize);
     // Fails as an unreadable input where `problem` (tools/render/riff_guard.h) is not empty.
     void refuseImplausible(const std::string& problem);
@@ -160,6 +173,9 @@ class SoundFileWriter : public FrameSink {
     void write(const float* left, const float* right, int frames) override;
     // Finishes the file; a failure to do so is a write failure.
     void close();
+    // Refuses to write samples past `bytes` (a container whose lengths would wrap around
+    // otherwise, when its length could not be told before the render); 0 for no limit.
+    void limitSampleBytes(std::uint64_t bytes) { sampleByteLimit_ = bytes; }
 
     // The bits of an integer encoding the renderer converts to itself, or 0.
     static int integerBits(int encoding);
@@ -169,14 +185,24 @@ class SoundFileWriter : public FrameSink {
     int toInteger(float sample);
 
     std::string path_;
+    int descriptor_;
+    int spoolDescriptor_ = -1;  // a FLAC stream's temporary file, or -1
+    bool rf64UnlessSmall_;
     int channels_;
     int bits_;  // 0: libsndfile converts the floats
     bool dither_;
     std::uint32_t noiseState_ = 0x9E3779B9u;
+    std::uint64_t frameBytes_ = 0;
+    std::uint64_t sampleBytes_ = 0;
+    std::uint64_t sampleByteLimit_ = 0;
     SNDFILE* file_ = nullptr;
     std::vector<float> interleaved_;
     std::vector<int> integers_;
 };
+
+// Turns a finished RF64 file under 4 GiB into WAV in place, by its header alone; false with
+// errno set when it cannot be read or written.
+bool rf64AsWav(int descriptor);
 
 // Whether libsndfile can write the container to a pipe, which cannot seek back to its header.
 bool canStream(int container);

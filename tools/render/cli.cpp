@@ -101,7 +101,8 @@ const std::vector<std::string> kLongOptions = {
     "--json",        "--report",       "--stereo",       "--dither",
     "--dry",         "--force",        "--keep-going",   "--quiet",
     "--verbose",     "--help",         "--version",      "--no-latency-compensation",
-    "--rate",        "--process-rate", "--loudness",     "--true-peak"};
+    "--rate",        "--process-rate", "--loudness",     "--true-peak",
+    "--jobs"};
 
 // Names other programs use for our options, which no spelling distance would lead to.
 struct OtherName {
@@ -128,10 +129,10 @@ std::string suggestOption(const std::string& typed) {
 // from the rest of the word ("-oout.wav") or from the next argument ("-qo out.wav").
 std::vector<std::string> unbundle(const std::vector<std::string>& arguments) {
     static const std::vector<std::string> kTakingValues = {
-        "-o",      "--output",       "-d",         "--output-dir", "--plugin",
-        "-p",      "--param",        "--channel",  "--format",     "--subtype",
-        "--block", "--demo-seconds", "--tail",     "--report",     "--dither",
-        "--rate",  "--process-rate", "--loudness", "--true-peak"};
+        "-o",          "--output",  "-d",       "--output-dir", "--plugin",       "-p",
+        "--param",     "--channel", "--format", "--subtype",    "--block",        "--demo-seconds",
+        "--tail",      "--report",  "--dither", "--rate",       "--process-rate", "--loudness",
+        "--true-peak", "-j",        "--jobs"};
     std::vector<std::string> result;
     bool onlyInputsFollow = false;
     for (const auto& argument : arguments) {
@@ -149,7 +150,7 @@ std::vector<std::string> unbundle(const std::vector<std::string>& arguments) {
         for (std::size_t i = 1; i < argument.size(); ++i) {
             const char letter = argument[i];
             result.push_back(std::string("-") + letter);
-            if (letter == 'o' || letter == 'd' || letter == 'p') {
+            if (letter == 'o' || letter == 'd' || letter == 'p' || letter == 'j') {
                 if (i + 1 < argument.size()) result.push_back(argument.substr(i + 1));
                 break;
             }
@@ -208,6 +209,9 @@ Options parseCommandLine(const std::vector<std::string>& typedArguments) {
             options.plugin = value();
         } else if (argument == "-p" || argument == "--param") {
             options.parameters.push_back(value());
+        } else if (argument == "-j" || argument == "--jobs") {
+            options.jobs =
+                static_cast<int>(parseInteger(argument, value(), 1, kMostParallelOutputs));
         } else if (argument == "--channel") {
             options.channel = static_cast<int>(parseInteger(argument, value(), 1, 1024));
         } else if (argument == "--format") {
@@ -356,10 +360,11 @@ std::string usageText() {
            "Processor unless --plugin names another. A mono input is fed as it is, an input\n"
            "with more channels as its mono mix, to every input of the plug-in. The output is\n"
            "stereo at the input's rate, in the input's format, with the input's length, lined\n"
-           "up with it sample for sample. An INPUT of - reads standard input, in a format\n"
-           "that streams: " +
+           "up with it sample for sample. An INPUT of - reads standard input in any of\n"
+           "these formats: " +
            streamedInputNames() +
-           ".\n"
+           "\n"
+           "(the last three through a temporary copy in $TMPDIR).\n"
            "\n"
            "Outputs:\n"
            "  -o, --output FILE       the output file (one input, or --demo); its extension\n"
@@ -383,6 +388,8 @@ std::string usageText() {
            "                          alone, measured in a second pass\n"
            "      --true-peak DBTP    the ceiling that caps that gain (default -1 dBTP)\n"
            "  -f, --force             replace outputs that already exist\n"
+           "  -j, --jobs N            render N files of a batch at once (default: one per\n"
+           "                          processor); outputs and summaries are those of -j 1\n"
            "      --keep-going        render the inputs that can be when others cannot\n"
            "                          (every input is checked before the first render)\n"
            "\n"
@@ -417,7 +424,8 @@ std::string usageText() {
            "                          on standard output: duration, rate, real-time factor,\n"
            "                          peak, true peak (dBTP), loudness of output and input\n"
            "                          (LUFS), L/R correlation, side-to-mid level (dB) and\n"
-           "                          mono compatibility (the mono sum against the input)\n"
+           "                          mono compatibility (the mono sum against the\n"
+           "                          stereo output) with the level change apart\n"
            "      --report FILE       a picture of the stereo result, .png or .svg: L/R\n"
            "                          correlation and side/mid level per third-octave band\n"
            "                          and over time, the mono sum's spectrum against the\n"

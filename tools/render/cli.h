@@ -1,6 +1,7 @@
 // The renderer's command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,14 @@ struct Options {
     bool dry = false;
     bool force = false;
     bool keepGoing = false;  // render the inputs that can be, when others cannot
+    int jobs = 0;            // files rendered at once; 0: one per processor
     bool quiet = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
+    // The largest WAV, AIFF or AU file (kClassicFileLimit); a test build of the renderer lowers
+    // it, so that the tests need not write 4 GiB.
+    std::uint64_t classicFileLimit = 0xFFFFFFFFull + 8;
 };
 
 // Reads the arguments after the program name; fails with ExitStatus::kUsage.

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -38,7 +40,8 @@ std::string streamedOutputNames() {
 }
 
 std::string streamedInputNames() {
-    return "wav, aiff, au, ogg, opus, mp3, w64";
+    // The last three libsndfile reads only from a file, so a pipe of them is copied to one.
+    return "wav, aiff, au, ogg, opus, mp3, w64, flac, caf, rf64";
 }
 
 FileFormat chooseFormat(const Options& options, const std::string& outputPath, FileFormat input,
@@ -74,8 +77,8 @@ FileFormat chooseFormat(const Options& options, const std::string& outputPath, F
     // Eight-bit samples are unsigned in the RIFF family and signed everywhere else: libsndfile
     // would write unsigned ones into an AIFF as an AIFC with "raw " compression, which few
     // programs open.
-    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_W64 ||
-                      format.container == SF_FORMAT_RF64;
+    const bool riff = format.container == SF_FORMAT_WAV || format.container == SF_FORMAT_WAVEX ||
+                      format.container == SF_FORMAT_W64 || format.container == SF_FORMAT_RF64;
     if (riff && format.encoding == SF_FORMAT_PCM_S8) format.encoding = SF_FORMAT_PCM_U8;
     if (!riff && format.encoding == SF_FORMAT_PCM_U8) format.encoding = SF_FORMAT_PCM_S8;
     if (!canWrite(format, sampleRate, channels)) {
@@ -126,7 +129,10 @@ void checkFormatAgreesWithName(const Options& options) {
         return;
     }
     const int named = containerFromExtension(options.output);
-    if (named && named != containerFromName(options.format)) {
+    const int asked = containerFromName(options.format);
+    // RF64 is WAV grown past 4 GiB, and its files normally keep the .wav name.
+    if (named == SF_FORMAT_WAV && asked == SF_FORMAT_RF64) return;
+    if (named && named != asked) {
         throw Failure(ExitStatus::kUsage, "--format " + options.format +
                                               " disagrees with the name " +
                                               inQuotes(options.output) + ", which says " +
@@ -158,6 +164,73 @@ void checkFolderWritable(const std::string& file, bool creatable) {
         throw Failure(ExitStatus::kWriteFailed, why + "the folder " + inQuotes(folder) +
                                                     " may not be written (" + std::strerror(errno) +
                                                     ").");
+    }
+}
+
+std::int64_t expectedOutputFrames(const Job& job, const Options& options) {
+    if (job.inputFrames < 0 || job.inputRate <= 0) return -1;
+    return static_cast<std::int64_t>(
+        std::ceil(static_cast<double>(job.inputFrames) * job.sampleRate / job.inputRate) +
+        std::ceil(options.tailSeconds * job.sampleRate));
+}
+
+std::int64_t expectedFileBytes(const Job& job, const Options& options) {
+    // Room for the header, the text tags, bext, and the iXML and label chunks (each at most
+    // 1 MiB, as they are copied).
+    constexpr std::int64_t kMetadataMargin = 4 << 20;
+    const int sampleBytes = bytesPerSample(job.format.encoding);
+    const std::int64_t frames = expectedOutputFrames(job, options);
+    if (frames < 0 || sampleBytes == 0) return -1;
+    return frames * job.channels * sampleBytes + kMetadataMargin;
+}
+
+void checkLoudnessSpoolRoom(const std::vector<Job>& jobs, const Options& options, int sideBySide,
+                            std::uint64_t freeBytes, const std::string& folder) {
+    if (!options.loudnessTarget) return;
+    // The spool holds the output as floats; jobs side by side spool at once, so the largest
+    // of them together must fit.
+    std::vector<std::int64_t> spools;
+    for (const auto& job : jobs) {
+        const std::int64_t frames = expectedOutputFrames(job, options);
+        if (frames >= 0) spools.push_back(frames * job.channels * 4);
+    }
+    std::sort(spools.rbegin(), spools.rend());
+    std::int64_t needed = 0;
+    for (std::size_t i = 0; i < spools.size() && i < static_cast<std::size_t>(sideBySide); ++i) {
+        needed += spools[i];
+    }
+    if (static_cast<std::uint64_t>(needed) <= freeBytes) return;
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "needs %.1f GB there, and %.1f GB are free",
+                  static_cast<double>(needed) / 1e9, static_cast<double>(freeBytes) / 1e9);
+    throw Failure(ExitStatus::kWriteFailed,
+                  "The loudness pass spools each output to " + inQuotes(folder) + " and " +
+                      figures + "; point TMPDIR at a folder with room" +
+                      (sideBySide > 1 ? std::string(", or give fewer --jobs") : std::string()) +
+                      ".");
+}
+
+void fitFormatToSize(Job& job, const Options& options) {
+    if (job.target.kind != OutputTarget::Kind::kFile) return;  // streams say "length unknown"
+    if (!hasClassicSizeLimit(job.format.container)) return;
+    const std::int64_t bytes = expectedFileBytes(job, options);
+    const auto limit = static_cast<std::int64_t>(options.classicFileLimit);
+    if (job.format.container == SF_FORMAT_WAV || job.format.container == SF_FORMAT_WAVEX) {
+        if (bytes < 0) {
+            job.format.container = SF_FORMAT_RF64;
+            job.format.rf64UnlessSmall = true;
+        } else if (bytes > limit) {
+            job.format.container = SF_FORMAT_RF64;
+        }
+        return;
+    }
+    if (bytes > limit) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%.1f GB", static_cast<double>(bytes) / 1e9);
+        throw Failure(ExitStatus::kUsage,
+                      "The output " + inQuotes(job.output) + " would take about " + size +
+                          ", more than the 4 GiB an " + containerName(job.format.container) +
+                          " file can hold; choose --format rf64, w64, caf or flac.");
     }
 }
 
@@ -259,6 +332,7 @@ Plan planJobs(const Options& options) {
         try {
             job.target = examineOutputTarget(job.output, options.inputs, options.force);
             checkStreamable(job);
+            fitFormatToSize(job, options);
             if (job.target.kind == OutputTarget::Kind::kFile) {
                 checkFolderWritable(job.target.path, !options.outputDir.empty());
                 const std::string folder = directoryOf(job.target.path);

@@ -64,6 +64,24 @@ std::pair<std::string, std::string> splitExtension(const std::string& name);
 FileFormat chooseFormat(const Options& options, const std::string& outputPath, FileFormat input,
                         int sampleRate, int channels);
 
+// The frames an output will hold, or -1 when the input's length cannot be told in advance.
+std::int64_t expectedOutputFrames(const Job& job, const Options& options);
+
+// Fails with ExitStatus::kWriteFailed when --loudness is asked and its spool files (the outputs
+// as floats, `sideBySide` of the largest at once) would not fit in the `freeBytes` free in
+// `folder` ($TMPDIR).
+void checkLoudnessSpoolRoom(const std::vector<Job>& jobs, const Options& options, int sideBySide,
+                            std::uint64_t freeBytes, const std::string& folder);
+
+// The bytes an output's samples will take, with a margin for its header and metadata, or -1
+// when the length of the input or the size of a sample cannot be told in advance.
+std::int64_t expectedFileBytes(const Job& job, const Options& options);
+
+// Makes a file output fit its container's 32-bit lengths: a WAV that may pass 4 GiB becomes
+// RF64 (or, when its length cannot be told, RF64 that libsndfile rewrites as WAV if it ends
+// small); an AIFF or AU that will pass them is refused with ExitStatus::kUsage.
+void fitFormatToSize(Job& job, const Options& options);
+
 // Where the output of `input` goes without -o.
 std::string outputPathFor(const Options& options, const std::string& input, int inputContainer);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,15 +17,21 @@ namespace render {
 
 namespace {
 
+// A value that rounds to zero is written "0.0", never "-0.0" or "+0.0".
+double roundedToTenths(double value) {
+    return std::fabs(value) < 0.05 ? 0.0 : value;
+}
+
 std::string signedFigure(double value, const char* unit) {
     char text[48];
-    std::snprintf(text, sizeof text, "%+.1f %s", value, unit);
+    value = roundedToTenths(value);
+    std::snprintf(text, sizeof text, value == 0.0 ? "%.1f %s" : "%+.1f %s", value, unit);
     return text;
 }
 
 std::string figure(double value, const char* unit) {
     char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+    std::snprintf(text, sizeof text, "%.1f %s", roundedToTenths(value), unit);
     return text;
 }
 

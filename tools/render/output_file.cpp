@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "tools/render/failure.h"
@@ -16,16 +18,22 @@ namespace render {
 
 namespace {
 
-// The temporary file being written, for the signal handler; the handler may only use what is
-// safe in a signal, so the path is kept in a fixed buffer rather than a string.
-char pendingTemporary[4096];
+// The temporary files being written (one per job rendering at the same time), for the signal
+// handler; the handler may only use what is safe in a signal, so the paths are kept in fixed
+// buffers rather than strings, and a slot's path is read only while its flag, an atomic that is
+// lock-free and so safe in a handler, says it is complete.
+char pendingTemporaries[kMostParallelOutputs][4096];
+std::atomic<int> pendingInUse[kMostParallelOutputs];
+std::mutex pendingSlots;  // taken by threads choosing a slot, never by the handler
 char pendingSpool[4096];
 volatile sig_atomic_t requestedSignal = 0;
-// Whether a render loop is running that checks requestedSignal between blocks.
-volatile sig_atomic_t renderChecks = 0;
+// How many render loops are running that check requestedSignal between blocks.
+std::atomic<int> renderChecks{0};
 
 void removePendingAndDie(int signalNumber) {
-    if (pendingTemporary[0] != '\0') unlink(pendingTemporary);
+    for (int slot = 0; slot < kMostParallelOutputs; ++slot) {
+        if (pendingInUse[slot].load() == 1) unlink(pendingTemporaries[slot]);
+    }
     if (pendingSpool[0] != '\0') unlink(pendingSpool);
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
@@ -34,7 +42,7 @@ void removePendingAndDie(int signalNumber) {
 void onSignal(int signalNumber) {
     // The first signal during a render is answered by the render loop, which can clear the
     // progress line and say what was stopped; anything else ends the process here.
-    if (requestedSignal == 0 && renderChecks) {
+    if (requestedSignal == 0 && renderChecks.load() > 0) {
         requestedSignal = signalNumber;
         return;
     }
@@ -60,10 +68,31 @@ class SignalsHeld {
     sigset_t previous_;
 };
 
-void setPending(const std::string& path) {
-    SignalsHeld held;
-    std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", path.c_str());
-    renderChecks = path.empty() ? 0 : 1;
+// Registers a temporary file for removal by the signal handler; returns its slot, or -1 for a
+// stream (which has none) or when every slot is taken (then only the render loop's own cleanup
+// removes it).
+int registerPending(const std::string& path) {
+    renderChecks.fetch_add(1);
+    if (path.empty()) return -1;
+    std::lock_guard<std::mutex> lock(pendingSlots);
+    for (int slot = 0; slot < kMostParallelOutputs; ++slot) {
+        if (pendingInUse[slot].load() != 0) continue;
+        pendingInUse[slot].store(2);  // taken, not yet complete
+        std::snprintf(pendingTemporaries[slot], sizeof pendingTemporaries[slot], "%s",
+                      path.c_str());
+        pendingInUse[slot].store(1);
+        return slot;
+    }
+    return -1;
+}
+
+void releasePending(int slot) {
+    renderChecks.fetch_sub(1);
+    if (slot < 0) return;
+    std::lock_guard<std::mutex> lock(pendingSlots);
+    pendingInUse[slot].store(2);
+    pendingTemporaries[slot][0] = '\0';
+    pendingInUse[slot].store(0);
 }
 
 std::string folderOf(const std::string& path) {
@@ -198,15 +227,15 @@ OutputFile::OutputFile(const OutputTarget& target, bool force) : target_(target)
         case OutputTarget::Kind::kStandardOutput:
             descriptor_ = dup(STDOUT_FILENO);
             if (descriptor_ < 0) writeFailed("Cannot write to", "standard output");
-            setPending("");
-            renderChecks = 1;
+            pendingSlot_ = registerPending("");
+            registered_ = true;
             return;
         case OutputTarget::Kind::kStream:
             // Opening a FIFO waits for its reader, as any writer into a pipe does.
             descriptor_ = open(target_.path.c_str(), O_WRONLY | O_CLOEXEC);
             if (descriptor_ < 0) writeFailed("Cannot write to", target_.path);
-            setPending("");
-            renderChecks = 1;
+            pendingSlot_ = registerPending("");
+            registered_ = true;
             return;
         case OutputTarget::Kind::kFile:
             break;
@@ -215,19 +244,20 @@ OutputFile::OutputFile(const OutputTarget& target, bool force) : target_(target)
                  std::to_string(static_cast<long>(getpid()));
     // O_EXCL: the file renamed onto the target is one this process created, never something
     // that was lying at the temporary name.
-    descriptor_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    descriptor_ = open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor_ < 0) {
         const std::string name = temporary_;
         temporary_.clear();
         writeFailed("Cannot create", name);
     }
-    setPending(temporary_);
+    pendingSlot_ = registerPending(temporary_);
+    registered_ = true;
 }
 
 OutputFile::~OutputFile() {
     if (descriptor_ >= 0) close(descriptor_);
     if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
-    setPending("");
+    if (registered_) releasePending(pendingSlot_);
 }
 
 void OutputFile::commit() {

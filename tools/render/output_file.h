@@ -10,6 +10,9 @@
 
 namespace render {
 
+// The most outputs written at the same time (--jobs) whose temporary files a signal removes.
+inline constexpr int kMostParallelOutputs = 64;
+
 struct OutputTarget {
     enum class Kind { kFile, kStream, kStandardOutput };
     Kind kind = Kind::kFile;
@@ -60,6 +63,8 @@ class OutputFile {
     int descriptor_ = -1;
     bool force_;
     bool committed_ = false;
+    bool registered_ = false;  // counted among the renders a signal asks to stop
+    int pendingSlot_ = -1;     // the signal handler's slot for the temporary file, or -1
 };
 
 }  // namespace render

@@ -31,6 +31,7 @@ void checkReportTargets(const Options& options, const std::vector<Job>& jobs) {
     if (options.report.empty()) return;
     const bool folder = reportNamesFolder(options.report);
     std::set<std::string> pictures;
+    std::vector<std::string> existing;
     for (const auto& job : jobs) {
         const std::string picture = reportPathFor(options, job);
         if (!pictures.insert(picture).second) {
@@ -41,10 +42,19 @@ void checkReportTargets(const Options& options, const std::vector<Job>& jobs) {
         }
         checkFolderWritable(picture, folder);
         struct stat status {};
-        if (!options.force && stat(picture.c_str(), &status) == 0) {
-            throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(picture) +
-                                                          " already exists; --force replaces it.");
-        }
+        if (!options.force && stat(picture.c_str(), &status) == 0) existing.push_back(picture);
+    }
+    // All of them at once, so that a batch is not refused once for each.
+    if (existing.size() == 1) {
+        throw Failure(ExitStatus::kOutputRefused, "The report " + inQuotes(existing.front()) +
+                                                      " already exists; --force replaces it.");
+    }
+    if (!existing.empty()) {
+        std::string names;
+        for (const auto& picture : existing)
+            names += (names.empty() ? "" : ", ") + inQuotes(picture);
+        throw Failure(ExitStatus::kOutputRefused,
+                      "The reports " + names + " already exist; --force replaces them.");
     }
 }
 

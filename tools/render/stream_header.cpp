@@ -16,6 +16,7 @@ namespace render {
 namespace {
 
 constexpr std::uint32_t kUnknownLength = 0xFFFFFFFFu;
+constexpr std::uint32_t kLargeAiffBytes = 0x7F000000u;
 
 void littleEndian(std::string& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -133,7 +134,10 @@ std::string aiffHeader(FileFormat format, int sampleRate, int channels) {
     out += "COMM";
     bigEndian(out, 18 + (encoding.compression ? 4 + name.size() : 0), 4);
     bigEndian(out, static_cast<std::uint64_t>(channels), 2);
-    bigEndian(out, kUnknownLength, 4);  // frames
+    // The frame count is unsigned, but ffmpeg reads it as a signed int and takes 0xFFFFFFFF for
+    // an error; sox writes the frames of 0x7F000000 bytes, which every reader takes for a
+    // length to read up to and past, so the renderer does the same.
+    bigEndian(out, kLargeAiffBytes / (static_cast<std::uint32_t>(channels * encoding.bits / 8)), 4);
     bigEndian(out, static_cast<std::uint64_t>(encoding.bits), 2);
     extendedRate(out, sampleRate);
     if (encoding.compression) out += std::string(encoding.compression) + name;

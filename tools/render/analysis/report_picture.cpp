@@ -625,39 +625,46 @@ const char* unmeasured(double seconds) {
     return seconds < 0.4 ? "too short to measure" : "below the gate";
 }
 
-// The plain answer on mono compatibility: the mono sum's loudness against the input's, the
-// worst band, and a sentence.
+// The plain answer on mono compatibility: what a listener to the mono sum loses against one
+// who hears the stereo output, the worst band, and a sentence. The plug-in's own level change
+// is a figure of its own below, so that it is not taken for a mono loss.
 void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double y) {
     setColour(cr, kInk);
     label(cr, x, y - 8.0, "Mono compatibility", 14.0, Align::kLeft, true);
-    const double lu = summary.monoAgainstInputLu;
+    const double lu = summary.monoAgainstOutputLu;
     std::string figure, sentence, worst;
     Colour colour = kPositive;
     if (summary.outputSilent) {
         figure = "no output";
         sentence = "The output is silent.";
         colour = kAxisText;
-    } else if (summary.monoSumLufs == -kInfinity && summary.sideToMidDb > kCancellingDb) {
-        figure = "cancels";
-        sentence = std::isfinite(summary.sideToMidDb)
-                       ? "(L+R)/2 lies " + fixed(summary.sideToMidDb, 0) + " dB below the side."
-                       : "(L+R)/2 is silent: the channels are opposite.";
-        colour = kWarning;
     } else if (!std::isfinite(lu)) {
         figure = "n/a";
         sentence = "Too short or too quiet to measure loudness.";
         colour = kAxisText;
+    } else if (summary.monoSumCancels) {
+        figure = "\u2264 " + fixed(lu, 0, true) + " LU";
+        sentence = "The mono sum cancels entirely.";
+        colour = kWarning;
     } else {
         figure = fixed(lu, 1, true) + " LU";
         colour = lu > -3.0 ? kPositive : lu > -6.0 ? kCaution : kWarning;
-        sentence = lu > -3.0   ? "The mono sum keeps the input's loudness."
-                   : lu > -6.0 ? "The mono sum is audibly quieter than the input."
-                               : "The mono sum loses much of the input.";
+        sentence = lu > -1.0   ? "In mono it sounds as loud as in stereo."
+                   : lu > -3.0 ? "In mono it is a little quieter than in stereo."
+                   : lu > -6.0 ? "In mono it is audibly quieter than in stereo."
+                               : "The mono sum loses much of the stereo output.";
+        // Loudness gates out the blocks where the mono sum cancels, so a few seconds of
+        // cancellation hardly move the figure; the colour and the sentence must not hide them.
+        if (summary.cancellingSeconds > 0.0 && lu > -3.0) {
+            colour = kCaution;
+            sentence = "As loud in mono as in stereo, except where it cancels.";
+        }
     }
-    if (std::isfinite(summary.worstBandHz) && figure != "cancels") {
+    if (std::isfinite(summary.worstBandHz) && !summary.outputSilent) {
         worst = "worst band " + hertz(summary.worstBandHz) + ": " +
-                (std::isfinite(summary.worstBandDb) ? fixed(summary.worstBandDb, 1, true) + " dB"
-                                                    : std::string("cancels")) +
+                (summary.worstBandDb > StereoSummary::kDeepestBandLossDb
+                     ? fixed(summary.worstBandDb, 1, true) + " dB"
+                     : std::string("cancels")) +
                 " in mono against the stereo";
     }
     setColour(cr, colour);
@@ -669,11 +676,11 @@ void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double 
     const double caption = x + 16.0 + std::max(130.0, extents.x_advance + 14.0);
     setColour(cr, kAxisText);
     label(cr, caption, y + 14.0, "mono sum (L+R)/2", 11.0);
-    label(cr, caption, y + 28.0, "against the input", 11.0);
+    label(cr, caption, y + 28.0, "against the stereo", 11.0);
     setColour(cr, kInk);
     label(cr, x + 16.0, y + 52.0, sentence, 12.0);
     if (!worst.empty()) label(cr, x + 16.0, y + 70.0, worst, 11.0);
-    if (summary.cancellingSeconds > 0.0 && !summary.outputSilent) {
+    if (summary.cancellingSeconds > 0.0 && !summary.outputSilent && !summary.monoSumCancels) {
         setColour(cr, kWarning);
         label(cr, x + 16.0, y + 88.0,
               "It cancels for " + fixed(summary.cancellingSeconds, 1) + " s of " +
@@ -707,6 +714,9 @@ void drawFigures(cairo_t* cr, const StereoSummary& summary, double x, double y) 
         {"Mono sum",
          levelText(summary.monoSumLufs, "LUFS",
                    summary.outputSilent ? unmeasured(summary.durationSeconds) : "cancels")},
+        {"Level change", std::isfinite(summary.levelChangeLu)
+                             ? fixed(summary.levelChangeLu, 1, true) + " LU, output against input"
+                             : std::string("not measured")},
         {"Correlation", std::isfinite(summary.correlation) ? fixed(summary.correlation, 3, true)
                                                            : "none (a channel is silent)"},
         {"Side / mid", side},

@@ -47,11 +47,14 @@ using LoudnessMeter = std::unique_ptr<ebur128_state, MeterDeleter>;
 
 // The histogram mode keeps the gating blocks' loudness in 0.1 dB bins rather than one by one, so
 // that the meter's memory does not grow with the file; the integrated loudness it gives is
-// within about 0.05 LU of the exact one.
-LoudnessMeter makeMeter(unsigned channels, int sampleRate) {
-    LoudnessMeter meter(
-        ebur128_init(channels, static_cast<unsigned long>(sampleRate),
-                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+// within about 0.05 LU of the exact one. Only the output's true peak is reported: the 4x
+// oversampling behind it cost more than the plug-in itself when every meter ran it, and it
+// plays no part in the integrated loudness, which is the same with it or without.
+enum class TruePeak { kMeasured, kNot };
+LoudnessMeter makeMeter(unsigned channels, int sampleRate, TruePeak truePeak = TruePeak::kNot) {
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM |
+                     (truePeak == TruePeak::kMeasured ? EBUR128_MODE_TRUE_PEAK : 0);
+    LoudnessMeter meter(ebur128_init(channels, static_cast<unsigned long>(sampleRate), mode));
     if (!meter) {
         throw std::invalid_argument("the loudness meter does not take a sample rate of " +
                                     std::to_string(sampleRate) + " Hz");
@@ -357,7 +360,7 @@ struct StereoAnalyser::State {
         : sampleRate(rate),
           inputRate(inputRate),
           fileRate(fileRate),
-          outputMeter(makeMeter(2, rate)),
+          outputMeter(makeMeter(2, rate, TruePeak::kMeasured)),
           inputMeter(makeMeter(1, inputRate)),
           outputSpectra(welchFrameSize(rate), 2),
           inputSpectra(welchFrameSize(inputRate), 1),
@@ -393,6 +396,7 @@ struct StereoAnalyser::State {
     std::int64_t inputFrames = 0;
     bool outputNonZero = false;
     bool inputNonZero = false;
+    bool fileNonZero = false;
     float peak = 0.0f;
     // Sums of products over the whole output. Each block is summed on its own first, which keeps
     // the rounding of an hour's sum close to that of a block's.
@@ -464,6 +468,7 @@ void StereoAnalyser::addFileInput(const float* interleaved, std::size_t frames, 
         s.fileFrames.assign(interleaved + done * width, interleaved + (done + count) * width);
         for (float& sample : s.fileFrames) {
             if (!std::isfinite(sample)) sample = 0.0f;
+            s.fileNonZero = s.fileNonZero || sample != 0.0f;
         }
         ebur128_add_frames_float(s.fileMeter.get(), s.fileFrames.data(), count);
     }
@@ -510,7 +515,7 @@ StereoSummary StereoAnalyser::finish() {
     summary.durationSeconds = static_cast<double>(s.outputFrames) / s.sampleRate;
     summary.inputDurationSeconds = static_cast<double>(s.inputFrames) / s.inputRate;
     summary.outputSilent = !s.outputNonZero;
-    summary.inputSilent = !s.inputNonZero;
+    summary.inputSilent = s.fileMeter ? !s.fileNonZero : !s.inputNonZero;
 
     double truePeak = s.peak;  // the oversampled peak is never reported below the sample peak
     for (unsigned channel = 0; channel < 2; ++channel) {
@@ -590,22 +595,34 @@ StereoSummary StereoAnalyser::finish() {
     }
 
     summary.monoSumLufs = integratedLoudness(s.monoSumMeter.get());
-    summary.monoAgainstInputLu = summary.monoSumLufs - summary.inputLufs;
+    if (std::isfinite(summary.outputLufs)) {
+        summary.monoSumCancels = !(summary.monoSumLufs > StereoSummary::kAbsoluteGateLufs);
+        summary.monoAgainstOutputLu =
+            (summary.monoSumCancels ? StereoSummary::kAbsoluteGateLufs : summary.monoSumLufs) -
+            summary.outputLufs;
+    }
+    summary.levelChangeLu = summary.outputLufs - summary.inputLufs;
+    if (!std::isfinite(summary.levelChangeLu)) summary.levelChangeLu = kNaN;
     // The spectrum shows what was fed, so the mono sum is matched to that.
     if (std::isfinite(summary.feedLufs - summary.monoSumLufs)) {
         summary.levelMatchDb = summary.feedLufs - summary.monoSumLufs;
     }
     // The worst band: where folding the output to mono loses most, the mono sum's power against
     // the channels' mean power in the band. A comb shows there; the plug-in's own filters and
-    // level, which the stereo output has as well, do not.
+    // level, which the stereo output has as well, do not. Where several cancel completely, the
+    // strongest of them is the one a listener misses most.
+    double worstBandPower = 0.0;
     for (const auto& band : summary.bands) {
         if (!band.hasSignal) continue;
         const double high = band.highHz - 1e-9 * band.highHz;
+        const double power = 0.5 * (left(band.lowHz, high) + right(band.lowHz, high));
         const double loss =
-            band.monoSumDb - powerDb(0.5 * (left(band.lowHz, high) + right(band.lowHz, high)));
-        if (std::isnan(summary.worstBandDb) || loss < summary.worstBandDb) {
+            std::max(band.monoSumDb - powerDb(power), StereoSummary::kDeepestBandLossDb);
+        if (std::isnan(summary.worstBandDb) || loss < summary.worstBandDb ||
+            (loss == summary.worstBandDb && power > worstBandPower)) {
             summary.worstBandDb = loss;
             summary.worstBandHz = band.centreHz;
+            worstBandPower = power;
         }
     }
     summary.timeline = s.timeline.finish(summary.cancellingSeconds);
@@ -733,8 +750,12 @@ std::string summaryJson(const StereoSummary& summary, double realTimeFactor,
     appendNumber(json, summary.sideToMidDb, 2);
     key("mono_sum_lufs");
     appendNumber(json, summary.monoSumLufs, 2);
-    key("mono_against_input_lu");
-    appendNumber(json, summary.monoAgainstInputLu, 2);
+    key("mono_against_output_lu");
+    appendNumber(json, summary.monoAgainstOutputLu, 2);
+    key("mono_sum_cancels");
+    json += summary.monoSumCancels ? "true" : "false";
+    key("level_change_lu");
+    appendNumber(json, summary.levelChangeLu, 2);
     key("worst_band_hz");
     appendNumber(json, summary.worstBandHz, 0);
     key("worst_band_db");
@@ -745,6 +766,10 @@ std::string summaryJson(const StereoSummary& summary, double realTimeFactor,
     json += summary.outputSilent ? "true" : "false";
     key("input_silent");
     json += summary.inputSilent ? "true" : "false";
+    key("input_mix_cancelled");
+    json += summary.inputMixCancelled ? "true" : "false";
+    key("input_cut_short");
+    json += summary.inputCutShort ? "true" : "false";
     json += '}';
     return json;
 }

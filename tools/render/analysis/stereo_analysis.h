@@ -78,18 +78,33 @@ struct StereoSummary {
     // channels cancel.
     double sideToMidDb = std::numeric_limits<double>::quiet_NaN();
     bool outputSilent = true;  // every output sample was exactly zero
+    // Every sample of the input file was exactly zero (or, without the file's own channels, of
+    // the signal fed); a mix that cancels is told by inputMixCancelled instead.
     bool inputSilent = true;
+    // Set by the caller: the mono mix of the file's channels fed to the plug-in lies far below
+    // the channels themselves (an anti-phase stereo file), and whether the input ended short of
+    // what its header promised.
+    bool inputMixCancelled = false;
+    bool inputCutShort = false;
 
     // The mono sum (L+R)/2, measured as dual mono like a mono input, so that a mono output
     // measures the same as its input; -inf when it cancels or is silent.
     double monoSumLufs = -std::numeric_limits<double>::infinity();
-    // Mono compatibility in one figure: the mono sum's loudness against the input's (LU), and
-    // the band that folding to mono hurts most: the mono sum's power there against the mean
-    // power of the two channels (0 dB for a mono band, -3 dB for independent channels, -inf
-    // where they cancel).
-    double monoAgainstInputLu = std::numeric_limits<double>::quiet_NaN();
+    // Mono compatibility in one figure: what a listener to the mono sum loses against one who
+    // hears the stereo output (LU): about 0 for a mono-compatible output, whatever the plug-in
+    // does to the level. When the mono sum falls below the absolute gate (-70 LUFS) while the
+    // output does not, it counts as -70 LUFS, so the figure is a bound and monoSumCancels says
+    // so. The band where folding to mono loses most: the mono sum's power there against the
+    // mean power of the two channels (0 dB for a mono band, -3 dB for independent channels,
+    // kDeepestBandLossDb where they cancel completely).
+    static constexpr double kAbsoluteGateLufs = -70.0;
+    static constexpr double kDeepestBandLossDb = -100.0;
+    double monoAgainstOutputLu = std::numeric_limits<double>::quiet_NaN();
+    bool monoSumCancels = false;
     double worstBandHz = std::numeric_limits<double>::quiet_NaN();
     double worstBandDb = std::numeric_limits<double>::quiet_NaN();
+    // What the render did to the level: the output's loudness against the input file's (LU).
+    double levelChangeLu = std::numeric_limits<double>::quiet_NaN();
     // The gain that matches the mono sum to the loudness of the signal fed (feed minus mono sum,
     // dB).
     double levelMatchDb = std::numeric_limits<double>::quiet_NaN();
