@@ -65,6 +65,12 @@ TEST_F(RendererSizesTest, WavOfUnknownLengthIsReadInFullAndStaysWavWhenSmall) {
     EXPECT_EQ(out.frames(), 5 * kRate);
 }
 
+// The demo programme's length is known before it is rendered: its WAV stays plain WAV.
+TEST_F(RendererSizesTest, DemoProgrammeIsPlainWav) {
+    ASSERT_EQ(runProgram(kRenderer, {"--demo", "-o", "demo.wav", "-q"}).status, 0);
+    EXPECT_EQ(containerOf(readSound(path("demo.wav"))), SF_FORMAT_WAV);
+}
+
 TEST_F(RendererSizesTest, Rf64IsAllowedUnderAWavName) {
     writeInput("short.wav", 1.0);
     ASSERT_EQ(render({"short.wav", "-o", "out.wav", "--format", "rf64"}).status, 0);

@@ -266,6 +266,10 @@ Plan planJobs(const Options& options) {
                 ? options.outputDir + (options.outputDir.back() == '/' ? "" : "/") + fallbackName
                 : fallbackName;
         job.inputRate = DemoProgramme::kSampleRate;
+        // Its length is known, so that its output's size is too (a WAV stays plain WAV).
+        job.inputFrames = DemoProgramme(options.demoSeconds > 0.0 ? options.demoSeconds
+                                                                  : DemoProgramme::kDefaultSeconds)
+                              .frameCount();
         job.sampleRate = options.rate > 0 ? options.rate : job.inputRate;
         job.channels = options.dry ? 1 : 2;
         job.format = chooseFormat(options, job.output, {SF_FORMAT_WAV, SF_FORMAT_PCM_24},

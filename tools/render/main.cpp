@@ -599,6 +599,13 @@ int renderJob(Batch& batch, const Job& job, JobMessages& messages) {
         }
     });
     AnalysisTap analysisTap(measurements);
+    // The observer goes with the render, also when it fails: a pipe's reader outlives the job.
+    struct ObserverRemoval {
+        SoundFileReader* file;
+        ~ObserverRemoval() {
+            if (file) file->observeFrames(nullptr);
+        }
+    } observerRemoval{input.file};
     if (input.file && (analyser || mix.fed())) {
         input.file->observeFrames([&measurements](const float* frames, int count, int channels) {
             measurements.push(MeasurementThread::Stream::kFile, frames, nullptr, count, channels);
@@ -616,7 +623,6 @@ int renderJob(Batch& batch, const Job& job, JobMessages& messages) {
     }
     chain.commit();
     progress.finish();
-    if (input.file) input.file->observeFrames(nullptr);
 
     const bool cutShort = source.cutShort();
     if (cutShort) warnOfJob(cutShortWarning(options, job, source, summary));

@@ -636,7 +636,8 @@ void drawMonoAnswer(cairo_t* cr, const StereoSummary& summary, double x, double 
     Colour colour = kPositive;
     if (summary.outputSilent) {
         figure = "no output";
-        sentence = "The output is silent.";
+        sentence = summary.inputMixCancelled ? "Silent: the input's channels cancel in its mix."
+                                             : "The output is silent.";
         colour = kAxisText;
     } else if (!std::isfinite(lu)) {
         figure = "n/a";

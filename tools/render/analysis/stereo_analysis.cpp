@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <complex>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 
@@ -68,6 +69,13 @@ double integratedLoudness(ebur128_state* meter) {
     return loudness;  // -HUGE_VAL when every block is gated away
 }
 
+// FFTW's planner is one for the process and not safe to call from two threads at once (only
+// fftw_execute is), and files of a batch are analysed side by side (--jobs).
+std::mutex& plannerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 // Long-term power spectra by Welch's method: Hann-windowed frames overlapping by half, the
 // squared magnitudes averaged over every frame of the file. With two channels the real part of
 // their cross-spectrum is averaged too, which is what correlation and side level need.
@@ -89,9 +97,11 @@ class WelchSpectra {
         fftIn_ = fftw_alloc_real(frameSize);
         fftOut_ = fftw_alloc_complex(frameSize / 2 + 1);
         if (!fftIn_ || !fftOut_) throw std::bad_alloc();
+        std::lock_guard<std::mutex> lock(plannerMutex());
         plan_ = fftw_plan_dft_r2c_1d(frameSize, fftIn_, fftOut_, FFTW_ESTIMATE);
     }
     ~WelchSpectra() {
+        std::lock_guard<std::mutex> lock(plannerMutex());
         fftw_destroy_plan(plan_);
         fftw_free(fftIn_);
         fftw_free(fftOut_);
