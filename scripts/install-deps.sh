@@ -22,6 +22,8 @@ ZELKO_PACKAGES=(
 # them. The tests use its VST 3 scanner and its headless Lua session, nothing graphical.
 ZELKO_PACKAGES_NO_RECOMMENDS=(
     ardour
+    # Qtractor's plug-in scanner (qtractor_plugin_scan) lists the CLAP module as the host sees it.
+    qtractor
 )
 
 missing_packages() {
