@@ -164,7 +164,7 @@ const lv2glue::PortLayout& layoutOf(const LV2_Descriptor* descriptor) {
 
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index) {
     switch (index) {
         case 0:
             return &kDescriptor;
