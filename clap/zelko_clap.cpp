@@ -36,14 +36,10 @@ void copyName(char* destination, const char* source) {
     std::strncpy(destination, source, CLAP_NAME_SIZE - 1);
 }
 
-ZelkoClap& self(const clap_plugin_t* plugin) {
-    return *static_cast<ZelkoClap*>(plugin->plugin_data);
-}
-
 }  // namespace
 
 ZelkoClap& ZelkoClap::of(const clap_plugin_t* plugin) {
-    return self(plugin);
+    return *static_cast<ZelkoClap*>(plugin->plugin_data);
 }
 
 ZelkoClap::ZelkoClap(const clap_host_t* owner) : host(owner), chain(std::make_unique<mydsp>()) {

@@ -46,8 +46,6 @@ class ZelkoClap {
     ZelkoClap& operator=(const ZelkoClap&) = delete;
 
     const clapabi::clap_plugin_t* plugin() const { return &record; }
-    // Read-only view for tests.
-    const mydsp& processor() const { return *chain; }
 
   private:
     static ZelkoClap& of(const clapabi::clap_plugin_t* plugin);
