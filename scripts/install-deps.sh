@@ -24,8 +24,8 @@ ZELKO_PACKAGES_NO_RECOMMENDS=(
     ardour
     # Qtractor's plug-in scanner (qtractor_plugin_scan) lists the CLAP module as the host sees it.
     qtractor
-    # GStreamer's LV2 elements and ffmpeg's lv2 filter render the LV2 plug-ins in the tests.
-    gstreamer1.0-plugins-bad gstreamer1.0-tools ffmpeg
+    # GStreamer's LV2 elements render the stereo LV2 plug-in in the tests (ffmpeg, above, too).
+    gstreamer1.0-plugins-bad gstreamer1.0-tools
 )
 
 missing_packages() {
