@@ -34,4 +34,32 @@ inline constexpr std::uint32_t kEnabledPort = kLatencyPort + 1;
 inline constexpr std::uint32_t kPortCount = kEnabledPort + 1;
 static_assert(kLatencyPort == 20, "saved sessions know the ports by index: append, never insert");
 
+// The same plug-in with a stereo input, for hosts that give an effect as many inputs as outputs
+// (GStreamer's LV2 elements, a stereo track in Audacity): the two inputs and the two outputs each a
+// stereo port group. The processor reads the first (left) input, as the VST 2.4 effect reads its
+// first input; the right input is connected and never read. Its ports are the mono plug-in's with
+// the second input inserted after the first: a plug-in of its own, so the mono plug-in's indices
+// stay as sessions saved them.
+inline constexpr const char* kStereoPluginUri = "urn:zelko:comb-stereo-processor-stereo";
+inline constexpr const char* kStereoPluginName = "Comb Stereo Processor (stereo input)";
+
+// Where each port of a plug-in is: the inputs first, then the plug-in's fixed order.
+struct PortLayout {
+    std::uint32_t inputCount;
+
+    constexpr std::uint32_t left() const { return inputCount; }
+    constexpr std::uint32_t right() const { return inputCount + 1; }
+    constexpr std::uint32_t firstControl() const { return inputCount + 2; }
+    constexpr std::uint32_t firstMeter() const { return firstControl() + controlCount; }
+    constexpr std::uint32_t latency() const { return firstMeter() + meterCount; }
+    constexpr std::uint32_t enabled() const { return latency() + 1; }
+    constexpr std::uint32_t count() const { return enabled() + 1; }
+};
+inline constexpr PortLayout kMonoPorts{1};
+inline constexpr PortLayout kStereoPorts{2};
+static_assert(kMonoPorts.left() == kLeftPort && kMonoPorts.right() == kRightPort &&
+              kMonoPorts.firstControl() == kFirstControlPort &&
+              kMonoPorts.firstMeter() == kFirstMeterPort && kMonoPorts.latency() == kLatencyPort &&
+              kMonoPorts.enabled() == kEnabledPort && kMonoPorts.count() == kPortCount);
+
 }  // namespace lv2glue

@@ -72,27 +72,9 @@ void writeControlPort(std::ostream& out, std::uint32_t index, const ControlRecor
     }
 }
 
-std::string pluginDescription() {
-    std::ostringstream out;
-    out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
-        << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-        << "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n"
-        << "<" << lv2glue::kPluginUri << ">\n"
-        << "    a lv2:Plugin , lv2:SpatialPlugin ;\n"
-        << "    doap:name " << quoted(lv2glue::kPluginName) << " ;\n"
-        << "    rdfs:comment \"Turns a mono signal into a stereo pair: a comb decorrelator and "
-           "twelve bands that each level, gate and widen themselves.\" ;\n"
-        << "    lv2:minorVersion 0 ;\n"
-        << "    lv2:microVersion 0 ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
-        << "    lv2:port [\n";
-    writeAudioPort(out, lv2glue::kInputPort, "InputPort", "in", "In");
-    out << "    ] , [\n";
-    writeAudioPort(out, lv2glue::kLeftPort, "OutputPort", "out_left", "Left");
-    out << "    ] , [\n";
-    writeAudioPort(out, lv2glue::kRightPort, "OutputPort", "out_right", "Right");
-    std::uint32_t index = lv2glue::kFirstControlPort;
+// The pieces both plug-ins share: the controls, the meters, the latency and the host's bypass.
+void writeControlPorts(std::ostream& out, const lv2glue::PortLayout& ports) {
+    std::uint32_t index = ports.firstControl();
     for (const ControlRecord& record : controlRecords) {
         out << "    ] , [\n";
         writeControlPort(out, index++, record);
@@ -103,7 +85,7 @@ std::string pluginDescription() {
     }
     out << "    ] , [\n"
         << "        a lv2:ControlPort , lv2:OutputPort ;\n"
-        << "        lv2:index " << lv2glue::kLatencyPort << " ;\n"
+        << "        lv2:index " << ports.latency() << " ;\n"
         << "        lv2:symbol \"latency\" ;\n"
         << "        lv2:name \"Latency\" ;\n"
         << "        lv2:minimum 0 ;\n"
@@ -113,7 +95,7 @@ std::string pluginDescription() {
         << "        units:unit units:frame ;\n"
         << "    ] , [\n"
         << "        a lv2:ControlPort , lv2:InputPort ;\n"
-        << "        lv2:index " << lv2glue::kEnabledPort << " ;\n"
+        << "        lv2:index " << ports.enabled() << " ;\n"
         << "        lv2:symbol \"enabled\" ;\n"
         << "        lv2:name \"Enabled\" ;\n"
         << "        lv2:default 1 ;\n"
@@ -122,6 +104,85 @@ std::string pluginDescription() {
         << "        lv2:portProperty lv2:toggled ;\n"
         << "        lv2:designation lv2:enabled ;\n"
         << "    ] .\n";
+}
+
+constexpr const char* kComment =
+    "Turns a mono signal into a stereo pair: a comb decorrelator and twelve bands that each "
+    "level, gate and widen themselves.";
+
+std::string pluginDescription() {
+    std::ostringstream out;
+    out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+        << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+        << "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n"
+        << "<" << lv2glue::kPluginUri << ">\n"
+        << "    a lv2:Plugin , lv2:SpatialPlugin ;\n"
+        << "    doap:name " << quoted(lv2glue::kPluginName) << " ;\n"
+        << "    rdfs:comment " << quoted(kComment) << " ;\n"
+        << "    lv2:minorVersion 0 ;\n"
+        << "    lv2:microVersion 0 ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:port [\n";
+    writeAudioPort(out, lv2glue::kInputPort, "InputPort", "in", "In");
+    out << "    ] , [\n";
+    writeAudioPort(out, lv2glue::kLeftPort, "OutputPort", "out_left", "Left");
+    out << "    ] , [\n";
+    writeAudioPort(out, lv2glue::kRightPort, "OutputPort", "out_right", "Right");
+    writeControlPorts(out, lv2glue::kMonoPorts);
+    return out.str();
+}
+
+// An audio port of the stereo plug-in: a channel of its input or output group.
+void writeGroupedPort(std::ostream& out, std::uint32_t index, const char* direction,
+                      const char* symbol, const char* name, const char* group,
+                      const char* channel) {
+    writeAudioPort(out, index, direction, symbol, name);
+    out << "        pg:group <" << lv2glue::kStereoPluginUri << "#" << group << "> ;\n"
+        << "        lv2:designation pg:" << channel << " ;\n";
+}
+
+std::string stereoPluginDescription() {
+    const std::string uri = lv2glue::kStereoPluginUri;
+    std::ostringstream out;
+    out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+        << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+        << "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+        << "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n"
+        << "<" << uri << "#input>\n"
+        << "    a pg:StereoGroup , pg:InputGroup ;\n"
+        << "    lv2:symbol \"input\" ;\n"
+        << "    lv2:name \"Input\" .\n\n"
+        << "<" << uri << "#output>\n"
+        << "    a pg:StereoGroup , pg:OutputGroup ;\n"
+        << "    lv2:symbol \"output\" ;\n"
+        << "    lv2:name \"Output\" .\n\n"
+        << "<" << uri << ">\n"
+        << "    a lv2:Plugin , lv2:SpatialPlugin ;\n"
+        << "    doap:name " << quoted(lv2glue::kStereoPluginName) << " ;\n"
+        << "    rdfs:comment "
+        << quoted(std::string(kComment) +
+                  " This is the stereo-input form, for hosts that give an effect as many inputs "
+                  "as outputs: it reads the left input channel only, as the VST 2.4 effect reads "
+                  "its first input, and leaves the right one unread.")
+        << " ;\n"
+        << "    lv2:minorVersion 0 ;\n"
+        << "    lv2:microVersion 0 ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    pg:mainInput <" << uri << "#input> ;\n"
+        << "    pg:mainOutput <" << uri << "#output> ;\n"
+        << "    lv2:port [\n";
+    writeGroupedPort(out, 0, "InputPort", "in_left", "Left In", "input", "left");
+    out << "    ] , [\n";
+    writeGroupedPort(out, 1, "InputPort", "in_right", "Right In", "input", "right");
+    out << "    ] , [\n";
+    writeGroupedPort(out, lv2glue::kStereoPorts.left(), "OutputPort", "out_left", "Left", "output",
+                     "left");
+    out << "    ] , [\n";
+    writeGroupedPort(out, lv2glue::kStereoPorts.right(), "OutputPort", "out_right", "Right",
+                     "output", "right");
+    writeControlPorts(out, lv2glue::kStereoPorts);
     return out.str();
 }
 
@@ -132,14 +193,19 @@ std::string manifest() {
         << "<" << lv2glue::kPluginUri << ">\n"
         << "    a lv2:Plugin ;\n"
         << "    lv2:binary <" << lv2glue::kBinaryName << "> ;\n"
-        << "    rdfs:seeAlso <zelko.ttl> .\n";
+        << "    rdfs:seeAlso <zelko.ttl> .\n\n"
+        << "<" << lv2glue::kStereoPluginUri << ">\n"
+        << "    a lv2:Plugin ;\n"
+        << "    lv2:binary <" << lv2glue::kBinaryName << "> ;\n"
+        << "    rdfs:seeAlso <zelko-stereo.ttl> .\n";
     return out.str();
 }
 
 // A description the module could not honour is refused here, at build time.
 bool consistent() {
     bool ok = true;
-    std::set<std::string> symbols = {"in", "out_left", "out_right", "latency", "enabled"};
+    std::set<std::string> symbols = {"in",        "in_left", "in_right", "out_left",
+                                     "out_right", "latency", "enabled"};
     for (const std::span<const ControlRecord> list :
          {std::span<const ControlRecord>(controlRecords),
           std::span<const ControlRecord>(meterRecords)}) {
@@ -174,13 +240,15 @@ bool writeFile(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::cerr << "usage: zelko-lv2-ttl BUNDLE_DIR\n"
-                     "Writes manifest.ttl and zelko.ttl of the LV2 bundle into BUNDLE_DIR.\n";
+                     "Writes manifest.ttl, zelko.ttl and zelko-stereo.ttl of the LV2 bundle into "
+                     "BUNDLE_DIR.\n";
         return 2;
     }
     if (!consistent()) return 1;
 
     const std::string dir = argv[1];
     const bool ok = writeFile(dir + "/manifest.ttl", manifest()) &&
-                    writeFile(dir + "/zelko.ttl", pluginDescription());
+                    writeFile(dir + "/zelko.ttl", pluginDescription()) &&
+                    writeFile(dir + "/zelko-stereo.ttl", stereoPluginDescription());
     return ok ? 0 : 1;
 }

@@ -1,4 +1,6 @@
-// The LV2 plug-in: a thin adapter that runs the processor on the host's port buffers.
+// The LV2 plug-ins: a thin adapter that runs the processor on the host's port buffers, for the
+// mono-input plug-in and its stereo-input form (lv2/port_table.h), which differ only in where
+// their ports are.
 //
 // The host's control ports are copied into the processor's control fields once per run, held to
 // their ranges, exactly where the VST shell writes its parameters; the processor then reads them
@@ -24,6 +26,9 @@ namespace {
 constexpr std::uint32_t kLongestBlock = 1u << 30;
 
 struct Instance {
+    explicit Instance(const lv2glue::PortLayout& layout) : ports(layout) {}
+
+    lv2glue::PortLayout ports;
     std::unique_ptr<mydsp> processor = std::make_unique<mydsp>();
     Bypass bypass;
     // The host's buffers, as connected; null until connected.
@@ -38,10 +43,12 @@ struct Instance {
     MeterValues meters = MeterValues::lowest();
 };
 
-LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
+const lv2glue::PortLayout& layoutOf(const LV2_Descriptor* descriptor);
+
+LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, const char*,
                        const LV2_Feature* const*) {
     try {
-        auto instance = std::make_unique<Instance>();
+        auto instance = std::make_unique<Instance>(layoutOf(descriptor));
         instance->processor->initialize(integerRate(sampleRate));
         instance->bypass.setRate(instance->processor->clampedRate());
         return instance.release();
@@ -50,22 +57,24 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
     }
 }
 
+// The first input is the one the processor reads; a second one, the stereo plug-in's right input,
+// is left unread.
 void connectPort(LV2_Handle handle, std::uint32_t port, void* data) {
-    using namespace lv2glue;
     Instance& self = *static_cast<Instance*>(handle);
-    if (port == kInputPort) {
+    const lv2glue::PortLayout& ports = self.ports;
+    if (port == 0) {
         self.input = static_cast<const float*>(data);
-    } else if (port == kLeftPort) {
+    } else if (port == ports.left()) {
         self.left = static_cast<float*>(data);
-    } else if (port == kRightPort) {
+    } else if (port == ports.right()) {
         self.right = static_cast<float*>(data);
-    } else if (port >= kFirstControlPort && port < kFirstMeterPort) {
-        self.controlInputs[port - kFirstControlPort] = static_cast<const float*>(data);
-    } else if (port >= kFirstMeterPort && port < kLatencyPort) {
-        self.meterOutputs[port - kFirstMeterPort] = static_cast<float*>(data);
-    } else if (port == kLatencyPort) {
+    } else if (port >= ports.firstControl() && port < ports.firstMeter()) {
+        self.controlInputs[port - ports.firstControl()] = static_cast<const float*>(data);
+    } else if (port >= ports.firstMeter() && port < ports.latency()) {
+        self.meterOutputs[port - ports.firstMeter()] = static_cast<float*>(data);
+    } else if (port == ports.latency()) {
         self.latency = static_cast<float*>(data);
-    } else if (port == kEnabledPort) {
+    } else if (port == ports.enabled()) {
         self.enabled = static_cast<const float*>(data);
     }
 }
@@ -138,8 +147,30 @@ const LV2_Descriptor kDescriptor = {
     deactivate,          cleanup,     extensionData,
 };
 
+const LV2_Descriptor kStereoDescriptor = {
+    lv2glue::kStereoPluginUri,
+    instantiate,
+    connectPort,
+    activate,
+    run,
+    deactivate,
+    cleanup,
+    extensionData,
+};
+
+const lv2glue::PortLayout& layoutOf(const LV2_Descriptor* descriptor) {
+    return descriptor == &kStereoDescriptor ? lv2glue::kStereoPorts : lv2glue::kMonoPorts;
+}
+
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index) {
-    return index == 0 ? &kDescriptor : nullptr;
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index) {
+    switch (index) {
+        case 0:
+            return &kDescriptor;
+        case 1:
+            return &kStereoDescriptor;
+        default:
+            return nullptr;
+    }
 }

@@ -27,9 +27,9 @@ mkdir -p "$scratch/bin"
 ln -s "$RENDER" "$scratch/bin/zelko-render"
 cp "$BUILD/tools/zelko.so" "$scratch/bin/" 2>/dev/null || true
 # A sanitized build's LV2 module needs the sanitizer's runtime loaded first into Debian's LV2
-# tools, which are not instrumented: ZELKO_PRELOAD names it.
+# tools, GStreamer and ffmpeg, which are not instrumented: ZELKO_PRELOAD names it.
 if [ -n "${ZELKO_PRELOAD:-}" ]; then
-    for tool in lv2apply lv2info lv2ls; do
+    for tool in lv2apply lv2info lv2ls gst-launch-1.0 ffmpeg; do
         printf '#!/bin/sh\nLD_PRELOAD=%s ASAN_OPTIONS=detect_leaks=0 exec %s "$@"\n' \
             "$ZELKO_PRELOAD" "$(command -v "$tool")" >"$scratch/bin/$tool"
         chmod +x "$scratch/bin/$tool"

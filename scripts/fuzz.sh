@@ -4,11 +4,17 @@
 #
 #   scripts/fuzz.sh [seconds] [further libFuzzer options]
 #   scripts/fuzz.sh --renderer-input [seconds] [further libFuzzer options]
+#   scripts/fuzz.sh --clap|--lv2|--vst3 [seconds] [further libFuzzer options]
 #
 # With --renderer-input it builds and runs zelko-render-input-fuzzer instead: mutated WAV, FLAC
 # and AIFF files through the renderer's reading and writing code and libsndfile, from the seeds
 # in fuzz/render_corpus with the chunk names of fuzz/render_input.dict; its crash files are
 # build/fuzz/render-crash-<hash>.
+#
+# With --clap, --lv2 or --vst3 it builds and runs that format's host fuzzer instead
+# (zelko-clap-fuzzer, zelko-lv2-fuzzer, zelko-vst3-fuzzer): scripts of host calls in any order
+# through the format's own entry, from the seeds in fuzz/<format>_corpus (written by
+# fuzz/make_format_corpus.py); its crash files are build/fuzz/<format>-crash-<hash>.
 #
 # The default of 120 seconds is the test command's share; `scripts/fuzz.sh 3600` is the long
 # run. The fuzzer starts from a copy of fuzz/corpus, so the repository's seeds never change; a
@@ -30,6 +36,15 @@ if [ "${1:-}" = "--renderer-input" ]; then
     ARTIFACTS="$FUZZ_DIR/render-"
     EXTRA=(-dict="$ROOT/fuzz/render_input.dict" -max_len=4096)
 fi
+case "${1:-}" in
+    --clap | --lv2 | --vst3)
+        FORMAT=${1#--}
+        shift
+        HARNESS=zelko-$FORMAT-fuzzer
+        CORPUS="$ROOT/fuzz/${FORMAT}_corpus"
+        ARTIFACTS="$FUZZ_DIR/$FORMAT-"
+        ;;
+esac
 SECONDS_TO_RUN=${1:-120}
 shift || true
 

@@ -22,6 +22,10 @@ ZELKO_PACKAGES=(
 # them. The tests use its VST 3 scanner and its headless Lua session, nothing graphical.
 ZELKO_PACKAGES_NO_RECOMMENDS=(
     ardour
+    # Qtractor's plug-in scanner (qtractor_plugin_scan) lists the CLAP module as the host sees it.
+    qtractor
+    # GStreamer's LV2 elements render the stereo LV2 plug-in in the tests (ffmpeg, above, too).
+    gstreamer1.0-plugins-bad gstreamer1.0-tools
 )
 
 missing_packages() {

@@ -11,7 +11,7 @@
 #   3. builds the Linux module and the test suite with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (build/test), pointing it at build/win so that the export and
 #      wine tests check the Windows binaries too,
-#   4. fuzzes the host interface and the renderer's input path,
+#   4. fuzzes the host interface, the renderer's input path and the CLAP, LV2 and VST 3 hosts,
 #   5. runs the suite with ctest.
 #
 # Each stage is one function; further stages (a release build with benchmarks in build/release,
@@ -89,8 +89,19 @@ stage_fuzz_renderer_input() {
         FUZZ_FAILED=1
 }
 
+# The host fuzzers of the CLAP, LV2 and VST 3 plug-ins (scripts/fuzz.sh --clap, --lv2, --vst3):
+# a few seconds each, which replays their seeds, and a minute each in the full run.
+stage_fuzz_formats() {
+    local seconds=5 format
+    [ "$FULL" -eq 1 ] && seconds=60
+    for format in clap lv2 vst3; do
+        "$ROOT/scripts/fuzz.sh" "--$format" "${ZELKO_FORMAT_FUZZ_SECONDS:-$seconds}" ||
+            FUZZ_FAILED=1
+    done
+}
+
 STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_fuzz_renderer_input
-    stage_test_run)
+    stage_fuzz_formats stage_test_run)
 
 for stage in "${STAGES[@]}"; do
     echo "=== ${stage#stage_}"
@@ -100,7 +111,8 @@ for stage in "${STAGES[@]}"; do
 done
 
 if [ "$FUZZ_FAILED" -ne 0 ]; then
-    echo "*** a fuzzer found a fault; its input is in build/fuzz/crash-* (host interface) or" \
-        "build/fuzz/render-crash-* (renderer input)" >&2
+    echo "*** a fuzzer found a fault; its input is in build/fuzz/crash-* (host interface)," \
+        "build/fuzz/render-crash-* (renderer input) or build/fuzz/<format>-crash-* (the CLAP," \
+        "LV2 and VST 3 hosts)" >&2
     exit 1
 fi

@@ -35,6 +35,38 @@ inline std::vector<std::string> linuxExports(const std::string& nm, const std::s
     return names;
 }
 
+// The names a Windows DLL exports and the DLLs it imports, from `objdump -p`: the export table's
+// "[Ordinal/Name Pointer] Table" rows and the import table's "DLL Name:" lines.
+struct WindowsLinkage {
+    std::vector<std::string> exports;
+    std::vector<std::string> imports;
+};
+
+inline WindowsLinkage windowsLinkage(const std::string& objdump, const std::string& path) {
+    std::istringstream lines(runCommand(objdump + " -p '" + path + "' 2>&1"));
+    WindowsLinkage linkage;
+    std::string line;
+    bool inTable = false;
+    while (std::getline(lines, line)) {
+        const auto at = line.find("DLL Name: ");
+        if (at != std::string::npos) linkage.imports.push_back(line.substr(at + 10));
+        if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+            inTable = true;
+            continue;
+        }
+        if (!inTable) continue;
+        const auto close = line.find(']');
+        if (line.find('[') == std::string::npos || close == std::string::npos) {
+            inTable = false;
+            continue;
+        }
+        std::istringstream fields(line.substr(close + 1));
+        std::string name;
+        if (fields >> name) linkage.exports.push_back(name);
+    }
+    return linkage;
+}
+
 // Runs a Windows test host under wine, headless and in the tests' own prefix, with the module
 // and the file it writes its raw floats to; answers what it wrote, or nothing when it failed.
 inline std::vector<float> renderUnderWine(const std::string& wine, const std::string& prefix,

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,28 +25,9 @@ TEST(Vst3Exports, SharedObjectExportsTheFactoryAndModuleHooksOnly) {
 
 #ifdef ZELKO_WINDOWS_VST3
 TEST(Vst3Exports, WindowsModuleExportsTheFactoryAndDllHooksOnly) {
-    std::istringstream lines(
-        runCommand(std::string(ZELKO_MINGW_OBJDUMP) + " -p '" + ZELKO_WINDOWS_VST3 + "' 2>&1"));
-    std::vector<std::string> names, imports;
-    std::string line;
-    bool inTable = false;
-    while (std::getline(lines, line)) {
-        const auto at = line.find("DLL Name: ");
-        if (at != std::string::npos) imports.push_back(line.substr(at + 10));
-        if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
-            inTable = true;
-            continue;
-        }
-        if (!inTable) continue;
-        const auto close = line.find(']');
-        if (line.find('[') == std::string::npos || close == std::string::npos) {
-            inTable = false;
-            continue;
-        }
-        std::istringstream fields(line.substr(close + 1));
-        std::string name;
-        if (fields >> name) names.push_back(name);
-    }
+    const WindowsLinkage linkage = windowsLinkage(ZELKO_MINGW_OBJDUMP, ZELKO_WINDOWS_VST3);
+    const std::vector<std::string>& names = linkage.exports;
+    const std::vector<std::string>& imports = linkage.imports;
     EXPECT_EQ(sorted(names), (std::vector<std::string>{"ExitDll", "GetPluginFactory", "InitDll"}));
     // Static runtimes: only Windows system libraries are needed.
     ASSERT_FALSE(imports.empty());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dsp/mydsp.h"
+#include "support/cut_render.h"
 #include "support/noise.h"
 #include "support/plugin_host.h"
 #include "support/render_programme.h"
@@ -37,41 +38,10 @@ IPluginFactory* factory() {
     return loaded;
 }
 
-// A parameter change: normalised `value` for control `index` from sample `at` on.
-struct Change {
-    int at;
-    int index;
-    float value;
-};
+using cutrender::Change;
 
-// The VST 2.4 module over `input`, its blocks cut at every change, each change set between parts.
 std::vector<float> cutVst2Render(const std::vector<float>& input, std::vector<Change> changes) {
-    testhost::Plugin plugin;
-    plugin.dispatch(effOpen);
-    plugin.dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
-    plugin.dispatch(effSetBlockSize, 0, kMaxBlock);
-    plugin.dispatch(effMainsChanged, 0, 1);
-    std::stable_sort(changes.begin(), changes.end(),
-                     [](const Change& a, const Change& b) { return a.at < b.at; });
-    const int frames = static_cast<int>(input.size());
-    std::vector<float> left(frames), right(frames), out;
-    std::size_t next = 0;
-    for (int position = 0; position < frames;) {
-        while (next < changes.size() && changes[next].at <= position) {
-            plugin.setParameter(changes[next].index, changes[next].value);
-            ++next;
-        }
-        int end = std::min(frames, position + kMaxBlock);
-        if (next < changes.size()) end = std::min(end, changes[next].at);
-        plugin.processReplacing(input.data() + position, left.data() + position,
-                                right.data() + position, end - position);
-        position = end;
-    }
-    for (int i = 0; i < frames; ++i) {
-        out.push_back(left[i]);
-        out.push_back(right[i]);
-    }
-    return out;
+    return cutrender::vst2(input, std::move(changes), kRate, kMaxBlock);
 }
 
 // The VST 3 module over `input` in blocks of the given lengths (cycled), each change sent as a

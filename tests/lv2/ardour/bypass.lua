@@ -28,17 +28,20 @@ assert (lv2, "the plug-in was not found")
 
 local taps, inserts = {}, {}
 for n = 1, 2 do
-	local list = Session:new_audio_track (1, 2, nil, 1, "track" .. n, ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+	local list = Session:new_audio_track (1, 2, nil, 1, "track" .. n, ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, false)
 	local track = list:front ()
 	track:monitoring_control ():set_value (ARDOUR.MonitorChoice.MonitorInput, PBD.GroupControlDisposition.NoGroup)
 	track:input ():disconnect_all (nil)
-	track:input ():audio (0):connect ("system:capture_1")
 	local plugin = ARDOUR.LuaAPI.new_plugin (Session, lv2.unique_id, lv2.type, "")
 	assert (not plugin:isnil (), "cannot instantiate the plug-in")
 	assert (track:add_processor_by_index (plugin, 0, nil, true) == 0)
 	local tap = ARDOUR.LuaAPI.new_luaproc (Session, "Zelko Test Tap")
 	assert (not tap:isnil (), "no tap")
 	assert (track:add_processor_by_index (tap, 1, nil, true) == 0)
+	-- The input only now: until the tap is in place the plug-in hears silence, however many
+	-- cycles Ardour takes to insert the two, so the tap's first samples are the plug-in's first
+	-- output of the input.
+	track:input ():audio (0):connect ("system:capture_1")
 	inserts[n] = plugin
 	taps[n] = tap:to_insert ():plugin (0):to_luaproc ():shmem ()
 end
