@@ -1,0 +1,153 @@
+#include "editor/x11_window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <cairo-xlib.h>
+
+#include "editor/cairo_painter.h"
+
+namespace editor {
+
+struct X11Window::State {
+    Display* display = nullptr;
+    Window window = 0;
+    cairo_surface_t* surface = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+X11Window::X11Window(Client& owner) : client(owner) {}
+
+X11Window::~X11Window() {
+    close();
+}
+
+bool X11Window::open(unsigned long parent, int width, int height) {
+    close();
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    auto opened = std::make_unique<State>();
+    opened->display = display;
+    opened->width = width > 0 ? width : 1;
+    opened->height = height > 0 ? height : 1;
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                            StructureNotifyMask;
+    attributes.background_pixmap = None;
+    const int screen = DefaultScreen(display);
+    opened->window = XCreateWindow(
+        display, static_cast<Window>(parent), 0, 0, static_cast<unsigned>(opened->width),
+        static_cast<unsigned>(opened->height), 0, CopyFromParent, InputOutput, CopyFromParent,
+        CWEventMask | CWBackPixmap, &attributes);
+    // XEmbed: protocol version 0, mapped. Hosts that embed by XEmbed read this before showing us.
+    const Atom embedInfo = XInternAtom(display, "_XEMBED_INFO", False);
+    const long info[2] = {0, 1};
+    XChangeProperty(display, opened->window, embedInfo, embedInfo, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(info), 2);
+    opened->surface = cairo_xlib_surface_create(
+        display, opened->window, DefaultVisual(display, screen), opened->width, opened->height);
+    XMapWindow(display, opened->window);
+    XFlush(display);
+    state = std::move(opened);
+    return true;
+}
+
+void X11Window::close() {
+    if (!state) return;
+    cairo_surface_finish(state->surface);
+    cairo_surface_destroy(state->surface);
+    XDestroyWindow(state->display, state->window);
+    XCloseDisplay(state->display);
+    state.reset();
+}
+
+bool X11Window::isOpen() const {
+    return state != nullptr;
+}
+
+unsigned long X11Window::windowId() const {
+    return state ? state->window : 0;
+}
+
+int X11Window::connectionFd() const {
+    return state ? ConnectionNumber(state->display) : -1;
+}
+
+void X11Window::resize(int width, int height) {
+    if (!state || width <= 0 || height <= 0) return;
+    state->width = width;
+    state->height = height;
+    XResizeWindow(state->display, state->window, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+    cairo_xlib_surface_set_size(state->surface, width, height);
+    redraw();
+}
+
+void X11Window::redraw() {
+    if (!state) return;
+    cairo_t* cr = cairo_create(state->surface);
+    // Drawn off screen first, so that a frame never shows half drawn.
+    cairo_push_group(cr);
+    {
+        CairoPainter painter(cr);
+        client.paint(painter, state->width, state->height);
+    }
+    cairo_pop_group_to_source(cr);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(state->surface);
+    XFlush(state->display);
+}
+
+void X11Window::handleEvents() {
+    if (!state) return;
+    bool exposed = false;
+    // Handling an event may close the window (a press that makes the host remove the view), so
+    // the state is looked at again for every event.
+    while (state && XPending(state->display) > 0) {
+        XEvent event;
+        XNextEvent(state->display, &event);
+        switch (event.type) {
+            case Expose:
+                exposed = true;
+                break;
+            case ConfigureNotify:
+                if (event.xconfigure.window == state->window &&
+                    (event.xconfigure.width != state->width ||
+                     event.xconfigure.height != state->height)) {
+                    state->width = event.xconfigure.width;
+                    state->height = event.xconfigure.height;
+                    cairo_xlib_surface_set_size(state->surface, state->width, state->height);
+                    exposed = true;
+                }
+                break;
+            case ButtonPress: {
+                const XButtonEvent& b = event.xbutton;
+                const Modifiers modifiers{(b.state & ShiftMask) != 0};
+                if (b.button == Button1) {
+                    client.mousePress(static_cast<float>(b.x), static_cast<float>(b.y), modifiers,
+                                      static_cast<double>(b.time) / 1000.0);
+                } else if (b.button == Button4 || b.button == Button5) {
+                    client.mouseWheel(static_cast<float>(b.x), static_cast<float>(b.y),
+                                      b.button == Button4 ? 1.0f : -1.0f, modifiers);
+                }
+                break;
+            }
+            case MotionNotify: {
+                const XMotionEvent& m = event.xmotion;
+                client.mouseMove(static_cast<float>(m.x), static_cast<float>(m.y),
+                                 Modifiers{(m.state & ShiftMask) != 0});
+                break;
+            }
+            case ButtonRelease:
+                if (event.xbutton.button == Button1) client.mouseRelease();
+                break;
+            default:
+                break;
+        }
+    }
+    if (exposed && state) redraw();
+}
+
+}  // namespace editor

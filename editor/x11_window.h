@@ -1,0 +1,50 @@
+// The editor's X11 window: a child of the host's window, with its own display connection, opened
+// only when a view is attached (so loading the plug-in never needs a display), drawn with cairo.
+// It does nothing on its own time: the host's run loop tells it when the connection has events
+// (`connectionFd`, `handleEvents`) and when to redraw.
+#pragma once
+
+#include <memory>
+
+#include "editor/editor.h"
+
+namespace editor {
+
+class X11Window {
+  public:
+    class Client {
+      public:
+        virtual ~Client() = default;
+        virtual void paint(Painter& painter, int width, int height) = 0;
+        virtual void mousePress(float x, float y, Modifiers modifiers, double seconds) = 0;
+        virtual void mouseMove(float x, float y, Modifiers modifiers) = 0;
+        virtual void mouseRelease() = 0;
+        virtual void mouseWheel(float x, float y, float notches, Modifiers modifiers) = 0;
+    };
+
+    explicit X11Window(Client& client);
+    ~X11Window();
+    X11Window(const X11Window&) = delete;
+    X11Window& operator=(const X11Window&) = delete;
+
+    // Opens a connection to the display named by DISPLAY and a window inside `parent`; false
+    // when either fails.
+    bool open(unsigned long parent, int width, int height);
+    void close();
+    bool isOpen() const;
+
+    unsigned long windowId() const;
+    int connectionFd() const;
+    // Handles every event waiting on the connection.
+    void handleEvents();
+    void resize(int width, int height);
+    // Draws the whole window now.
+    void redraw();
+
+  private:
+    struct State;
+    Client& client;
+    std::unique_ptr<State> state;
+};
+
+}  // namespace editor
