@@ -3,18 +3,29 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo-xlib.h>
 
 #include "editor/cairo_painter.h"
 
 namespace editor {
 
+// The picture is drawn by cairo into memory and sent to the window as an image. Cairo's own X
+// surfaces would keep glyphs and fonts on the X server, shared between every connection of the
+// process; with two views open (two connections) freeing them fails on the server, and an X error
+// ends the host. An image is also drawn exactly as the tests and screenshots draw it.
 struct X11Window::State {
     Display* display = nullptr;
     Window window = 0;
+    GC gc = nullptr;
+    Visual* visual = nullptr;
+    int depth = 0;
     cairo_surface_t* surface = nullptr;
     int width = 0;
     int height = 0;
+
+    void makeSurface() {
+        if (surface != nullptr) cairo_surface_destroy(surface);
+        surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    }
 };
 
 X11Window::X11Window(Client& owner) : client(owner) {}
@@ -45,8 +56,10 @@ bool X11Window::open(unsigned long parent, int width, int height) {
     const long info[2] = {0, 1};
     XChangeProperty(display, opened->window, embedInfo, embedInfo, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(info), 2);
-    opened->surface = cairo_xlib_surface_create(
-        display, opened->window, DefaultVisual(display, screen), opened->width, opened->height);
+    opened->gc = XCreateGC(display, opened->window, 0, nullptr);
+    opened->visual = DefaultVisual(display, screen);
+    opened->depth = DefaultDepth(display, screen);
+    opened->makeSurface();
     XMapWindow(display, opened->window);
     XFlush(display);
     state = std::move(opened);
@@ -55,8 +68,8 @@ bool X11Window::open(unsigned long parent, int width, int height) {
 
 void X11Window::close() {
     if (!state) return;
-    cairo_surface_finish(state->surface);
     cairo_surface_destroy(state->surface);
+    XFreeGC(state->display, state->gc);
     XDestroyWindow(state->display, state->window);
     XCloseDisplay(state->display);
     state.reset();
@@ -80,23 +93,31 @@ void X11Window::resize(int width, int height) {
     state->height = height;
     XResizeWindow(state->display, state->window, static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
-    cairo_xlib_surface_set_size(state->surface, width, height);
+    state->makeSurface();
     redraw();
 }
 
 void X11Window::redraw() {
     if (!state) return;
     cairo_t* cr = cairo_create(state->surface);
-    // Drawn off screen first, so that a frame never shows half drawn.
-    cairo_push_group(cr);
     {
         CairoPainter painter(cr);
         client.paint(painter, state->width, state->height);
     }
-    cairo_pop_group_to_source(cr);
-    cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(state->surface);
+    // Cairo's RGB24 is 32 bits a pixel, 0x00RRGGBB in native order: the layout of a 24-bit
+    // TrueColor visual's ZPixmap, which is what X servers on PCs offer.
+    XImage* image =
+        XCreateImage(state->display, state->visual, static_cast<unsigned>(state->depth), ZPixmap, 0,
+                     reinterpret_cast<char*>(cairo_image_surface_get_data(state->surface)),
+                     static_cast<unsigned>(state->width), static_cast<unsigned>(state->height), 32,
+                     cairo_image_surface_get_stride(state->surface));
+    if (image == nullptr) return;
+    XPutImage(state->display, state->window, state->gc, image, 0, 0, 0, 0,
+              static_cast<unsigned>(state->width), static_cast<unsigned>(state->height));
+    image->data = nullptr;  // cairo's
+    XDestroyImage(image);
     XFlush(state->display);
 }
 
@@ -118,7 +139,7 @@ void X11Window::handleEvents() {
                      event.xconfigure.height != state->height)) {
                     state->width = event.xconfigure.width;
                     state->height = event.xconfigure.height;
-                    cairo_xlib_surface_set_size(state->surface, state->width, state->height);
+                    state->makeSurface();
                     exposed = true;
                 }
                 break;

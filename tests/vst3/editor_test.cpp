@@ -1,0 +1,435 @@
+// The VST 3 editor in a test host of our own under Xvfb: the host's window, its run loop (file
+// descriptors and timers, served from the test's thread as a host serves them from its own), and
+// its component handler. The view shows the output while audio runs and stands still in silence,
+// follows the host's values, turns a mouse drag into one edit gesture whose value it then shows,
+// and survives the ways hosts open, close and release it.
+#include "editor/editor.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "editor/cairo_painter.h"
+#include "support/cairo_caches.h"
+#include "support/noise.h"
+#include "support/vst3_host.h"
+#include "support/x11_display.h"
+#include "vst3/parameters.h"
+
+namespace {
+
+using namespace vst3host;
+
+IPluginFactory* factory() {
+    static IPluginFactory* loaded = loadFactory(moduleInBundle(ZELKO_VST3_BUNDLE));
+    return loaded;
+}
+
+// The host's frame, which also offers its run loop, as Linux hosts do.
+class HostFrame final : public IPlugFrame, public Linux::IRunLoop {
+  public:
+    tresult ZELKO_VST3_API queryInterface(const TUID iid, void** object) override {
+        if (sameUid(iid, FUnknown::iid) || sameUid(iid, IPlugFrame::iid)) {
+            *object = static_cast<IPlugFrame*>(this);
+        } else if (sameUid(iid, Linux::IRunLoop::iid)) {
+            *object = static_cast<Linux::IRunLoop*>(this);
+        } else {
+            *object = nullptr;
+            return kNoInterface;
+        }
+        ++references;
+        return kResultOk;
+    }
+    uint32 ZELKO_VST3_API addRef() override { return static_cast<uint32>(++references); }
+    uint32 ZELKO_VST3_API release() override { return static_cast<uint32>(--references); }
+
+    tresult ZELKO_VST3_API resizeView(IPlugView* view, ViewRect* size) override {
+        ++resizeRequests;
+        return view->onSize(size);
+    }
+
+    tresult ZELKO_VST3_API registerEventHandler(Linux::IEventHandler* handler,
+                                                Linux::FileDescriptor fd) override {
+        handlers.push_back({handler, fd});
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API unregisterEventHandler(Linux::IEventHandler* handler) override {
+        std::erase_if(handlers, [&](const auto& h) { return h.first == handler; });
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API registerTimer(Linux::ITimerHandler* handler,
+                                         Linux::TimerInterval milliseconds) override {
+        timers.push_back(handler);
+        intervals.push_back(milliseconds);
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API unregisterTimer(Linux::ITimerHandler* handler) override {
+        std::erase(timers, handler);
+        return kResultOk;
+    }
+
+    // One turn of the loop: every descriptor with input, then every timer once.
+    void turn() {
+        for (const auto& [handler, fd] : std::vector(handlers)) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 0) > 0) handler->onFDIsSet(fd);
+        }
+        for (Linux::ITimerHandler* timer : std::vector(timers)) timer->onTimer();
+    }
+
+    int references = 0;
+    int resizeRequests = 0;
+    std::vector<std::pair<Linux::IEventHandler*, int>> handlers;
+    std::vector<Linux::ITimerHandler*> timers;
+    std::vector<Linux::TimerInterval> intervals;
+};
+
+struct Edit {
+    char kind;
+    ParamID id;
+    ParamValue value;
+};
+
+class EditRecorder final : public HostObject<IComponentHandler> {
+  public:
+    tresult ZELKO_VST3_API beginEdit(ParamID id) override {
+        edits.push_back({'b', id, 0.0});
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API performEdit(ParamID id, ParamValue value) override {
+        edits.push_back({'p', id, value});
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API endEdit(ParamID id) override {
+        edits.push_back({'e', id, 0.0});
+        return kResultOk;
+    }
+    tresult ZELKO_VST3_API restartComponent(int32) override { return kResultOk; }
+    std::vector<Edit> edits;
+};
+
+constexpr double kRate = 48000.0;
+constexpr int kBlock = 512;
+const int kWidth = static_cast<int>(editor::designWidth);
+const int kHeight = static_cast<int>(editor::designHeight);
+
+// A plug-in with its editor open in a window of the test host.
+class EditorSession {
+  public:
+    explicit EditorSession(xtest::Server& server, int x = 0)
+        : display(server.display),
+          plugin(std::make_unique<Instance>(factory(), kRate, kBlock)),
+          noise(testsignal::noise(kBlock * 64, 5u)) {
+        plugin->controller->setComponentHandler(&handler);
+        parent = xtest::hostWindow(display, kWidth, kHeight, x);
+        view = plugin->controller->createView(kEditorViewName);
+        if (view == nullptr) return;
+        view->setFrame(&frame);
+        attached = view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID);
+    }
+    ~EditorSession() {
+        if (view) {
+            view->removed();
+            view->release();
+        }
+        plugin.reset();
+        XDestroyWindow(display, parent);
+        XSync(display, False);
+    }
+
+    // Blocks of noise (or silence), a frame of the run loop after every fourth.
+    void run(int blocks, bool loud) {
+        std::vector<float> in(kBlock), left(kBlock), right(kBlock);
+        for (int b = 0; b < blocks; ++b) {
+            if (loud) std::copy_n(noise.begin() + (b % 64) * kBlock, kBlock, in.begin());
+            plugin->process(in.data(), left.data(), right.data(), kBlock);
+            if (b % 4 == 3) frame.turn();
+        }
+        settle();
+    }
+    // Turns of the loop until the view has drawn what it was sent; the X server draws the
+    // view's requests on its own time, so the capture waits a little for them.
+    void settle() {
+        for (int i = 0; i < 3; ++i) frame.turn();
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        frame.turn();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    xtest::Image shot() { return xtest::capture(display, parent); }
+
+    Display* display;
+    std::unique_ptr<Instance> plugin;
+    std::vector<float> noise;
+    EditRecorder handler;
+    HostFrame frame;
+    Window parent = 0;
+    IPlugView* view = nullptr;
+    tresult attached = kResultFalse;
+};
+
+int regionDifferences(const xtest::Image& a, const xtest::Image& b, const Rect& r) {
+    return a.differences(b, static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.w),
+                         static_cast<int>(r.h));
+}
+
+// The editor as the drawing function paints it offline, for comparison with the window.
+xtest::Image offline(const editor::Scene& scene) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
+    cairo_t* cr = cairo_create(surface);
+    {
+        editor::CairoPainter painter(cr);
+        editor::drawEditor(scene, painter, kWidth, kHeight, 1.0f);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    xtest::Image image{kWidth, kHeight, {}};
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < kHeight; ++y) {
+        auto* row = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                           y * stride);
+        for (int x = 0; x < kWidth; ++x) image.pixels.push_back(row[x] & 0xFFFFFF);
+    }
+    cairo_surface_destroy(surface);
+    return image;
+}
+
+std::string picturePath(const char* name) {
+    return std::string(ZELKO_EDITOR_PICTURES) + "/" + name;
+}
+
+#define REQUIRE_SERVER()                          \
+    xtest::Server* server = xtest::Server::get(); \
+    if (server == nullptr) GTEST_SKIP() << "no Xvfb on this machine"
+
+TEST(Vst3Editor, MetersAndGoniometerFollowTheOutputAndStandStillInSilence) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_NE(session.view, nullptr);
+    ASSERT_EQ(session.attached, kResultOk);
+    EXPECT_EQ(session.frame.intervals, std::vector<Linux::TimerInterval>{33});
+
+    session.run(200, false);
+    const xtest::Image quiet = session.shot();
+    session.run(40, false);
+    const xtest::Image stillQuiet = session.shot();
+    EXPECT_EQ(
+        regionDifferences(quiet, stillQuiet, {0, 0, editor::designWidth, editor::designHeight}), 0);
+
+    session.run(100, true);
+    const xtest::Image loud = session.shot();
+    loud.savePng(picturePath("editor-vst3-noise.png"));
+    EXPECT_GT(regionDifferences(quiet, loud, editor::layout.goniometer), 500);
+    EXPECT_GT(regionDifferences(quiet, loud, editor::layout.levelBars[0]), 500);
+    EXPECT_GT(regionDifferences(quiet, loud, editor::layout.levelBars[1]), 500);
+    EXPECT_GT(regionDifferences(quiet, loud, editor::layout.correlation), 50);
+    EXPECT_GT(regionDifferences(quiet, loud, editor::layout.bandPlot), 500);
+}
+
+TEST(Vst3Editor, AValueFromTheHostRedrawsItsControlAlone) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    session.settle();
+    const xtest::Image before = session.shot();
+    const auto agc = static_cast<std::size_t>(Control::outputAgcThreshold);
+    session.plugin->controller->setParamNormalized(static_cast<ParamID>(agc), 1.0);
+    session.settle();
+    const xtest::Image after = session.shot();
+    EXPECT_GT(regionDifferences(before, after, editor::layout.controls[agc].value), 20);
+    EXPECT_GT(regionDifferences(before, after, editor::layout.controls[agc].track), 20);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        if (c == agc) continue;
+        EXPECT_EQ(regionDifferences(before, after, editor::layout.controls[c].cell), 0);
+    }
+}
+
+TEST(Vst3Editor, ADragReachesTheHostAsOneGestureWithTheValueTheControlShows) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    session.settle();
+    const auto c = static_cast<std::size_t>(Control::autoEqThreshold);
+    const Rect track = editor::layout.controls[c].track;
+    const int x = static_cast<int>(track.x + track.w / 2), y = static_cast<int>(track.y + 4);
+    xtest::moveTo(session.display, x, y);
+    xtest::button(session.display, true);
+    for (int step = 1; step <= 4; ++step) {
+        xtest::moveTo(session.display, x - 10 * step, y);
+        session.settle();
+    }
+    xtest::button(session.display, false);
+    session.settle();
+
+    const std::vector<Edit>& edits = session.handler.edits;
+    ASSERT_GE(edits.size(), 3u);
+    EXPECT_EQ(edits.front().kind, 'b');
+    EXPECT_EQ(edits.back().kind, 'e');
+    for (const Edit& e : edits) EXPECT_EQ(e.id, c);
+    for (std::size_t i = 1; i + 1 < edits.size(); ++i) EXPECT_EQ(edits[i].kind, 'p');
+    const ParamValue sent = edits[edits.size() - 2].value;
+    EXPECT_EQ(session.plugin->controller->getParamNormalized(static_cast<ParamID>(c)), sent);
+
+    // What the window shows in the control's value is the drawing of the value sent.
+    editor::Scene expected;
+    expected.controls.values[c] = controlRecords[c].fromNormalised(sent);
+    editor::Scene unchanged;
+    const Rect value = editor::layout.controls[c].value;
+    const xtest::Image shown = session.shot();
+    EXPECT_LT(regionDifferences(shown, offline(expected), value), 10);
+    EXPECT_GT(regionDifferences(shown, offline(unchanged), value), 20);
+}
+
+TEST(Vst3Editor, SizeFollowsTheHostsScaleAndConstraintsKeepTheProportions) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    void* object = nullptr;
+    ASSERT_EQ(session.view->queryInterface(IPlugViewContentScaleSupport::iid.bytes, &object),
+              kResultOk);
+    auto* scaling = static_cast<IPlugViewContentScaleSupport*>(object);
+    EXPECT_EQ(scaling->setContentScaleFactor(1.5f), kResultTrue);
+    scaling->release();
+    ViewRect size{};
+    ASSERT_EQ(session.view->getSize(&size), kResultOk);
+    EXPECT_EQ(session.frame.resizeRequests, 1);
+    EXPECT_EQ(size.right - size.left, kWidth * 3 / 2);
+    EXPECT_EQ(size.bottom - size.top, kHeight * 3 / 2);
+
+    EXPECT_EQ(session.view->canResize(), kResultTrue);
+    ViewRect tiny{0, 0, 10, 900};
+    ASSERT_EQ(session.view->checkSizeConstraint(&tiny), kResultTrue);
+    EXPECT_EQ(tiny.right, static_cast<int>(kWidth * editor::minimumScale));
+    EXPECT_EQ(tiny.bottom, static_cast<int>(kHeight * editor::minimumScale));
+}
+
+TEST(Vst3Editor, TwoViewsAtOnceBothShowTheOutput) {
+    REQUIRE_SERVER();
+    EditorSession first(*server);
+    ASSERT_EQ(first.attached, kResultOk);
+    const Window secondParent = xtest::hostWindow(server->display, kWidth, kHeight, 820);
+    IPlugView* second = first.plugin->controller->createView(kEditorViewName);
+    ASSERT_NE(second, nullptr);
+    second->setFrame(&first.frame);
+    ASSERT_EQ(
+        second->attached(reinterpret_cast<void*>(secondParent), kPlatformTypeX11EmbedWindowID),
+        kResultOk);
+    first.run(8, false);
+    const xtest::Image quiet = xtest::capture(server->display, secondParent);
+    const xtest::Image firstQuiet = first.shot();
+    first.run(60, true);
+    EXPECT_GT(regionDifferences(quiet, xtest::capture(server->display, secondParent),
+                                editor::layout.goniometer),
+              500);
+    EXPECT_GT(regionDifferences(firstQuiet, first.shot(), editor::layout.goniometer), 500);
+    second->removed();
+    second->release();
+    XDestroyWindow(server->display, secondParent);
+}
+
+TEST(Vst3Editor, OpeningAndClosingAThousandTimesLeavesNothingBehind) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    session.view->removed();
+    for (int i = 0; i < 1000; ++i) {
+        IPlugView* view = session.plugin->controller->createView(kEditorViewName);
+        ASSERT_NE(view, nullptr);
+        view->setFrame(&session.frame);
+        ASSERT_EQ(
+            view->attached(reinterpret_cast<void*>(session.parent), kPlatformTypeX11EmbedWindowID),
+            kResultOk);
+        session.frame.turn();
+        view->removed();
+        view->release();
+    }
+    // Every registration was taken back and every reference to the frame returned.
+    EXPECT_TRUE(session.frame.handlers.empty());
+    EXPECT_TRUE(session.frame.timers.empty());
+    EXPECT_EQ(session.frame.references, 0);
+    // The leak checker of the sanitized build reports anything left at exit.
+}
+
+TEST(Vst3Editor, ClosingWhileAudioRunsAndReleasingThePluginFirstAreSafe) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> left(kBlock), right(kBlock);
+        while (!stop.load()) {
+            session.plugin->process(session.noise.data(), left.data(), right.data(), kBlock);
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        IPlugView* view = session.plugin->controller->createView(kEditorViewName);
+        view->setFrame(&session.frame);
+        view->attached(reinterpret_cast<void*>(session.parent), kPlatformTypeX11EmbedWindowID);
+        for (int t = 0; t < 3; ++t) session.frame.turn();
+        view->removed();
+        view->release();
+    }
+    stop = true;
+    audio.join();
+
+    // The host lets go of the plug-in while the first view is still attached, then keeps the
+    // view running for a while before it removes it.
+    session.plugin.reset();
+    for (int t = 0; t < 10; ++t) session.frame.turn();
+    EXPECT_EQ(session.view->removed(), kResultOk);
+    session.view->release();
+    session.view = nullptr;
+}
+
+TEST(Vst3Editor, TheAudioIsTheSameWithAnEditorOpenOrNever) {
+    const std::vector<float> in = testsignal::noise(kBlock * 50, 3u);
+    const auto render = [&](bool withView) {
+        Instance plugin(factory(), kRate, kBlock);
+        IPlugView* view = withView ? plugin.controller->createView(kEditorViewName) : nullptr;
+        std::vector<float> left(kBlock), right(kBlock), out;
+        for (int b = 0; b < 50; ++b) {
+            if (b == 20) plugin.changes.add(2, 100, 0.2);
+            plugin.process(const_cast<float*>(in.data()) + b * kBlock, left.data(), right.data(),
+                           kBlock);
+            out.insert(out.end(), left.begin(), left.end());
+            out.insert(out.end(), right.begin(), right.end());
+        }
+        if (view) view->release();
+        return out;
+    };
+    const std::vector<float> never = render(false), open = render(true);
+    ASSERT_EQ(never.size(), open.size());
+    EXPECT_EQ(std::memcmp(never.data(), open.data(), never.size() * sizeof(float)), 0);
+}
+
+TEST(Vst3Editor, WithoutADisplayTheViewRefusesToAttachAndAudioStillRuns) {
+    Instance plugin(factory(), kRate, kBlock);
+    ASSERT_TRUE(plugin);
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    setenv("DISPLAY", ":9999", 1);
+    IPlugView* view = plugin.controller->createView(kEditorViewName);
+    ASSERT_NE(view, nullptr);
+    HostFrame frame;
+    view->setFrame(&frame);
+    EXPECT_EQ(view->attached(reinterpret_cast<void*>(1), kPlatformTypeX11EmbedWindowID),
+              kResultFalse);
+    EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultFalse);
+    std::vector<float> in(kBlock, 0.25f), left(kBlock), right(kBlock);
+    EXPECT_EQ(plugin.process(in.data(), left.data(), right.data(), kBlock), kResultOk);
+    view->release();
+    if (display)
+        setenv("DISPLAY", saved.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+    EXPECT_EQ(frame.references, 0);
+}
+
+}  // namespace
