@@ -131,7 +131,9 @@ void drawBands(const Pen& pen, const Scene& scene) {
         pen.fill({x0, plot.bottom() - height, x1 - x0, height}, bar);
         const std::size_t m = static_cast<std::size_t>(meter);
         const float held = plot.h * reachFraction(record, scene.hold.values[m]);
-        pen.line(x0, plot.bottom() - held, x1, plot.bottom() - held, 2.0f, holdColour);
+        if (held >= 1.0f) {
+            pen.line(x0, plot.bottom() - held, x1, plot.bottom() - held, 2.0f, holdColour);
+        }
     }
 
     // The two noise-reduction cutoffs, each labelled on a row of its own above the plot.

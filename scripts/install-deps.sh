@@ -14,6 +14,9 @@ ZELKO_PACKAGES=(
     lv2-dev liblilv-dev lilv-utils pkgconf
     clang libclang-rt-14-dev
     dpf-plugins-vst
+    # The editor: X11 headers, and for its tests a private X server, XTest for the mouse and
+    # x11-apps (xwd) for screenshots by hand.
+    xvfb xauth libx11-dev libxtst-dev x11-utils x11-apps
 )
 
 # Installed without their recommended packages: Ardour would otherwise bring a desktop's worth of
