@@ -169,9 +169,6 @@ void drawGoniometer(const Pen& pen, const Scene& scene) {
     const float d = radius * 0.7071f;
     pen.line(cx - d, cy - d, cx + d, cy + d, 1.0f, grid);
     pen.line(cx + d, cy - d, cx - d, cy + d, 1.0f, grid);
-    pen.write({area.x + 8, area.y + 4, 40, 14}, "L", 11, Align::left, dimText, true);
-    pen.write({area.right() - 48, area.y + 4, 40, 14}, "R", 11, Align::right, dimText, true);
-    pen.write({cx - 20, area.y + 2, 40, 12}, "M", 10, Align::centre, dimText);
 
     // Full scale reaches the circle at 1/sqrt 2 so that ordinary levels fill it.
     const float gain = radius * 1.4142f;
@@ -182,6 +179,10 @@ void drawGoniometer(const Pen& pen, const Scene& scene) {
         pen.painter.fillCircle(x * pen.s, y * pen.s, 1.3f * pen.s, accent);
     }
     pen.painter.unclip();
+    // The labels last, so that no point covers them.
+    pen.write({area.x + 8, area.y + 4, 40, 14}, "L", 11, Align::left, dimText, true);
+    pen.write({area.right() - 48, area.y + 4, 40, 14}, "R", 11, Align::right, dimText, true);
+    pen.write({cx - 20, area.y + 2, 40, 12}, "M", 10, Align::centre, dimText);
 }
 
 void drawCorrelation(const Pen& pen, const Scene& scene) {

@@ -60,7 +60,7 @@ inline constexpr Layout layout = {
     {496.0f, 338.0f, 180.0f, 10.0f},
     {486.0f, 370.0f, 200.0f, 62.0f},
     {694.0f, 108.0f, 98.0f, 324.0f},
-    {{{732.0f, 132.0f, 18.0f, 252.0f}, {758.0f, 132.0f, 18.0f, 252.0f}}},
+    {{{724.0f, 132.0f, 18.0f, 252.0f}, {762.0f, 132.0f, 18.0f, 252.0f}}},
 };
 
 // The frequency axis of the band plot: log-spaced from the lowest separated band's lower edge to

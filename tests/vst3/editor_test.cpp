@@ -144,11 +144,13 @@ class EditorSession {
         XSync(display, False);
     }
 
-    // Blocks of noise (or silence), a frame of the run loop after every fourth.
-    void run(int blocks, bool loud) {
+    // Blocks of noise (or silence, or another signal), a frame of the run loop after every fourth.
+    void run(int blocks, bool loud) { run(blocks, loud ? noise : std::vector<float>(kBlock)); }
+    void run(int blocks, const std::vector<float>& signal) {
         std::vector<float> in(kBlock), left(kBlock), right(kBlock);
+        const int signalBlocks = static_cast<int>(signal.size()) / kBlock;
         for (int b = 0; b < blocks; ++b) {
-            if (loud) std::copy_n(noise.begin() + (b % 64) * kBlock, kBlock, in.begin());
+            std::copy_n(signal.begin() + (b % signalBlocks) * kBlock, kBlock, in.begin());
             plugin->process(in.data(), left.data(), right.data(), kBlock);
             if (b % 4 == 3) frame.turn();
         }
@@ -231,6 +233,50 @@ TEST(Vst3Editor, MetersAndGoniometerFollowTheOutputAndStandStillInSilence) {
     EXPECT_GT(regionDifferences(quiet, loud, editor::layout.levelBars[1]), 500);
     EXPECT_GT(regionDifferences(quiet, loud, editor::layout.correlation), 50);
     EXPECT_GT(regionDifferences(quiet, loud, editor::layout.bandPlot), 500);
+}
+
+// Something like music: eleven tones across the bands, each swelling at a rate of its own, over
+// quiet noise.
+std::vector<float> programme(int frames) {
+    std::vector<float> signal = testsignal::noise(static_cast<std::size_t>(frames), 11u);
+    constexpr float tones[] = {250, 370, 560, 820, 1250, 1900, 2800, 4200, 6300, 9500, 14000};
+    for (int i = 0; i < frames; ++i) {
+        const float t = static_cast<float>(i) / static_cast<float>(kRate);
+        float sum = 0.3f * signal[static_cast<std::size_t>(i)];
+        for (int k = 0; k < 11; ++k) {
+            const float swell = 0.5f + 0.5f * std::sin(6.2831853f * (0.7f + 0.37f * k) * t);
+            sum += 0.08f * swell * std::sin(6.2831853f * tones[k] * t);
+        }
+        signal[static_cast<std::size_t>(i)] = sum;
+    }
+    return signal;
+}
+
+// The same programme with the noise gate low (every band stays near mono) and at its top (the
+// bands spread): the correlation bar, which grows from the middle toward +1, reaches far less
+// far in the wide setting.
+TEST(Vst3Editor, TheCorrelationMeterTellsAWideSettingFromAMonoCompatibleOne) {
+    REQUIRE_SERVER();
+    const std::vector<float> music = programme(kBlock * 200);
+    const auto shoot = [&](double gate, const char* name) {
+        EditorSession session(*server);
+        session.plugin->changes.add(static_cast<ParamID>(Control::noisegateGain), 0, gate);
+        session.plugin->controller->setParamNormalized(static_cast<ParamID>(Control::noisegateGain),
+                                                       gate);
+        session.run(400, music);
+        xtest::Image image = session.shot();
+        image.savePng(picturePath(name));
+        return image;
+    };
+    const xtest::Image mono = shoot(0.3, "editor-vst3-mono.png");
+    const xtest::Image wide = shoot(1.0, "editor-vst3-wide.png");
+    const Rect& bar = editor::layout.correlationBar;
+    // Three quarters of the way toward +1.
+    const int x = static_cast<int>(bar.x + bar.w * 0.875f), y = static_cast<int>(bar.y + bar.h / 2);
+    const int middle = static_cast<int>(bar.x + bar.w * 0.5f) + 3;
+    EXPECT_EQ(mono.at(x, y), mono.at(middle, y));
+    EXPECT_NE(wide.at(x, y), wide.at(middle, y));
+    EXPECT_GT(regionDifferences(mono, wide, editor::layout.bandPlot), 500);
 }
 
 TEST(Vst3Editor, AValueFromTheHostRedrawsItsControlAlone) {
