@@ -6,21 +6,13 @@
 
 #include <memory>
 
-#include "editor/editor.h"
+#include "editor/window_client.h"
 
 namespace editor {
 
 class X11Window {
   public:
-    class Client {
-      public:
-        virtual ~Client() = default;
-        virtual void paint(Painter& painter, int width, int height) = 0;
-        virtual void mousePress(float x, float y, Modifiers modifiers, double seconds) = 0;
-        virtual void mouseMove(float x, float y, Modifiers modifiers) = 0;
-        virtual void mouseRelease() = 0;
-        virtual void mouseWheel(float x, float y, float notches, Modifiers modifiers) = 0;
-    };
+    using Client = WindowClient;
 
     explicit X11Window(Client& client);
     ~X11Window();

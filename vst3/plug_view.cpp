@@ -7,15 +7,27 @@
 
 #if defined(__linux__)
 #include "editor/x11_window.h"
+#define ZELKO_HAS_VIEW 1
+#elif defined(_WIN32)
+#include "editor/win32_window.h"
+#define ZELKO_HAS_VIEW 1
 #endif
 
 namespace vst3glue {
 
 using namespace vst3;
 
-#if defined(__linux__)
+#if ZELKO_HAS_VIEW
 
 namespace {
+
+#if defined(__linux__)
+using PlatformWindow = editor::X11Window;
+constexpr FIDString kOurPlatform = kPlatformTypeX11EmbedWindowID;
+#else
+using PlatformWindow = editor::Win32Window;
+constexpr FIDString kOurPlatform = kPlatformTypeHWND;
+#endif
 
 bool samePlatform(FIDString type, FIDString wanted) {
     return type != nullptr && std::strcmp(type, wanted) == 0;
@@ -25,21 +37,23 @@ int designPixels(float units, float scale) {
     return static_cast<int>(std::lround(units * scale));
 }
 
-class X11PlugView final : public IPlugView,
-                          public IPlugViewContentScaleSupport,
-                          public Linux::IEventHandler,
-                          public Linux::ITimerHandler,
-                          private editor::X11Window::Client,
-                          private editor::EditSink {
+class EditorView final : public IPlugView,
+                         public IPlugViewContentScaleSupport,
+#if defined(__linux__)
+                         public Linux::IEventHandler,
+                         public Linux::ITimerHandler,
+#endif
+                         private editor::WindowClient,
+                         private editor::EditSink {
   public:
-    explicit X11PlugView(ViewHost& owner) : host(owner), window(*this) {
+    explicit EditorView(ViewHost& owner) : host(owner), window(*this) {
         host.addRef();
         host.viewOpened();
         width = designPixels(editor::designWidth, 1.0f);
         height = designPixels(editor::designHeight, 1.0f);
     }
 
-    ~X11PlugView() override {
+    ~EditorView() override {
         removed();
         host.viewClosed();
         host.release();
@@ -53,11 +67,14 @@ class X11PlugView final : public IPlugView,
             found = static_cast<IPlugView*>(this);
         } else if (sameUid(iid, IPlugViewContentScaleSupport::iid)) {
             found = static_cast<IPlugViewContentScaleSupport*>(this);
-        } else if (sameUid(iid, Linux::IEventHandler::iid)) {
+        }
+#if defined(__linux__)
+        else if (sameUid(iid, Linux::IEventHandler::iid)) {
             found = static_cast<Linux::IEventHandler*>(this);
         } else if (sameUid(iid, Linux::ITimerHandler::iid)) {
             found = static_cast<Linux::ITimerHandler*>(this);
         }
+#endif
         *object = found;
         if (found == nullptr) return kNoInterface;
         addRef();
@@ -74,18 +91,17 @@ class X11PlugView final : public IPlugView,
 
     // IPlugView
     tresult ZELKO_VST3_API isPlatformTypeSupported(FIDString type) override {
-        return samePlatform(type, kPlatformTypeX11EmbedWindowID) ? kResultTrue : kResultFalse;
+        return samePlatform(type, kOurPlatform) ? kResultTrue : kResultFalse;
     }
 
     tresult ZELKO_VST3_API attached(void* parent, FIDString type) override {
-        if (parent == nullptr || !samePlatform(type, kPlatformTypeX11EmbedWindowID)) {
-            return kResultFalse;
-        }
+        if (parent == nullptr || !samePlatform(type, kOurPlatform)) return kResultFalse;
         if (window.isOpen()) return kResultFalse;
+#if defined(__linux__)
         // Without the host's run loop nothing would ever redraw or answer the mouse.
-        if (frame == nullptr) return kResultFalse;
+        if (plugFrame == nullptr) return kResultFalse;
         void* loop = nullptr;
-        if (frame->queryInterface(Linux::IRunLoop::iid.bytes, &loop) != kResultOk || !loop) {
+        if (plugFrame->queryInterface(Linux::IRunLoop::iid.bytes, &loop) != kResultOk || !loop) {
             return kResultFalse;
         }
         runLoop = static_cast<Linux::IRunLoop*>(loop);
@@ -96,28 +112,43 @@ class X11PlugView final : public IPlugView,
         }
         runLoop->registerEventHandler(this, window.connectionFd());
         runLoop->registerTimer(this, kFrameMilliseconds);
+#else
+        if (!window.open(parent, width, height, static_cast<unsigned>(kFrameMilliseconds))) {
+            return kResultFalse;
+        }
+#endif
         refreshScene();
         window.redraw();
         return kResultOk;
     }
 
     tresult ZELKO_VST3_API removed() override {
+#if defined(__linux__)
         if (runLoop != nullptr) {
             runLoop->unregisterTimer(this);
             runLoop->unregisterEventHandler(this);
             runLoop->release();
             runLoop = nullptr;
         }
+#endif
         if (interaction.activeControl() >= 0) interaction.release(*this);
         window.close();
         return kResultOk;
     }
 
     // Keys and the wheel come as X events on the window itself; the host's copies are not ours.
-    tresult ZELKO_VST3_API onWheel(float) override { return kResultFalse; }
-    tresult ZELKO_VST3_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
-    tresult ZELKO_VST3_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
-    tresult ZELKO_VST3_API onFocus(TBool) override { return kResultOk; }
+    tresult ZELKO_VST3_API onWheel(float) override {
+        return kResultFalse;
+    }
+    tresult ZELKO_VST3_API onKeyDown(char16, int16, int16) override {
+        return kResultFalse;
+    }
+    tresult ZELKO_VST3_API onKeyUp(char16, int16, int16) override {
+        return kResultFalse;
+    }
+    tresult ZELKO_VST3_API onFocus(TBool) override {
+        return kResultOk;
+    }
 
     tresult ZELKO_VST3_API getSize(ViewRect* size) override {
         if (size == nullptr) return kInvalidArgument;
@@ -134,11 +165,13 @@ class X11PlugView final : public IPlugView,
     }
 
     tresult ZELKO_VST3_API setFrame(IPlugFrame* newFrame) override {
-        frame = newFrame;
+        plugFrame = newFrame;
         return kResultOk;
     }
 
-    tresult ZELKO_VST3_API canResize() override { return kResultTrue; }
+    tresult ZELKO_VST3_API canResize() override {
+        return kResultTrue;
+    }
 
     // Any size from the smallest scale up, in the picture's proportions: the width decides.
     tresult ZELKO_VST3_API checkSizeConstraint(ViewRect* rect) override {
@@ -161,8 +194,8 @@ class X11PlugView final : public IPlugView,
         ViewRect wanted{0, 0, designPixels(static_cast<float>(width), relative),
                         designPixels(static_cast<float>(height), relative)};
         checkSizeConstraint(&wanted);
-        if (frame != nullptr && (wanted.right != width || wanted.bottom != height)) {
-            frame->resizeView(this, &wanted);
+        if (plugFrame != nullptr && (wanted.right != width || wanted.bottom != height)) {
+            plugFrame->resizeView(this, &wanted);
         } else {
             width = wanted.right;
             height = wanted.bottom;
@@ -170,6 +203,7 @@ class X11PlugView final : public IPlugView,
         return kResultTrue;
     }
 
+#if defined(__linux__)
     // Linux::IEventHandler
     void ZELKO_VST3_API onFDIsSet(Linux::FileDescriptor) override {
         // The host may call us from the very loop it removes us in; hold on until we return.
@@ -180,12 +214,18 @@ class X11PlugView final : public IPlugView,
 
     // Linux::ITimerHandler
     void ZELKO_VST3_API onTimer() override {
+        nextFrame();
+    }
+#endif
+
+  private:
+    // A frame's time: the newest values, drawn if they changed the picture.
+    void nextFrame() {
         if (!window.isOpen()) return;
         scene.hold.update(host.latestSnapshot().meters);
         if (refreshScene()) window.redraw();
     }
 
-  private:
     // Takes the newest values; true when the picture changed.
     bool refreshScene() {
         editor::Scene next = scene;
@@ -202,7 +242,10 @@ class X11PlugView final : public IPlugView,
         return editor::scaleFor(static_cast<float>(width), static_cast<float>(height));
     }
 
-    // editor::X11Window::Client
+    // editor::WindowClient
+    void frame() override {
+        nextFrame();
+    }
     void paint(Painter& painter, int w, int h) override {
         editor::drawEditor(scene, painter, static_cast<float>(w), static_cast<float>(h),
                            editor::scaleFor(static_cast<float>(w), static_cast<float>(h)));
@@ -230,17 +273,23 @@ class X11PlugView final : public IPlugView,
     }
 
     // editor::EditSink
-    void beginEdit(Control control) override { host.beginControlEdit(control); }
+    void beginEdit(Control control) override {
+        host.beginControlEdit(control);
+    }
     void performEdit(Control control, double normalised) override {
         host.performControlEdit(control, normalised);
     }
-    void endEdit(Control control) override { host.endControlEdit(control); }
+    void endEdit(Control control) override {
+        host.endControlEdit(control);
+    }
 
     ViewHost& host;
     std::atomic<uint32> references{1};
-    IPlugFrame* frame = nullptr;
+    IPlugFrame* plugFrame = nullptr;
+#if defined(__linux__)
     Linux::IRunLoop* runLoop = nullptr;
-    editor::X11Window window;
+#endif
+    PlatformWindow window;
     editor::Interaction interaction;
     editor::Scene scene;
     editor::Scene drawn;
@@ -252,11 +301,11 @@ class X11PlugView final : public IPlugView,
 }  // namespace
 
 bool viewSupportsPlatform(FIDString type) {
-    return samePlatform(type, kPlatformTypeX11EmbedWindowID);
+    return samePlatform(type, kOurPlatform);
 }
 
 IPlugView* createPlugView(ViewHost& host) {
-    return new X11PlugView(host);
+    return new EditorView(host);
 }
 
 #else
