@@ -207,10 +207,15 @@ void drawCorrelation(const Pen& pen, const Scene& scene) {
 void drawStatus(const Pen& pen, const Scene& scene) {
     const Rect& area = layout.status;
     pen.panelAt(area);
+    // The time only where the rate is known (an LV2 host need not say).
     char latency[64];
-    const double ms = 1000.0 * scene.audio.latencySamples / std::max(1.0f, scene.audio.sampleRate);
-    std::snprintf(latency, sizeof latency, "%u samples, %.1f ms",
-                  static_cast<unsigned>(scene.audio.latencySamples), ms);
+    const auto samples = static_cast<unsigned>(scene.audio.latencySamples);
+    if (scene.audio.sampleRate > 0.0f) {
+        const double ms = 1000.0 * samples / scene.audio.sampleRate;
+        std::snprintf(latency, sizeof latency, "%u samples, %.1f ms", samples, ms);
+    } else {
+        std::snprintf(latency, sizeof latency, "%u samples", samples);
+    }
     pen.write({area.x + 10, area.y + 4, 60, 16}, "Latency", 11, Align::left, dimText);
     pen.write({area.x + 70, area.y + 4, 120, 16}, latency, 11, Align::right, text);
     pen.write({area.x + 10, area.y + 24, 60, 16}, "Bypass", 11, Align::left, dimText);

@@ -34,4 +34,8 @@ inline constexpr std::uint32_t kEnabledPort = kLatencyPort + 1;
 inline constexpr std::uint32_t kPortCount = kEnabledPort + 1;
 static_assert(kLatencyPort == 20, "saved sessions know the ports by index: append, never insert");
 
+// The editor, a UI binary of its own beside the plug-in's.
+inline constexpr const char* kUiUri = "urn:zelko:comb-stereo-processor#ui";
+inline constexpr const char* kUiBinaryName = "zelko_ui.so";
+
 }  // namespace lv2glue

@@ -17,6 +17,8 @@ ZELKO_PACKAGES=(
     # The editor: X11 headers, and for its tests a private X server, XTest for the mouse and
     # x11-apps (xwd) for screenshots by hand.
     xvfb xauth libx11-dev libxtst-dev x11-utils x11-apps
+    # The LV2 editor's test: Debian's jalv and the JACK server with its example clients.
+    jalv jackd2
 )
 
 # Installed without their recommended packages: Ardour would otherwise bring a desktop's worth of

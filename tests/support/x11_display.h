@@ -43,7 +43,8 @@ class Server {
         const std::string xvfb = "/usr/bin/Xvfb";
         if (access(xvfb.c_str(), X_OK) != 0) return;
         const int number = 180 + static_cast<int>(getpid() % 400);
-        const std::string name = ":" + std::to_string(number);
+        std::string name = ":";
+        name += std::to_string(number);
         pid = fork();
         if (pid == 0) {
             execl(xvfb.c_str(), "Xvfb", name.c_str(), "-screen", "0", "1700x1000x24", "-nolisten",
