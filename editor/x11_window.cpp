@@ -4,9 +4,50 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 #include "editor/cairo_painter.h"
 
 namespace editor {
+namespace {
+
+// A host may destroy its window, and ours inside it, before it removes the view; drawing into it
+// then is an X error, and Xlib's default handler ends the process. Errors on our own connections
+// are ours and mean nothing worse than a lost frame, so they are ignored; any other connection's
+// go to the handler that was there before. The handler is put back when our last connection
+// closes, unless the host has set one of its own since, so that no handler of an unloaded module
+// is left behind.
+std::mutex connectionsLock;
+std::vector<Display*> connections;
+XErrorHandler previousHandler = nullptr;
+
+int onXError(Display* display, XErrorEvent* error) {
+    {
+        const std::lock_guard<std::mutex> lock(connectionsLock);
+        if (std::find(connections.begin(), connections.end(), display) != connections.end()) {
+            return 0;
+        }
+    }
+    return previousHandler != nullptr ? previousHandler(display, error) : 0;
+}
+
+void addConnection(Display* display) {
+    const std::lock_guard<std::mutex> lock(connectionsLock);
+    if (connections.empty()) previousHandler = XSetErrorHandler(onXError);
+    connections.push_back(display);
+}
+
+void removeConnection(Display* display) {
+    const std::lock_guard<std::mutex> lock(connectionsLock);
+    std::erase(connections, display);
+    if (!connections.empty()) return;
+    const XErrorHandler current = XSetErrorHandler(previousHandler);
+    if (current != onXError) XSetErrorHandler(current);
+}
+
+}  // namespace
 
 // The picture is drawn by cairo into memory and sent to the window as an image. Cairo's own X
 // surfaces would keep glyphs and fonts on the X server, shared between every connection of the
@@ -38,6 +79,7 @@ bool X11Window::open(unsigned long parent, int width, int height) {
     close();
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return false;
+    addConnection(display);
     auto opened = std::make_unique<State>();
     opened->display = display;
     opened->width = width > 0 ? width : 1;
@@ -71,6 +113,9 @@ void X11Window::close() {
     cairo_surface_destroy(state->surface);
     XFreeGC(state->display, state->gc);
     XDestroyWindow(state->display, state->window);
+    // Any error the window's end causes arrives before the connection leaves our list.
+    XSync(state->display, False);
+    removeConnection(state->display);
     XCloseDisplay(state->display);
     state.reset();
 }

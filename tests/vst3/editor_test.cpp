@@ -242,6 +242,31 @@ TEST(Vst3Editor, ClosingWhileAudioRunsAndReleasingThePluginFirstAreSafe) {
     session.view = nullptr;
 }
 
+// Some hosts destroy their window, and the view's inside it, before they remove the view.
+TEST(Vst3Editor, AHostWindowDestroyedBeforeTheViewIsRemovedCostsNothingWorse) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    session.run(8, true);
+    XDestroyWindow(server->display, session.parent);
+    XSync(server->display, False);
+    session.run(40, true);
+    EXPECT_EQ(session.view->removed(), kResultOk);
+    session.view->release();
+    session.view = nullptr;
+    // The next view in a new window works as ever.
+    session.parent = xtest::hostWindow(server->display, kWidth, kHeight);
+    session.view = session.plugin->controller->createView(kEditorViewName);
+    session.view->setFrame(&session.frame);
+    ASSERT_EQ(session.view->attached(reinterpret_cast<void*>(session.parent),
+                                     kPlatformTypeX11EmbedWindowID),
+              kResultOk);
+    session.run(40, false);
+    const xtest::Image quiet = session.shot();
+    session.run(60, true);
+    EXPECT_GT(regionDifferences(quiet, session.shot(), editor::layout.goniometer), 500);
+}
+
 TEST(Vst3Editor, TheAudioIsTheSameWithAnEditorOpenOrNever) {
     const std::vector<float> in = testsignal::noise(kBlock * 50, 3u);
     const auto render = [&](bool withView) {
