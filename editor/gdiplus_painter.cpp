@@ -68,7 +68,8 @@ void GdiplusPainter::fillCircle(float cx, float cy, float radius, Colour c) {
 void GdiplusPainter::text(const Rect& box, std::string_view words, float size, Align align,
                           bool bold, Colour c) {
     if (!family) return;
-    Gdiplus::Font font(family.get(), size, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular,
+    Gdiplus::Font font(family.get(), size,
+                       bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular,
                        Gdiplus::UnitPixel);
     Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap |
                                  Gdiplus::StringFormatFlagsNoClip);
