@@ -62,4 +62,8 @@ static_assert(kMonoPorts.left() == kLeftPort && kMonoPorts.right() == kRightPort
               kMonoPorts.firstMeter() == kFirstMeterPort && kMonoPorts.latency() == kLatencyPort &&
               kMonoPorts.enabled() == kEnabledPort && kMonoPorts.count() == kPortCount);
 
+// The editor, a UI binary of its own beside the plug-in's.
+inline constexpr const char* kUiUri = "urn:zelko:comb-stereo-processor#ui";
+inline constexpr const char* kUiBinaryName = "zelko_ui.so";
+
 }  // namespace lv2glue

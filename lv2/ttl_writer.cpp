@@ -10,6 +10,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "lv2/port_table.h"
 
@@ -201,6 +202,31 @@ std::string manifest() {
     return out.str();
 }
 
+// The editor's entry of the manifest: an X11 UI in a binary of its own, run by the host's idle
+// calls, told of every meter and of the latency and enabled ports.
+std::string uiManifest() {
+    std::ostringstream out;
+    const std::string plugin = std::string("<") + lv2glue::kPluginUri + ">";
+    out << "\n@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n\n"
+        << plugin << " ui:ui <" << lv2glue::kUiUri << "> .\n\n"
+        << "<" << lv2glue::kUiUri << ">\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << lv2glue::kUiBinaryName << "> ;\n"
+        << "    lv2:requiredFeature ui:idleInterface , ui:parent ;\n"
+        << "    lv2:optionalFeature ui:resize ;\n"
+        << "    lv2:extensionData ui:idleInterface , ui:resize";
+    std::vector<const char*> notified;
+    for (const ControlRecord& record : meterRecords) notified.push_back(record.symbol);
+    notified.push_back("latency");
+    notified.push_back("enabled");
+    for (const char* symbol : notified) {
+        out << " ;\n    ui:portNotification [ ui:plugin " << plugin << " ; lv2:symbol "
+            << quoted(symbol) << " ]";
+    }
+    out << " .\n";
+    return out.str();
+}
+
 // A description the module could not honour is refused here, at build time.
 bool consistent() {
     bool ok = true;
@@ -247,7 +273,7 @@ int main(int argc, char** argv) {
     if (!consistent()) return 1;
 
     const std::string dir = argv[1];
-    const bool ok = writeFile(dir + "/manifest.ttl", manifest()) &&
+    const bool ok = writeFile(dir + "/manifest.ttl", manifest() + uiManifest()) &&
                     writeFile(dir + "/zelko.ttl", pluginDescription()) &&
                     writeFile(dir + "/zelko-stereo.ttl", stereoPluginDescription());
     return ok ? 0 : 1;

@@ -16,6 +16,11 @@ ZELKO_PACKAGES=(
     dpf-plugins-vst
     # The renderer's tests: streams read back by other programs, the manual page, completion.
     ffmpeg sox flac groff-base bsdextrautils man-db bash-completion
+    # The editor: X11 headers, and for its tests a private X server, XTest for the mouse and
+    # x11-apps (xwd) for screenshots by hand.
+    xvfb xauth libx11-dev libxtst-dev x11-utils x11-apps
+    # The LV2 editor's test: Debian's jalv and the JACK server with its example clients.
+    jalv jackd2
 )
 
 # Installed without their recommended packages: Ardour would otherwise bring a desktop's worth of

@@ -61,6 +61,11 @@ if [ -z "${ZELKO_VST3_VALIDATOR:-}" ] && [ -x "$ROOT/../shared/tools/vst3-valida
     export ZELKO_VST3_VALIDATOR="$ROOT/../shared/tools/vst3-validator/validator"
 fi
 
+# The SDK's editor host, likewise: the editor tests open the VST 3 view in it under Xvfb.
+if [ -z "${ZELKO_VST3_EDITORHOST:-}" ] && [ -x "$ROOT/../shared/tools/vst3-editorhost/editorhost" ]; then
+    export ZELKO_VST3_EDITORHOST="$ROOT/../shared/tools/vst3-editorhost/editorhost"
+fi
+
 # The everyday run leaves out only the sweep (label "exhaustive"), which alone takes over six
 # minutes of both cores.
 stage_test_run() {

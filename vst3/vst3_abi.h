@@ -376,6 +376,84 @@ class IEditController : public IPluginBase {
     static constexpr Uid iid = makeUid(0xDCD7BBE3, 0x7742448D, 0xA874AACC, 0x979C759E);
 };
 
+// ---- the editor's view -------------------------------------------------------------------------
+
+struct ViewRect {
+    int32 left;
+    int32 top;
+    int32 right;
+    int32 bottom;
+};
+
+inline constexpr FIDString kPlatformTypeHWND = "HWND";
+inline constexpr FIDString kPlatformTypeX11EmbedWindowID = "X11EmbedWindowID";
+// The name the host asks createView for.
+inline constexpr FIDString kEditorViewName = "editor";
+
+class IPlugFrame;
+
+class IPlugView : public FUnknown {
+  public:
+    virtual tresult ZELKO_VST3_API isPlatformTypeSupported(FIDString type) = 0;
+    virtual tresult ZELKO_VST3_API attached(void* parent, FIDString type) = 0;
+    virtual tresult ZELKO_VST3_API removed() = 0;
+    virtual tresult ZELKO_VST3_API onWheel(float distance) = 0;
+    virtual tresult ZELKO_VST3_API onKeyDown(char16 key, int16 keyCode, int16 modifiers) = 0;
+    virtual tresult ZELKO_VST3_API onKeyUp(char16 key, int16 keyCode, int16 modifiers) = 0;
+    virtual tresult ZELKO_VST3_API getSize(ViewRect* size) = 0;
+    virtual tresult ZELKO_VST3_API onSize(ViewRect* newSize) = 0;
+    virtual tresult ZELKO_VST3_API onFocus(TBool state) = 0;
+    virtual tresult ZELKO_VST3_API setFrame(IPlugFrame* frame) = 0;
+    virtual tresult ZELKO_VST3_API canResize() = 0;
+    virtual tresult ZELKO_VST3_API checkSizeConstraint(ViewRect* rect) = 0;
+    static constexpr Uid iid = makeUid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
+};
+
+class IPlugFrame : public FUnknown {
+  public:
+    virtual tresult ZELKO_VST3_API resizeView(IPlugView* view, ViewRect* newSize) = 0;
+    static constexpr Uid iid = makeUid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
+};
+
+class IPlugViewContentScaleSupport : public FUnknown {
+  public:
+    using ScaleFactor = float;
+    virtual tresult ZELKO_VST3_API setContentScaleFactor(ScaleFactor factor) = 0;
+    static constexpr Uid iid = makeUid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+};
+
+// The host's run loop on Linux, which the frame offers: the plug-in's file descriptors and timers
+// are served by the host's own thread, as there is no system-wide event loop to join.
+namespace Linux {
+
+using TimerInterval = uint64;
+using FileDescriptor = int;
+
+class IEventHandler : public FUnknown {
+  public:
+    virtual void ZELKO_VST3_API onFDIsSet(FileDescriptor fd) = 0;
+    static constexpr Uid iid = makeUid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+};
+
+class ITimerHandler : public FUnknown {
+  public:
+    virtual void ZELKO_VST3_API onTimer() = 0;
+    static constexpr Uid iid = makeUid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
+};
+
+class IRunLoop : public FUnknown {
+  public:
+    virtual tresult ZELKO_VST3_API registerEventHandler(IEventHandler* handler,
+                                                        FileDescriptor fd) = 0;
+    virtual tresult ZELKO_VST3_API unregisterEventHandler(IEventHandler* handler) = 0;
+    virtual tresult ZELKO_VST3_API registerTimer(ITimerHandler* handler,
+                                                 TimerInterval milliseconds) = 0;
+    virtual tresult ZELKO_VST3_API unregisterTimer(ITimerHandler* handler) = 0;
+    static constexpr Uid iid = makeUid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+};
+
+}  // namespace Linux
+
 // The module's entry, and its platform hooks.
 using GetFactoryProc = IPluginFactory*(ZELKO_VST3_API*)();
 
@@ -437,6 +515,11 @@ static_assert(offsetof(ProcessData, outputParameterChanges) == 48);
 static_assert(offsetof(ProcessData, inputEvents) == 56);
 static_assert(offsetof(ProcessData, outputEvents) == 64);
 static_assert(offsetof(ProcessData, processContext) == 72);
+
+static_assert(sizeof(ViewRect) == 16);
+static_assert(offsetof(ViewRect, top) == 4);
+static_assert(offsetof(ViewRect, right) == 8);
+static_assert(offsetof(ViewRect, bottom) == 12);
 
 static_assert(sizeof(ParameterInfo) == 792);
 static_assert(offsetof(ParameterInfo, title) == 4);

@@ -57,6 +57,9 @@ ZelkoVst3::ZelkoVst3() : chain(std::make_unique<mydsp>()) {
         controllerValues[p] = record.toNormalised(record.reach.initial);
     }
     bypass.setRate(chain->clampedRate());
+    outputMeter.reset(chain->clampedRate().fs);
+    shownSnapshot.latencySamples = chainLatency;
+    shownSnapshot.sampleRate = chain->clampedRate().fs;
 }
 
 ZelkoVst3::~ZelkoVst3() = default;
@@ -150,6 +153,7 @@ tresult ZelkoVst3::setActive(TBool state) {
 void ZelkoVst3::resetSignalState() {
     chain->clearState();
     bypass.reset();
+    outputMeter.reset(chain->clampedRate().fs);
 }
 
 tresult ZelkoVst3::setProcessorState(IBStream* state) {
@@ -229,6 +233,8 @@ tresult ZelkoVst3::setupProcessing(ProcessSetup& setup) {
     bypass.set(currentBypass.load(std::memory_order_relaxed));
     bypass.setRate(chain->clampedRate());
     chain->clearState();
+    outputMeter.reset(chain->clampedRate().fs);
+    shownSnapshot.sampleRate = chain->clampedRate().fs;
     return kResultOk;
 }
 
@@ -371,8 +377,23 @@ tresult ZelkoVst3::process(ProcessData& data) {
         data.outputs[0].silenceFlags =
             (isSilent(left, frames) ? 1u : 0u) | (isSilent(right, frames) ? 2u : 0u);
         sendMeters(data.outputParameterChanges, frames - 1);
+        if (openViews.load(std::memory_order_relaxed) > 0) publishSnapshot(left, right, frames);
     }
     return kResultOk;
+}
+
+// What the editor shows of this block: the output as written (read only, so the audio is the same
+// with an editor or without), the meters and the controls as the block ended.
+void ZelkoVst3::publishSnapshot(const float* left, const float* right, int frames) {
+    outputMeter.step(left, right, frames);
+    Snapshot& snapshot = snapshots.writeSlot();
+    snapshot.controls = chain->controlValues();
+    snapshot.bypassed = currentBypass.load(std::memory_order_relaxed);
+    snapshot.meters = chain->meterValues();
+    snapshot.takeFrom(outputMeter);
+    snapshot.latencySamples = chainLatency;
+    snapshot.sampleRate = chain->clampedRate().fs;
+    snapshots.publish();
 }
 
 // One part of a block, through the bypass, which reads the input before the processor writes.
@@ -476,9 +497,55 @@ tresult ZelkoVst3::setComponentHandler(IComponentHandler* handler) {
     return kResultOk;
 }
 
-// No editor of its own: hosts show their generic one.
-IPlugView* ZelkoVst3::createView(FIDString) {
-    return nullptr;
+// The editor, where this build has one for the platform; hosts show their generic one elsewhere.
+IPlugView* ZelkoVst3::createView(FIDString name) {
+    if (name == nullptr || std::strcmp(name, kEditorViewName) != 0) return nullptr;
+    return createPlugView(*this);
+}
+
+// ---- the editor's views ----------------------------------------------------------------------
+
+void ZelkoVst3::viewOpened() {
+    openViews.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ZelkoVst3::viewClosed() {
+    openViews.fetch_sub(1, std::memory_order_relaxed);
+}
+
+const Snapshot& ZelkoVst3::latestSnapshot() {
+    if (snapshots.take()) shownSnapshot = snapshots.read();
+    return shownSnapshot;
+}
+
+ControlValues ZelkoVst3::shownControls() {
+    ControlValues values;
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        values.values[c] = controlRecords[c].fromNormalised(controllerValues[c]);
+    }
+    return values;
+}
+
+bool ZelkoVst3::shownBypass() {
+    return controllerValues[kControlCount] > 0.5;
+}
+
+void ZelkoVst3::beginControlEdit(Control control) {
+    if (componentHandler != nullptr)
+        componentHandler->beginEdit(parameterAt(static_cast<int>(control))->id);
+}
+
+// The controller takes the value first, so that the view shows it even before the host answers.
+void ZelkoVst3::performControlEdit(Control control, double normalised) {
+    const int p = static_cast<int>(control);
+    controllerValues[p] = std::clamp(normalised, 0.0, 1.0);
+    if (componentHandler != nullptr)
+        componentHandler->performEdit(parameterAt(p)->id, controllerValues[p]);
+}
+
+void ZelkoVst3::endControlEdit(Control control) {
+    if (componentHandler != nullptr)
+        componentHandler->endEdit(parameterAt(static_cast<int>(control))->id);
 }
 
 }  // namespace vst3glue

@@ -6,6 +6,10 @@
 // only: parameter changes arrive inside `process`, and a state set from outside is handed over
 // through a sequence-counted slot that `process` picks up at the start of its next block, without
 // a lock. The controller's normalised values belong to the main thread.
+//
+// While an editor is open, `process` measures the output it wrote and publishes a snapshot for the
+// editor once per block (editor/snapshot.h): a copy into a slot and one atomic exchange. With no
+// editor open it does nothing for the editor but read a counter.
 #pragma once
 
 #include <array>
@@ -15,7 +19,10 @@
 
 #include "dsp/bypass.h"
 #include "dsp/mydsp.h"
+#include "dsp/output_meter.h"
+#include "editor/snapshot.h"
 #include "vst3/parameters.h"
+#include "vst3/plug_view.h"
 #include "vst3/state_record.h"
 #include "vst3/vst3_abi.h"
 
@@ -63,7 +70,8 @@ class ControllerSide : public vst3::IEditController {
 class ZelkoVst3 final : public ComponentSide,
                         public vst3::IAudioProcessor,
                         public ControllerSide,
-                        public vst3::IProcessContextRequirements {
+                        public vst3::IProcessContextRequirements,
+                        private ViewHost {
   public:
     ZelkoVst3();
     ~ZelkoVst3();
@@ -132,6 +140,16 @@ class ZelkoVst3 final : public ComponentSide,
     vst3::tresult ZELKO_VST3_API setComponentHandler(vst3::IComponentHandler* handler) override;
     vst3::IPlugView* ZELKO_VST3_API createView(vst3::FIDString name) override;
 
+    // ViewHost, for the editor's views
+    void viewOpened() override;
+    void viewClosed() override;
+    const Snapshot& latestSnapshot() override;
+    ControlValues shownControls() override;
+    bool shownBypass() override;
+    void beginControlEdit(Control control) override;
+    void performControlEdit(Control control, double normalised) override;
+    void endControlEdit(Control control) override;
+
     // Read-only views for tests.
     const mydsp& processor() const { return *chain; }
 
@@ -143,6 +161,7 @@ class ZelkoVst3 final : public ComponentSide,
     void applyControlValues(const ControlValues& values);
     void sendMeters(vst3::IParameterChanges* changes, int lastSample);
     void resetSignalState();
+    void publishSnapshot(const float* left, const float* right, int frames);
 
     std::atomic<vst3::uint32> references{1};
 
@@ -173,6 +192,14 @@ class ZelkoVst3 final : public ComponentSide,
     // The controller's normalised values, in list order.
     std::array<double, kParameterCount> controllerValues;
     vst3::IComponentHandler* componentHandler = nullptr;
+
+    // The editor's side. `openViews` is written by the main thread and read by the audio thread;
+    // the meter and the producer's side of `snapshots` belong to the audio thread, the
+    // consumer's side and `shownSnapshot` to the main thread.
+    std::atomic<int> openViews{0};
+    OutputMeter outputMeter;
+    LatestValue<Snapshot> snapshots;
+    Snapshot shownSnapshot;
 };
 
 }  // namespace vst3glue

@@ -1,6 +1,6 @@
 // Nothing reachable from process allocates or makes a system call: not a block with parameter
 // changes at many offsets, not the bypass fade, not the meters sent back, not a state handed over
-// from another thread.
+// from another thread, not the meter and the snapshot published while an editor is open.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -36,6 +36,24 @@ TEST(Vst3Allocation, ProcessAllocatesNothing) {
             [&] { plugin.process(in.data() + 512 * b, left.data(), right.data(), frames); });
     }
     EXPECT_TRUE(faults.none()) << faults;
+}
+
+// A view that is created but never attached needs no display, and makes every block measure the
+// output and publish a snapshot for the editor.
+TEST(Vst3Allocation, ProcessAllocatesNothingWhileAnEditorIsOpen) {
+    IPluginFactory* factory = loadFactory(moduleInBundle(ZELKO_VST3_BUNDLE));
+    Instance plugin(factory, 48000.0, 512);
+    ASSERT_TRUE(plugin);
+    IPlugView* view = plugin.controller->createView(kEditorViewName);
+    ASSERT_NE(view, nullptr);
+    std::vector<float> in = testsignal::noise(512 * 20, 4u), left(512), right(512);
+    allocation_counter::Faults faults;
+    for (int b = 0; b < 20; ++b) {
+        faults += allocation_counter::faultsDuring(
+            [&] { plugin.process(in.data() + 512 * b, left.data(), right.data(), 512); });
+    }
+    EXPECT_TRUE(faults.none()) << faults;
+    view->release();
 }
 
 }  // namespace

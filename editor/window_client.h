@@ -1,0 +1,21 @@
+// What a platform window asks of the editor it shows: a picture, and what the mouse did.
+// Positions are in the window's pixels.
+#pragma once
+
+#include "editor/editor.h"
+
+namespace editor {
+
+class WindowClient {
+  public:
+    virtual ~WindowClient() = default;
+    virtual void paint(Painter& painter, int width, int height) = 0;
+    virtual void mousePress(float x, float y, Modifiers modifiers, double seconds) = 0;
+    virtual void mouseMove(float x, float y, Modifiers modifiers) = 0;
+    virtual void mouseRelease() = 0;
+    virtual void mouseWheel(float x, float y, float notches, Modifiers modifiers) = 0;
+    // A frame's time has passed, on windows that keep their own timer.
+    virtual void frame() {}
+};
+
+}  // namespace editor

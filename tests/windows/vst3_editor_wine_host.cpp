@@ -1,0 +1,121 @@
+// Opens the Windows VST 3 module's editor in a window of its own, as a Windows host does (an
+// HWND, the host's message loop), sets one control from the host's side, lets the view draw, and
+// writes the screen's pixels under the window to a file: width and height as two 32-bit integers,
+// then 0x00RRGGBB words row by row. The native test compares them with the Linux editor's.
+//
+// Usage: zelko_vst3_editor_wine_host.exe <bundle folder> <output file>   (Unix paths map to Z:)
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dsp/control_record.h"
+#include "tests/support/vst3_host.h"
+
+namespace {
+
+using namespace vst3host;
+
+std::string windowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+class Frame final : public HostObject<IPlugFrame> {
+  public:
+    tresult ZELKO_VST3_API resizeView(IPlugView* view, ViewRect* size) override {
+        return view->onSize(size);
+    }
+};
+
+// Runs the message loop for about `milliseconds`: the view's timer and paint messages come here.
+void pumpMessages(int milliseconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
+    while (GetTickCount() < end) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::printf("usage: zelko_vst3_editor_wine_host.exe <bundle> <output file>\n");
+        return 2;
+    }
+    IPluginFactory* factory = loadFactory(moduleInBundle(windowsPath(argv[1])));
+    if (!factory) {
+        std::printf("FAILED: the module gives no factory\n");
+        return 1;
+    }
+    constexpr int width = 800, height = 440;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"ZelkoTestHost";
+    RegisterClassW(&windowClass);
+    HWND parent = CreateWindowExW(WS_EX_TOPMOST, L"ZelkoTestHost", L"host",
+                                  WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    int status = 1;
+    {
+        Instance plugin(factory, 48000.0, 512);
+        IPlugView* view = plugin ? plugin.controller->createView(kEditorViewName) : nullptr;
+        Frame frame;
+        if (view == nullptr || view->isPlatformTypeSupported(kPlatformTypeHWND) != kResultTrue) {
+            std::printf("FAILED: no view for HWND\n");
+            return 1;
+        }
+        view->setFrame(&frame);
+        if (view->attached(parent, kPlatformTypeHWND) != kResultOk) {
+            std::printf("FAILED: the view did not attach\n");
+            return 1;
+        }
+        // What the Linux picture it is compared with shows: silence at 48 kHz, the output
+        // threshold at its top.
+        plugin.controller->setParamNormalized(static_cast<ParamID>(Control::outputAgcThreshold),
+                                              1.0);
+        std::vector<float> in(512), left(512), right(512);
+        for (int b = 0; b < 8; ++b) plugin.process(in.data(), left.data(), right.data(), 512);
+        pumpMessages(800);
+
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;  // top row first
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+        GdiFlush();
+        std::FILE* file = std::fopen(windowsPath(argv[2]).c_str(), "wb");
+        if (file != nullptr) {
+            const std::int32_t size[2] = {width, height};
+            bool written = std::fwrite(size, sizeof size, 1, file) == 1;
+            written = written && std::fwrite(bits, 4, static_cast<std::size_t>(width * height),
+                                             file) == static_cast<std::size_t>(width * height);
+            status = std::fclose(file) == 0 && written ? 0 : 1;
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        view->removed();
+        view->release();
+    }
+    DestroyWindow(parent);
+    return status;
+}
