@@ -83,24 +83,26 @@ make_inputs() {
     local block=$1 work=$2 word name written
     # What the block writes with -o is its own output, not an input to make.
     written=$(grep -oE -- '(-o|--output) [A-Za-z0-9_./-]+' "$block" | awk '{ print $2 }')
-    for word in $(grep -oE '[A-Za-z0-9_./*-]+\.(wav|flac|aiff|ogg|mp3)' "$block" | sort -u); do
+    # Words in comments ("# writes interview-stereo.wav") are outputs described, not inputs.
+    for word in $(sed 's/[[:space:]]#.*//' "$block" | grep -oE '[A-Za-z0-9_./*-]+\.(wav|flac|aiff|ogg|mp3)' |
+        sort -u); do
         grep -qxF -- "$word" <<<"$written" && continue
         case "$word" in
             /tmp/* | /dev/* | out/*) continue ;;
         esac
+        # Two channels (the demo through the plug-in), so that every option that picks or feeds
+        # channels has them; a file whose name says mono gets one.
+        local dry=()
+        [[ "$(basename "$word")" == *mono* ]] && dry=(--dry)
         if [[ "$word" == *'*'* ]]; then
             mkdir -p "$work/$(dirname "$word")"
             for name in one two; do
-                zelko-render --demo --dry --demo-seconds 2 -q -f \
+                zelko-render --demo "${dry[@]}" --demo-seconds 2 -q -f \
                     -o "$work/$(dirname "$word")/$name.${word##*.}" >/dev/null 2>&1
             done
-        elif [[ "$(basename "$word")" == duo* ]]; then
-            # Two channels, for the examples that feed both: the demo through the plug-in.
-            mkdir -p "$work/$(dirname "$word")"
-            zelko-render --demo --demo-seconds 2 -q -f -o "$work/$word" >/dev/null 2>&1
         else
             mkdir -p "$work/$(dirname "$word")"
-            zelko-render --demo --dry --demo-seconds 2 -q -f -o "$work/$word" >/dev/null 2>&1
+            zelko-render --demo "${dry[@]}" --demo-seconds 2 -q -f -o "$work/$word" >/dev/null 2>&1
         fi
     done
     return 0
