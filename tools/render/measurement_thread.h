@@ -45,16 +45,25 @@ class MeasurementThread {
         std::vector<float> samples;
     };
     void run();
+    void wakeMeasuring();
+    void waitUntilRead(std::size_t count);
 
     Measure measure_;
     std::vector<Slot> slots_;
+    // How many queued blocks wake a sleeping measurer (fewer wait for more, or for finish()).
+    std::size_t wakeBatch_;
     // Counts of slots written and read, ever; a slot is (count % size). Only the render's thread
     // writes `written_`, only the measuring thread `read_`.
     std::atomic<std::size_t> written_{0};
     std::atomic<std::size_t> read_{0};
-    // What the measuring thread waits on: it changes with every block handed over and when the
-    // thread is asked to stop.
+    // What the measuring thread sleeps on: it changes whenever the render wakes it. The flags
+    // say who sleeps, so that the other side makes the system call only then; they, and the
+    // counts beside them, use sequentially consistent order, which the flag-then-look
+    // handshakes need.
     std::atomic<unsigned> wakeups_{0};
+    std::atomic<bool> measuringSleeps_{false};
+    std::atomic<bool> renderWaits_{false};
+    std::atomic<bool> draining_{false};
     std::atomic<bool> stopping_{false};
     std::exception_ptr failure_;
     std::thread thread_;
