@@ -9,9 +9,12 @@
 #include <span>
 #include <string>
 
+#include "dsp/output_readings.h"
+
 namespace {
 
-const std::span<const ControlRecord> allRows[] = {controlRecords, meterRecords};
+const std::span<const ControlRecord> allRows[] = {controlRecords, meterRecords,
+                                                  outputReadingRecords};
 
 // An LV2 port symbol (and a C identifier): a letter or underscore, then letters, digits and
 // underscores, all ASCII.
@@ -84,6 +87,22 @@ TEST(ControlRecord, MetersReachTheirClampsNotTheDeclaredRanges) {
     }
     EXPECT_EQ(MeterValues::lowest()[Meter::dnr2Bandwidth], 1000.0f);
     EXPECT_EQ(ControlValues::initial()[Control::lowpassCutoff], 22000.0f);
+}
+
+// The output meter's readings are published held to their rows: the floor, and a bypassed loud
+// input's level capped where the row says, never a value a host would clamp.
+TEST(ControlRecord, OutputReadingsAreHeldToTheirRows) {
+    OutputLevels levels;
+    levels.peakDb = {3.5f, 60.0f};
+    levels.rmsDb = {-200.0f, -12.25f};
+    levels.correlation = -0.5f;
+    EXPECT_EQ(readingOf(levels, OutputReading::leftPeak), 3.5f);
+    EXPECT_EQ(readingOf(levels, OutputReading::rightPeak), output_rows::levelCeilingDb);
+    EXPECT_EQ(readingOf(levels, OutputReading::leftRms), outputFloorDb);
+    EXPECT_EQ(readingOf(levels, OutputReading::rightRms), -12.25f);
+    EXPECT_EQ(readingOf(levels, OutputReading::correlation), -0.5f);
+    EXPECT_EQ(readingOf(OutputLevels{}, OutputReading::leftPeak),
+              recordOf(OutputReading::leftPeak).reach.initial);
 }
 
 TEST(ControlRecord, EveryShownTextTypedBackShowsTheSameText) {
