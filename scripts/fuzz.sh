@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh [seconds] [further libFuzzer options]
 #   scripts/fuzz.sh --renderer-input [seconds] [further libFuzzer options]
 #   scripts/fuzz.sh --clap|--lv2|--vst3 [seconds] [further libFuzzer options]
+#   scripts/fuzz.sh --build-all
 #
 # With --renderer-input it builds and runs zelko-render-input-fuzzer instead: mutated WAV, FLAC
 # and AIFF files through the renderer's reading and writing code and libsndfile, from the seeds
@@ -15,6 +16,9 @@
 # (zelko-clap-fuzzer, zelko-lv2-fuzzer, zelko-vst3-fuzzer): scripts of host calls in any order
 # through the format's own entry, from the seeds in fuzz/<format>_corpus (written by
 # fuzz/make_format_corpus.py); its crash files are build/fuzz/<format>-crash-<hash>.
+#
+# --build-all builds every harness at once and runs none: scripts/test.sh does so, then runs the
+# harnesses side by side with ZELKO_FUZZ_PREBUILT=1, which skips the build.
 #
 # The default of 120 seconds is the test command's share; `scripts/fuzz.sh 3600` is the long
 # run. The fuzzer starts from a copy of fuzz/corpus, so the repository's seeds never change; a
@@ -29,6 +33,12 @@ HARNESS=zelko-host-fuzzer
 CORPUS="$ROOT/fuzz/corpus"
 ARTIFACTS="$FUZZ_DIR/"
 EXTRA=()
+HARNESSES=(zelko-host-fuzzer zelko-render-input-fuzzer zelko-clap-fuzzer zelko-lv2-fuzzer
+    zelko-vst3-fuzzer)
+BUILD_ONLY=0
+if [ "${1:-}" = "--build-all" ]; then
+    BUILD_ONLY=1
+fi
 if [ "${1:-}" = "--renderer-input" ]; then
     shift
     HARNESS=zelko-render-input-fuzzer
@@ -48,13 +58,19 @@ esac
 SECONDS_TO_RUN=${1:-120}
 shift || true
 
-CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZELKO_BUILD_FUZZ=ON \
-    -DZELKO_SANITIZE=ON \
-    -DZELKO_BUILD_TESTS=OFF \
-    -DZELKO_BUILD_TOOLS=OFF
-cmake --build "$FUZZ_DIR" -j "$JOBS" --target "$HARNESS"
+if [ "${ZELKO_FUZZ_PREBUILT:-0}" != 1 ]; then
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -G Ninja \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZELKO_BUILD_FUZZ=ON \
+        -DZELKO_SANITIZE=ON \
+        -DZELKO_BUILD_TESTS=OFF \
+        -DZELKO_BUILD_TOOLS=OFF
+    if [ "$BUILD_ONLY" -eq 1 ]; then
+        cmake --build "$FUZZ_DIR" -j "$JOBS" --target "${HARNESSES[@]}"
+        exit 0
+    fi
+    cmake --build "$FUZZ_DIR" -j "$JOBS" --target "$HARNESS"
+fi
 
 WORK_CORPUS=$(mktemp -d)
 trap 'rm -rf "$WORK_CORPUS"' EXIT

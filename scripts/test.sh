@@ -12,6 +12,7 @@
 #      UndefinedBehaviorSanitizer (build/test), pointing it at build/win so that the export and
 #      wine tests check the Windows binaries too,
 #   4. fuzzes the host interface, the renderer's input path and the CLAP, LV2 and VST 3 hosts,
+#      two harnesses at a time,
 #   5. runs the suite with ctest.
 #
 # Each stage is one function; further stages (a release build with benchmarks in build/release,
@@ -74,39 +75,43 @@ stage_test_run() {
     (cd "$TEST_DIR" && ctest --output-on-failure -j "$JOBS" "${select[@]}")
 }
 
-# The host-interface fuzzer from its seed corpus (scripts/fuzz.sh): two minutes in the full run,
-# a smoke run of a few seconds otherwise, which still replays every seed. It runs before
-# the suite so that ctest's summary stays the last word of the run, and a fault it finds fails
-# the run only after the suite has run too.
+# The fuzzers (scripts/fuzz.sh), built together and then run side by side in two lanes, each
+# harness a single process: the host interface from its seed corpus, the renderer's input path
+# (mutated WAV, FLAC and AIFF files through its reading and writing code), and the CLAP, LV2 and
+# VST 3 hosts. The everyday run gives each a few seconds, which still replays every seed; the
+# full run gives the host interface two minutes and the others one each. They run before the
+# suite so that ctest's summary stays the last word of the run, and a fault they find fails the
+# run only after the suite has run too.
 FUZZ_FAILED=0
-stage_fuzz() {
-    local seconds=15
-    [ "$FULL" -eq 1 ] && seconds=120
-    "$ROOT/scripts/fuzz.sh" "${ZELKO_FUZZ_SECONDS:-$seconds}" || FUZZ_FAILED=1
-}
-
-# The renderer's input path under its own fuzzer: mutated WAV, FLAC and AIFF files through its
-# reading and writing code (scripts/fuzz.sh --renderer-input), a minute in the full run.
-stage_fuzz_renderer_input() {
-    local seconds=10
-    [ "$FULL" -eq 1 ] && seconds=60
-    "$ROOT/scripts/fuzz.sh" --renderer-input "${ZELKO_RENDER_FUZZ_SECONDS:-$seconds}" ||
-        FUZZ_FAILED=1
-}
-
-# The host fuzzers of the CLAP, LV2 and VST 3 plug-ins (scripts/fuzz.sh --clap, --lv2, --vst3):
-# a few seconds each, which replays their seeds, and a minute each in the full run.
-stage_fuzz_formats() {
-    local seconds=5 format
-    [ "$FULL" -eq 1 ] && seconds=60
-    for format in clap lv2 vst3; do
-        "$ROOT/scripts/fuzz.sh" "--$format" "${ZELKO_FORMAT_FUZZ_SECONDS:-$seconds}" ||
-            FUZZ_FAILED=1
+fuzz_lane() {
+    local run seconds
+    for run in "$@"; do
+        seconds=${run##*:}
+        run=${run%:*}
+        # shellcheck disable=SC2086 # the harness's option, if any, is a word of its own
+        ZELKO_FUZZ_PREBUILT=1 "$ROOT/scripts/fuzz.sh" $run "$seconds" || return 1
     done
 }
+stage_fuzz() {
+    local host=15 renderer=10 format=5
+    [ "$FULL" -eq 1 ] && host=120 renderer=60 format=60
+    host=${ZELKO_FUZZ_SECONDS:-$host}
+    renderer=${ZELKO_RENDER_FUZZ_SECONDS:-$renderer}
+    format=${ZELKO_FORMAT_FUZZ_SECONDS:-$format}
+    "$ROOT/scripts/fuzz.sh" --build-all
+    local logs="$ROOT/build/fuzz/logs"
+    mkdir -p "$logs"
+    fuzz_lane ":$host" "--vst3:$format" >"$logs/lane1.log" 2>&1 &
+    local first=$!
+    fuzz_lane "--renderer-input:$renderer" "--clap:$format" "--lv2:$format" \
+        >"$logs/lane2.log" 2>&1 &
+    local second=$!
+    wait "$first" || FUZZ_FAILED=1
+    wait "$second" || FUZZ_FAILED=1
+    cat "$logs/lane1.log" "$logs/lane2.log"
+}
 
-STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_fuzz_renderer_input
-    stage_fuzz_formats stage_test_run)
+STAGES=(stage_deps stage_windows stage_test_build stage_fuzz stage_test_run)
 
 for stage in "${STAGES[@]}"; do
     echo "=== ${stage#stage_}"
