@@ -106,6 +106,7 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
             scene.hold.update(scene.audio.meters);
         }
         scene.activeControl = interaction.activeControl();
+        scene.entry = interaction.entry();
         if (!(scene == drawn)) window.redraw();
         return 0;
     }
@@ -159,6 +160,10 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
     void mouseWheel(float x, float y, float notches, editor::Modifiers modifiers) override {
         interaction.wheel(x, y, notches, modifiers, scale(), scene.controls, *this);
     }
+    void keyPressed(editor::Key key) override { interaction.key(key, *this); }
+    void textTyped(std::string_view text) override { interaction.type(text); }
+    void focusLost() override { interaction.focusLost(); }
+    bool wantsKeyboard() const override { return interaction.wantsKeyboard(); }
 
     // editor::EditSink: a control port takes plain values; the host has no gesture for them.
     void beginEdit(Control) override {}
