@@ -1,7 +1,8 @@
 // The LV2 editor in Debian's jalv.gtk3 under Xvfb, with JACK's dummy driver on a server of the
 // test's own: jalv embeds the X11 UI in its window (not blank), and with a tone played into the
 // plug-in the output's level and correlation ports change and the editor's meters, correlation
-// bar and goniometer move. Every process the test starts is ended when it ends, however it ends.
+// bar and goniometer move; a value typed into the editor reaches the plug-in. Every process the
+// test starts is ended when it ends, however it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "dsp/control_record.h"
 #include "editor/editor.h"
 #include "support/cairo_caches.h"
 #include "support/x11_display.h"
@@ -189,6 +191,30 @@ TEST(Lv2Editor, JalvShowsItAndItsMetersMoveWithAudio) {
     EXPECT_GT(moved(editor::layout.levelBars[1]), 200);
     EXPECT_GT(moved(editor::layout.correlationBar), 50);
     EXPECT_GT(moved(editor::layout.goniometer), 100);
+
+    // A value typed into the editor reaches the plug-in through jalv: the noise gate typed down
+    // to 0 dB keeps the bands near mono, and their separations fall.
+    const auto separations = [](const std::map<std::string, float>& values) {
+        float sum = 0.0f;
+        for (int band = 3; band <= 12; ++band)
+            sum += values.at("band_" + std::to_string(band) + "_separation");
+        return sum;
+    };
+    const Rect gate =
+        editor::layout.controls[static_cast<std::size_t>(Control::noisegateGain)].value;
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display),
+                          static_cast<int>(gate.x + gate.w / 2),
+                          top + static_cast<int>(gate.y + 10), &rootX, &rootY, &child);
+    xtest::click(display, rootX, rootY);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    xtest::type(display, "0 dB");
+    xtest::key(display, XK_Return);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    const std::map<std::string, float> gated = printedControls(printed);
+    xtest::capture(display, window).savePng(ZELKO_EDITOR_PICTURES "/lv2-jalv-typed.png");
+    EXPECT_LT(separations(gated), separations(playing) - 0.5f);
 }
 
 }  // namespace
