@@ -62,6 +62,16 @@ void CairoPainter::text(const Rect& box, std::string_view words, float size, Ali
     cairo_show_text(cr, line.c_str());
 }
 
+float CairoPainter::textWidth(std::string_view words, float size, bool bold) {
+    const std::string line(words);
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, line.c_str(), &extents);
+    return static_cast<float>(extents.x_advance);
+}
+
 void CairoPainter::clip(const Rect& r) {
     cairo_save(cr);
     cairo_rectangle(cr, r.x, r.y, r.w, r.h);

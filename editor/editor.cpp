@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace editor {
 namespace {
@@ -65,6 +66,27 @@ void drawHeader(const Pen& pen, const Scene& scene) {
               12, Align::right, scene.bypassed ? warning : dimText, scene.bypassed);
 }
 
+// The value entry in place of a control's value text: a field, the text (on a highlight while it
+// is all selected) and the caret; outlined in red after a refused Enter.
+void drawEntry(const Pen& pen, const Rect& box, const ValueEntry& entry) {
+    constexpr float size = 15;
+    const Rect field{box.x - 3, box.y, box.w + 3, box.h};
+    pen.fill(field, background);
+    pen.stroke(field, 1.5f, entry.refused ? warning : accent);
+    const std::string_view words = entry.view();
+    const float width = pen.painter.textWidth(words, size * pen.s, true) / pen.s;
+    if (entry.selected && !words.empty()) {
+        pen.fill({box.x, box.y + 3, std::min(width, box.w), box.h - 6}, grid);
+    }
+    pen.write(box, words, size, Align::left, text, true);
+    const float caret =
+        pen.painter.textWidth(words.substr(0, static_cast<std::size_t>(entry.caret)), size * pen.s,
+                              true) /
+        pen.s;
+    const float x = box.x + std::min(caret, box.w - 2) + 0.5f;
+    pen.line(x, box.y + 3, x, box.bottom() - 3, 1.0f, text);
+}
+
 void drawControls(const Pen& pen, const Scene& scene) {
     for (std::size_t c = 0; c < controlCount; ++c) {
         const ControlCell& cell = layout.controls[c];
@@ -74,9 +96,13 @@ void drawControls(const Pen& pen, const Scene& scene) {
         pen.panelAt(cell.cell);
         if (active) pen.stroke(cell.cell, 2.0f, accent);
         pen.write(cell.name, record.name, 11, Align::left, dimText);
-        char words[controlTextCapacity];
-        const std::size_t length = record.format(value, words);
-        pen.write(cell.value, {words, length}, 15, Align::left, text, true);
+        if (scene.entry.control == static_cast<int>(c)) {
+            drawEntry(pen, cell.value, scene.entry);
+        } else {
+            char words[controlTextCapacity];
+            const std::size_t length = record.format(value, words);
+            pen.write(cell.value, {words, length}, 15, Align::left, text, true);
+        }
         const Rect& track = cell.track;
         if (record.isSwitch()) {
             // A switch: a pill with its knob at the left (off) or the right (on).
@@ -309,6 +335,11 @@ int controlAt(float x, float y, float scale) {
     return -1;
 }
 
+bool onValueText(int control, float x, float y, float scale) {
+    if (control < 0 || control >= static_cast<int>(controlCount)) return false;
+    return layout.controls[static_cast<std::size_t>(control)].value.scaled(scale).contains(x, y);
+}
+
 double snappedNormalised(Control control, double normalised) {
     const ControlRecord& record = recordOf(control);
     const float value = record.fromNormalised(std::clamp(normalised, 0.0, 1.0));
@@ -332,12 +363,25 @@ void Interaction::press(float x, float y, Modifiers modifiers, double seconds, f
     const int c = controlAt(x, y, scale);
     const bool second = c >= 0 && c == lastPressed && seconds - lastPressSeconds >= 0.0 &&
                         seconds - lastPressSeconds < doubleClickSeconds;
+    // A press inside the open entry leaves it to be typed on (and starts no double-click); the
+    // second press of a double-click, or any press elsewhere, closes it.
+    if (editing.open()) {
+        if (!second && c == editing.control && onValueText(c, x, y, scale)) {
+            lastPressed = -1;
+            return;
+        }
+        closeEntry();
+    }
     lastPressed = c;
     lastPressSeconds = second ? -1.0 : seconds;
     if (c < 0) return;
     const auto control = static_cast<Control>(c);
     const ControlRecord& record = recordOf(control);
     const float value = current.values[static_cast<std::size_t>(c)];
+    if (modifiers.command && !second) {
+        openEntry(c, value);
+        return;
+    }
     if (record.isSwitch()) {
         sink.beginEdit(control);
         sink.performEdit(control, value > 0.5f ? 0.0 : 1.0);
@@ -354,11 +398,20 @@ void Interaction::press(float x, float y, Modifiers modifiers, double seconds, f
     dragScale = scale;
     lastSent = record.toNormalised(value);
     anchor(x, y, modifiers);
+    pressOnValue = onValueText(c, x, y, scale);
+    pressMoved = false;
+    pressX = x;
+    pressY = y;
+    pressValue = value;
     sink.beginEdit(control);
 }
 
 void Interaction::move(float x, float y, Modifiers modifiers, EditSink& sink) {
     if (dragging < 0) return;
+    if (std::fabs(x - pressX) > clickSlop || std::fabs(y - pressY) > clickSlop) pressMoved = true;
+    // On the value text a press is a click until the mouse leaves the slop: a hand's tremble
+    // must not change the value it is about to type.
+    if (pressOnValue && !pressMoved) return;
     // Changing speed mid-drag starts from where the control stands, so that nothing jumps.
     if (modifiers.fine != anchorFine) anchor(x, y, modifiers);
     const float width = layout.controls[static_cast<std::size_t>(dragging)].track.w * dragScale;
@@ -374,11 +427,15 @@ void Interaction::move(float x, float y, Modifiers modifiers, EditSink& sink) {
 void Interaction::release(EditSink& sink) {
     if (dragging < 0) return;
     sink.endEdit(static_cast<Control>(dragging));
+    // A click on the value text, not a drag: the value is to be typed.
+    if (pressOnValue && !pressMoved) openEntry(dragging, pressValue);
+    pressOnValue = false;
     dragging = -1;
 }
 
 void Interaction::wheel(float x, float y, float notches, Modifiers modifiers, float scale,
                         const ControlValues& current, EditSink& sink) {
+    closeEntry();
     const int c = controlAt(x, y, scale);
     if (c < 0 || notches == 0.0f) return;
     const auto control = static_cast<Control>(c);
@@ -397,6 +454,108 @@ void Interaction::wheel(float x, float y, float notches, Modifiers modifiers, fl
     sink.beginEdit(control);
     sink.performEdit(control, normalised);
     sink.endEdit(control);
+}
+
+// ---- the value entry ---------------------------------------------------------------------------
+
+void Interaction::openEntry(int control, float value) {
+    editing = ValueEntry{};
+    editing.control = control;
+    char words[controlTextCapacity];
+    const std::size_t length =
+        std::min(controlRecords[static_cast<std::size_t>(control)].format(value, words),
+                 ValueEntry::capacity);
+    std::copy(words, words + length, editing.text.begin());
+    editing.length = static_cast<int>(length);
+    editing.caret = editing.length;
+    editing.selected = true;
+}
+
+void Interaction::commitEntry(EditSink& sink) {
+    const auto control = static_cast<Control>(editing.control);
+    const ControlRecord& record = recordOf(control);
+    const std::optional<float> typed = record.parse(editing.view());
+    if (!typed) {
+        editing.refused = true;
+        return;
+    }
+    closeEntry();
+    sink.beginEdit(control);
+    sink.performEdit(control, record.normalisedFor(record.range.held(*typed)));
+    sink.endEdit(control);
+}
+
+bool Interaction::key(Key pressed, EditSink& sink) {
+    if (!editing.open()) return false;
+    lastPressed = -1;  // typing between two clicks makes them no double-click
+    ValueEntry& e = editing;
+    // With everything selected, a key that edits takes the whole text; one that moves drops the
+    // selection and moves from its end.
+    if (e.selected && (pressed == Key::backspace || pressed == Key::del)) {
+        e.length = e.caret = 0;
+        e.selected = e.refused = false;
+        return true;
+    }
+    switch (pressed) {
+        case Key::enter:
+            commitEntry(sink);
+            return true;
+        case Key::escape:
+            closeEntry();
+            return true;
+        case Key::backspace:
+            if (e.caret > 0) {
+                std::copy(e.text.begin() + e.caret, e.text.begin() + e.length,
+                          e.text.begin() + e.caret - 1);
+                --e.caret;
+                --e.length;
+            }
+            break;
+        case Key::del:
+            if (e.caret < e.length) {
+                std::copy(e.text.begin() + e.caret + 1, e.text.begin() + e.length,
+                          e.text.begin() + e.caret);
+                --e.length;
+            }
+            break;
+        case Key::left:
+            if (!e.selected && e.caret > 0) --e.caret;
+            break;
+        case Key::right:
+            if (!e.selected && e.caret < e.length) ++e.caret;
+            break;
+        case Key::home:
+            e.caret = 0;
+            break;
+        case Key::end:
+            e.caret = e.length;
+            break;
+    }
+    e.selected = false;
+    e.refused = false;
+    return true;
+}
+
+bool Interaction::type(std::string_view typed) {
+    if (!editing.open()) return false;
+    lastPressed = -1;
+    ValueEntry& e = editing;
+    for (const char c : typed) {
+        // The texts controls take are ASCII; anything else is not a value.
+        if (c < ' ' || c > '~') continue;
+        if (e.selected) {
+            e.length = e.caret = 0;
+            e.selected = false;
+        }
+        if (e.length >= static_cast<int>(ValueEntry::capacity)) break;
+        std::copy_backward(e.text.begin() + e.caret, e.text.begin() + e.length,
+                           e.text.begin() + e.length + 1);
+        e.text[static_cast<std::size_t>(e.caret)] = c;
+        ++e.caret;
+        ++e.length;
+        e.refused = false;
+    }
+    return true;
 }
 
 }  // namespace editor

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 
 #include "dsp/band_table.h"
 #include "dsp/control_record.h"
@@ -83,6 +84,24 @@ struct SeparationHold {
     friend bool operator==(const SeparationHold&, const SeparationHold&) = default;
 };
 
+// A control's value being typed in place of its value text: the text so far, where the caret
+// stands, whether the whole text is selected (as it is when the entry opens, so that typing
+// replaces it) and whether the last Enter was refused.
+struct ValueEntry {
+    static constexpr std::size_t capacity = 24;
+
+    int control = -1;  // -1: no entry open
+    std::array<char, capacity> text{};
+    int length = 0;
+    int caret = 0;
+    bool selected = false;
+    bool refused = false;
+
+    bool open() const { return control >= 0; }
+    std::string_view view() const { return {text.data(), static_cast<std::size_t>(length)}; }
+    friend bool operator==(const ValueEntry&, const ValueEntry&) = default;
+};
+
 // Everything the picture shows: equal scenes draw the same picture.
 struct Scene {
     Snapshot audio;
@@ -92,6 +111,7 @@ struct Scene {
     bool bypassed = false;
     SeparationHold hold;
     int activeControl = -1;  // the control being dragged, drawn highlighted
+    ValueEntry entry;
 
     friend bool operator==(const Scene&, const Scene&) = default;
 };
@@ -112,17 +132,29 @@ class EditSink {
 };
 
 struct Modifiers {
-    bool fine = false;  // Shift: a tenth of the speed, single steps on the wheel
+    bool fine = false;     // Shift: a tenth of the speed, single steps on the wheel
+    bool command = false;  // Ctrl: a click opens the value entry on any control
 };
 
-// The mouse on the controls. Positions are in pixels; `scale` maps them to the layout. A drag
-// moves a slider by the track's width for its whole range (left or up to raise it); a switch
-// toggles on press; a second press within doubleClickSeconds on the same slider sets its
-// default. The wheel moves by 2 % of the range, one step with Shift. Values go out snapped to the
-// control's step, as normalised values that give exactly that value.
+// The keys the value entry takes; letters, digits and signs come as typed text.
+enum class Key { enter, escape, backspace, del, left, right, home, end };
+
+// The mouse and keyboard on the controls. Positions are in pixels; `scale` maps them to the
+// layout. A drag moves a slider by the track's width for its whole range (left or up to raise
+// it); a switch toggles on press; a second press within doubleClickSeconds on the same slider
+// sets its default. The wheel moves by 2 % of the range, one step with Shift. Values go out
+// snapped to the control's step, as normalised values that give exactly that value.
+//
+// A click on a slider's value text that does not drag (or a Ctrl+click on any control) opens a
+// value entry there, its text selected. Enter parses it as the control's text (a number, with or
+// without the unit; on or off for a switch), holds it to the range and sends it as one gesture of
+// exactly that value; a text that does not parse is refused, changes nothing and stays to be
+// corrected. Escape, a press elsewhere, the wheel or the loss of keyboard focus close it unsent.
 class Interaction {
   public:
     static constexpr double doubleClickSeconds = 0.35;
+    // How far the mouse may move while pressed and still be a click, in pixels.
+    static constexpr float clickSlop = 3.0f;
 
     void press(float x, float y, Modifiers modifiers, double seconds, float scale,
                const ControlValues& current, EditSink& sink);
@@ -131,10 +163,20 @@ class Interaction {
     void wheel(float x, float y, float notches, Modifiers modifiers, float scale,
                const ControlValues& current, EditSink& sink);
 
+    // The keyboard, while an entry is open: whether the key or text was taken.
+    bool key(Key key, EditSink& sink);
+    bool type(std::string_view text);
+    void focusLost() { closeEntry(); }
+    bool wantsKeyboard() const { return editing.open(); }
+
     int activeControl() const { return dragging; }
+    const ValueEntry& entry() const { return editing; }
 
   private:
     void anchor(float x, float y, Modifiers modifiers);
+    void openEntry(int control, float value);
+    void closeEntry() { editing = ValueEntry{}; }
+    void commitEntry(EditSink& sink);
 
     int dragging = -1;
     float dragScale = 1.0f;
@@ -144,10 +186,18 @@ class Interaction {
     double lastSent = -1.0;
     int lastPressed = -1;
     double lastPressSeconds = -1.0;
+    // A press on a slider's value text, which becomes the entry if the mouse does not move.
+    bool pressOnValue = false;
+    bool pressMoved = false;
+    float pressX = 0.0f, pressY = 0.0f;
+    float pressValue = 0.0f;
+    ValueEntry editing;
 };
 
 // The control under a pixel position, or -1.
 int controlAt(float x, float y, float scale);
+// Whether a pixel position is on a control's value text (where its entry opens).
+bool onValueText(int control, float x, float y, float scale);
 
 // The normalised value of `value` snapped to the control's step.
 double snappedNormalised(Control control, double normalised);

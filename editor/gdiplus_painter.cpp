@@ -1,5 +1,6 @@
 #include "editor/gdiplus_painter.h"
 
+#include <algorithm>
 #include <string>
 
 namespace editor {
@@ -81,6 +82,22 @@ void GdiplusPainter::text(const Rect& box, std::string_view words, float size, A
     const std::wstring line = wide(words);
     g.DrawString(line.c_str(), static_cast<INT>(line.size()), &font,
                  Gdiplus::RectF(box.x, box.y, box.w, box.h), &format, &brush);
+}
+
+// Measured as `text` draws it, less the padding GDI+ puts before the first glyph, so that a caret
+// after the text stands where its last glyph ends.
+float GdiplusPainter::textWidth(std::string_view words, float size, bool bold) {
+    if (!family || words.empty()) return 0.0f;
+    Gdiplus::Font font(family.get(), size,
+                       bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular,
+                       Gdiplus::UnitPixel);
+    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap |
+                                 Gdiplus::StringFormatFlagsNoClip);
+    const std::wstring line = wide(words);
+    Gdiplus::RectF bounds;
+    g.MeasureString(line.c_str(), static_cast<INT>(line.size()), &font, Gdiplus::PointF(0, 0),
+                    &format, &bounds);
+    return std::max(0.0f, bounds.Width - size / 3.0f);
 }
 
 void GdiplusPainter::clip(const Rect& r) {

@@ -28,6 +28,7 @@ class GdiplusPainter final : public Painter {
     void fillCircle(float cx, float cy, float radius, Colour c) override;
     void text(const Rect& box, std::string_view text, float size, Align align, bool bold,
               Colour c) override;
+    float textWidth(std::string_view text, float size, bool bold) override;
     void clip(const Rect& r) override;
     void unclip() override;
 

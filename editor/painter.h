@@ -37,6 +37,8 @@ class Painter {
     // em height in pixels.
     virtual void text(const Rect& box, std::string_view text, float size, Align align, bool bold,
                       Colour c) = 0;
+    // How far `text` advances at that size: where a caret after it stands.
+    virtual float textWidth(std::string_view text, float size, bool bold) = 0;
     // Later drawing stays inside `r` until `unclip`.
     virtual void clip(const Rect& r) = 0;
     virtual void unclip() = 0;

@@ -12,6 +12,9 @@ struct Win32Window::State {
     GdiplusSession gdiplus;
     int width = 0;
     int height = 0;
+    // Whether we took the keyboard focus, and from which window, to give it back.
+    bool focused = false;
+    HWND previousFocus = nullptr;
 };
 
 namespace {
@@ -29,7 +32,56 @@ HINSTANCE thisModule() {
 }
 
 Modifiers modifiersOf(WPARAM wParam) {
-    return Modifiers{(GET_KEYSTATE_WPARAM(wParam) & MK_SHIFT) != 0};
+    return Modifiers{(GET_KEYSTATE_WPARAM(wParam) & MK_SHIFT) != 0,
+                     (GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL) != 0};
+}
+
+// The keyboard focus follows the client: taken while it wants keys (a value being typed), given
+// back to the window that had it once it is done.
+void followKeyboard(Win32Window::State& state) {
+    const bool wanted = state.client->wantsKeyboard();
+    if (wanted && !state.focused) {
+        state.focused = true;
+        state.previousFocus = SetFocus(state.window);
+    } else if (!wanted && state.focused) {
+        state.focused = false;
+        if (GetFocus() == state.window && state.previousFocus != nullptr &&
+            IsWindow(state.previousFocus)) {
+            SetFocus(state.previousFocus);
+        }
+    }
+}
+
+// The value entry's keys; false for a key that types text or means nothing to it.
+bool entryKey(WPARAM virtualKey, Key& key) {
+    switch (virtualKey) {
+        case VK_RETURN:
+            key = Key::enter;
+            return true;
+        case VK_ESCAPE:
+            key = Key::escape;
+            return true;
+        case VK_BACK:
+            key = Key::backspace;
+            return true;
+        case VK_DELETE:
+            key = Key::del;
+            return true;
+        case VK_LEFT:
+            key = Key::left;
+            return true;
+        case VK_RIGHT:
+            key = Key::right;
+            return true;
+        case VK_HOME:
+            key = Key::home;
+            return true;
+        case VK_END:
+            key = Key::end;
+            return true;
+        default:
+            return false;
+    }
 }
 
 void paintInto(Win32Window::State& state, HDC target) {
@@ -72,6 +124,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             SetCapture(window);
             state->client->mousePress(x, y, modifiersOf(wParam),
                                       static_cast<double>(GetMessageTime()) / 1000.0);
+            followKeyboard(*state);
             return 0;
         case WM_MOUSEMOVE:
             state->client->mouseMove(x, y, modifiersOf(wParam));
@@ -79,6 +132,36 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_LBUTTONUP:
             ReleaseCapture();
             state->client->mouseRelease();
+            followKeyboard(*state);
+            return 0;
+        // Enter and Escape are ours too, not a host dialog's.
+        case WM_GETDLGCODE:
+            return DLGC_WANTALLKEYS | DLGC_WANTCHARS;
+        case WM_KEYDOWN: {
+            Key key;
+            if (!state->client->wantsKeyboard() || !entryKey(wParam, key)) {
+                return DefWindowProcW(window, message, wParam, lParam);
+            }
+            state->client->keyPressed(key);
+            followKeyboard(*state);
+            return 0;
+        }
+        // Typed text; the control characters that Enter, Escape and Backspace also send were
+        // taken as keys above.
+        case WM_CHAR:
+            if (!state->client->wantsKeyboard()) {
+                return DefWindowProcW(window, message, wParam, lParam);
+            }
+            if (wParam >= 0x20 && wParam < 0x7f) {
+                const char typed = static_cast<char>(wParam);
+                state->client->textTyped({&typed, 1});
+            }
+            return 0;
+        case WM_KILLFOCUS:
+            if (state->focused) {
+                state->focused = false;
+                state->client->focusLost();
+            }
             return 0;
         case WM_MOUSEWHEEL: {
             POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <mutex>
@@ -62,6 +63,9 @@ struct X11Window::State {
     cairo_surface_t* surface = nullptr;
     int width = 0;
     int height = 0;
+    // Whether we asked for the keyboard focus, and who had it then, to give it back.
+    bool focused = false;
+    Window previousFocus = None;
 
     void makeSurface() {
         if (surface != nullptr) cairo_surface_destroy(surface);
@@ -86,7 +90,7 @@ bool X11Window::open(unsigned long parent, int width, int height) {
     opened->height = height > 0 ? height : 1;
     XSetWindowAttributes attributes{};
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                            StructureNotifyMask;
+                            StructureNotifyMask | KeyPressMask | FocusChangeMask;
     attributes.background_pixmap = None;
     const int screen = DefaultScreen(display);
     opened->window = XCreateWindow(
@@ -166,6 +170,75 @@ void X11Window::redraw() {
     XFlush(state->display);
 }
 
+namespace {
+
+Modifiers modifiersOf(unsigned state) {
+    return Modifiers{(state & ShiftMask) != 0, (state & ControlMask) != 0};
+}
+
+// The value entry's keys; false for a key that types text or means nothing to it.
+bool entryKey(KeySym symbol, Key& key) {
+    switch (symbol) {
+        case XK_Return:
+        case XK_KP_Enter:
+            key = Key::enter;
+            return true;
+        case XK_Escape:
+            key = Key::escape;
+            return true;
+        case XK_BackSpace:
+            key = Key::backspace;
+            return true;
+        case XK_Delete:
+        case XK_KP_Delete:
+            key = Key::del;
+            return true;
+        case XK_Left:
+        case XK_KP_Left:
+            key = Key::left;
+            return true;
+        case XK_Right:
+        case XK_KP_Right:
+            key = Key::right;
+            return true;
+        case XK_Home:
+        case XK_KP_Home:
+            key = Key::home;
+            return true;
+        case XK_End:
+        case XK_KP_End:
+            key = Key::end;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+// An embedded window gets keys only with the keyboard focus: it is asked for while the client
+// wants keys (a value being typed) and given back to whoever had it once the client is done.
+void X11Window::followKeyboard() {
+    if (!state) return;
+    const bool wanted = client.wantsKeyboard();
+    if (wanted && !state->focused) {
+        int revert = 0;
+        XGetInputFocus(state->display, &state->previousFocus, &revert);
+        XSetInputFocus(state->display, state->window, RevertToParent, CurrentTime);
+        state->focused = true;
+    } else if (!wanted && state->focused) {
+        state->focused = false;
+        Window now = None;
+        int revert = 0;
+        XGetInputFocus(state->display, &now, &revert);
+        if (now == state->window && state->previousFocus != None &&
+            state->previousFocus != PointerRoot && state->previousFocus != state->window) {
+            XSetInputFocus(state->display, state->previousFocus, RevertToParent, CurrentTime);
+        }
+    }
+    XFlush(state->display);
+}
+
 void X11Window::handleEvents() {
     if (!state) return;
     bool exposed = false;
@@ -190,7 +263,7 @@ void X11Window::handleEvents() {
                 break;
             case ButtonPress: {
                 const XButtonEvent& b = event.xbutton;
-                const Modifiers modifiers{(b.state & ShiftMask) != 0};
+                const Modifiers modifiers = modifiersOf(b.state);
                 if (b.button == Button1) {
                     client.mousePress(static_cast<float>(b.x), static_cast<float>(b.y), modifiers,
                                       static_cast<double>(b.time) / 1000.0);
@@ -198,17 +271,42 @@ void X11Window::handleEvents() {
                     client.mouseWheel(static_cast<float>(b.x), static_cast<float>(b.y),
                                       b.button == Button4 ? 1.0f : -1.0f, modifiers);
                 }
+                followKeyboard();
                 break;
             }
             case MotionNotify: {
                 const XMotionEvent& m = event.xmotion;
                 client.mouseMove(static_cast<float>(m.x), static_cast<float>(m.y),
-                                 Modifiers{(m.state & ShiftMask) != 0});
+                                 modifiersOf(m.state));
                 break;
             }
             case ButtonRelease:
                 if (event.xbutton.button == Button1) client.mouseRelease();
+                followKeyboard();
                 break;
+            case KeyPress: {
+                char typed[16];
+                KeySym symbol = NoSymbol;
+                const int count = XLookupString(&event.xkey, typed, sizeof typed, &symbol, nullptr);
+                Key key;
+                if (entryKey(symbol, key)) {
+                    client.keyPressed(key);
+                } else if (count > 0 && (event.xkey.state & ControlMask) == 0) {
+                    client.textTyped({typed, static_cast<std::size_t>(count)});
+                }
+                followKeyboard();
+                break;
+            }
+            case FocusOut: {
+                // Focus moving inside our window, or a grab, is not a loss.
+                const XFocusChangeEvent& f = event.xfocus;
+                if (f.window == state->window && f.mode == NotifyNormal &&
+                    f.detail != NotifyInferior && f.detail != NotifyPointer) {
+                    state->focused = false;
+                    client.focusLost();
+                }
+                break;
+            }
             default:
                 break;
         }

@@ -1,7 +1,8 @@
 // The editor's X11 window: a child of the host's window, with its own display connection, opened
 // only when a view is attached (so loading the plug-in never needs a display), drawn with cairo.
 // It does nothing on its own time: the host's run loop tells it when the connection has events
-// (`connectionFd`, `handleEvents`) and when to redraw.
+// (`connectionFd`, `handleEvents`) and when to redraw. It takes the keyboard focus while its
+// client wants keys, and gives it back after.
 #pragma once
 
 #include <memory>
@@ -34,6 +35,8 @@ class X11Window {
     void redraw();
 
   private:
+    void followKeyboard();
+
     struct State;
     Client& client;
     std::unique_ptr<State> state;

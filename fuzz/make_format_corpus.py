@@ -117,6 +117,9 @@ def lv2_seeds():
                     u8(RUN) + u16(300) + u8(0) + specials() + u8(SILENCE) + u8(EXTENSION) + u8(5) +
                     b"urn:x")
         write("lv2_corpus", name + "-careless", careless)
+        # The same session with no urid:map offered (the first byte's third, 1, is odd): the
+        # goniometer's atom port is left as the host gave it.
+        write("lv2_corpus", name + "-no-map", u8(index + 3) + ordinary[1:])
 
 
 # ---- VST 3 -------------------------------------------------------------------------------------

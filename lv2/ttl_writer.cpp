@@ -73,7 +73,21 @@ void writeControlPort(std::ostream& out, std::uint32_t index, const ControlRecor
     }
 }
 
-// The pieces both plug-ins share: the controls, the meters, the latency and the host's bypass.
+// The goniometer points for the editor, as atoms: optional, so that hosts that take only audio
+// and control ports (lv2apply, GStreamer) still load the plug-in and leave it unconnected.
+void writeGoniometerPort(std::ostream& out, std::uint32_t index) {
+    out << "        a atom:AtomPort , lv2:OutputPort ;\n"
+        << "        atom:bufferType atom:Sequence ;\n"
+        << "        atom:supports atom:Vector ;\n"
+        << "        lv2:index " << index << " ;\n"
+        << "        lv2:symbol \"goniometer\" ;\n"
+        << "        lv2:name \"Goniometer\" ;\n"
+        << "        lv2:portProperty lv2:connectionOptional ;\n"
+        << "        rsz:minimumSize " << lv2glue::kGoniometerBufferBytes << " ;\n";
+}
+
+// The pieces both plug-ins share: the controls, the meters, the latency, the host's bypass, then
+// the output's levels and correlation and the goniometer.
 void writeControlPorts(std::ostream& out, const lv2glue::PortLayout& ports) {
     std::uint32_t index = ports.firstControl();
     for (const ControlRecord& record : controlRecords) {
@@ -103,9 +117,26 @@ void writeControlPorts(std::ostream& out, const lv2glue::PortLayout& ports) {
         << "        lv2:minimum 0 ;\n"
         << "        lv2:maximum 1 ;\n"
         << "        lv2:portProperty lv2:toggled ;\n"
-        << "        lv2:designation lv2:enabled ;\n"
-        << "    ] .\n";
+        << "        lv2:designation lv2:enabled ;\n";
+    index = ports.firstReading();
+    for (const ControlRecord& record : outputReadingRecords) {
+        out << "    ] , [\n";
+        writeControlPort(out, index++, record);
+    }
+    out << "    ] , [\n";
+    writeGoniometerPort(out, ports.goniometer());
+    out << "    ] .\n";
 }
+
+// The prefixes both descriptions use.
+constexpr const char* kPrefixes =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
 
 constexpr const char* kComment =
     "Turns a mono signal into a stereo pair: a comb decorrelator and twelve bands that each "
@@ -113,17 +144,14 @@ constexpr const char* kComment =
 
 std::string pluginDescription() {
     std::ostringstream out;
-    out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
-        << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-        << "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n"
+    out << kPrefixes << "\n"
         << "<" << lv2glue::kPluginUri << ">\n"
         << "    a lv2:Plugin , lv2:SpatialPlugin ;\n"
         << "    doap:name " << quoted(lv2glue::kPluginName) << " ;\n"
         << "    rdfs:comment " << quoted(kComment) << " ;\n"
         << "    lv2:minorVersion 0 ;\n"
         << "    lv2:microVersion 0 ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
         << "    lv2:port [\n";
     writeAudioPort(out, lv2glue::kInputPort, "InputPort", "in", "In");
     out << "    ] , [\n";
@@ -146,11 +174,7 @@ void writeGroupedPort(std::ostream& out, std::uint32_t index, const char* direct
 std::string stereoPluginDescription() {
     const std::string uri = lv2glue::kStereoPluginUri;
     std::ostringstream out;
-    out << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
-        << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-        << "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
-        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-        << "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n"
+    out << kPrefixes << "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n\n"
         << "<" << uri << "#input>\n"
         << "    a pg:StereoGroup , pg:InputGroup ;\n"
         << "    lv2:symbol \"input\" ;\n"
@@ -170,7 +194,7 @@ std::string stereoPluginDescription() {
         << " ;\n"
         << "    lv2:minorVersion 0 ;\n"
         << "    lv2:microVersion 0 ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
         << "    pg:mainInput <" << uri << "#input> ;\n"
         << "    pg:mainOutput <" << uri << "#output> ;\n"
         << "    lv2:port [\n";
@@ -203,11 +227,13 @@ std::string manifest() {
 }
 
 // The editor's entry of the manifest: an X11 UI in a binary of its own, run by the host's idle
-// calls, told of every meter and of the latency and enabled ports.
+// calls, told of every meter, the latency and enabled ports and the output's readings as floats,
+// and of the goniometer's events as atoms.
 std::string uiManifest() {
     std::ostringstream out;
     const std::string plugin = std::string("<") + lv2glue::kPluginUri + ">";
-    out << "\n@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n\n"
+    out << "\n@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+        << "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n\n"
         << plugin << " ui:ui <" << lv2glue::kUiUri << "> .\n\n"
         << "<" << lv2glue::kUiUri << ">\n"
         << "    a ui:X11UI ;\n"
@@ -219,10 +245,13 @@ std::string uiManifest() {
     for (const ControlRecord& record : meterRecords) notified.push_back(record.symbol);
     notified.push_back("latency");
     notified.push_back("enabled");
+    for (const ControlRecord& record : outputReadingRecords) notified.push_back(record.symbol);
     for (const char* symbol : notified) {
         out << " ;\n    ui:portNotification [ ui:plugin " << plugin << " ; lv2:symbol "
-            << quoted(symbol) << " ]";
+            << quoted(symbol) << " ; ui:protocol ui:floatProtocol ]";
     }
+    out << " ;\n    ui:portNotification [ ui:plugin " << plugin
+        << " ; lv2:symbol \"goniometer\" ; ui:protocol atom:eventTransfer ]";
     out << " .\n";
     return out.str();
 }
@@ -231,10 +260,11 @@ std::string uiManifest() {
 bool consistent() {
     bool ok = true;
     std::set<std::string> symbols = {"in",        "in_left", "in_right", "out_left",
-                                     "out_right", "latency", "enabled"};
+                                     "out_right", "latency", "enabled",  "goniometer"};
     for (const std::span<const ControlRecord> list :
          {std::span<const ControlRecord>(controlRecords),
-          std::span<const ControlRecord>(meterRecords)}) {
+          std::span<const ControlRecord>(meterRecords),
+          std::span<const ControlRecord>(outputReadingRecords)}) {
         for (const ControlRecord& record : list) {
             if (!symbols.insert(record.symbol).second) {
                 std::cerr << "zelko-lv2-ttl: two ports would share the symbol " << record.symbol

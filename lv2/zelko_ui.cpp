@@ -1,9 +1,9 @@
 // The LV2 plug-in's editor: a UI binary of its own (zelko_ui.so), so that the plug-in's binary
 // keeps needing nothing but the C++ standard library. It is the editor of the VST 3 plug-in in an
 // X11 child window of the host's (ui:parent), driven by the host's idle calls: the controls go to
-// the host through its write function, and the meters, latency and enabled port come back as
-// port events. Output levels, correlation and goniometer need ports of their own, which the
-// plug-in does not have yet; until then those stay at rest.
+// the host through its write function, and the meters, latency, enabled port and the output's
+// levels and correlation come back as port events, the goniometer points as atom events.
+#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
@@ -26,10 +26,18 @@ using namespace lv2glue;
 // How often the peak holds move on, whatever rate the host calls idle at.
 constexpr std::chrono::milliseconds kFrame{33};
 
+// The atom types the goniometer's events come as; all 0 without the host's urid:map, and then
+// no atom is taken.
+struct AtomTypes {
+    LV2_URID eventTransfer = 0;
+    LV2_URID vector = 0;
+    LV2_URID floatType = 0;
+};
+
 class Ui final : private editor::WindowClient, private editor::EditSink {
   public:
-    Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController)
-        : write(writeFunction), controller(hostController), window(*this) {
+    Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController, AtomTypes types)
+        : write(writeFunction), controller(hostController), atoms(types), window(*this) {
         scene.audio.latencySamples = static_cast<std::uint32_t>(kChainLatency);
         scene.audio.sampleRate = 0.0f;
     }
@@ -48,10 +56,36 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
 
     void portEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format,
                    const void* buffer) {
-        if (format != 0 || size != sizeof(float) || buffer == nullptr) return;
+        if (buffer == nullptr) return;
+        if (port == kGoniometerPort && format != 0 && format == atoms.eventTransfer) {
+            takePoints(size, buffer);
+            return;
+        }
+        if (format != 0 || size != sizeof(float)) return;
         float value;
         std::memcpy(&value, buffer, sizeof value);
-        if (port >= kFirstControlPort && port < kFirstMeterPort) {
+        if (port >= kFirstReadingPort && port < kGoniometerPort) {
+            const auto reading = static_cast<OutputReading>(port - kFirstReadingPort);
+            OutputLevels& levels = scene.audio.levels;
+            const float held = recordOf(reading).reach.held(value);
+            switch (reading) {
+                case OutputReading::leftPeak:
+                    levels.peakDb[0] = held;
+                    break;
+                case OutputReading::rightPeak:
+                    levels.peakDb[1] = held;
+                    break;
+                case OutputReading::leftRms:
+                    levels.rmsDb[0] = held;
+                    break;
+                case OutputReading::rightRms:
+                    levels.rmsDb[1] = held;
+                    break;
+                case OutputReading::correlation:
+                    levels.correlation = held;
+                    break;
+            }
+        } else if (port >= kFirstControlPort && port < kFirstMeterPort) {
             scene.controls.values[port - kFirstControlPort] = value;
         } else if (port >= kFirstMeterPort && port < kLatencyPort) {
             scene.audio.meters.values[port - kFirstMeterPort] = value;
@@ -72,6 +106,7 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
             scene.hold.update(scene.audio.meters);
         }
         scene.activeControl = interaction.activeControl();
+        scene.entry = interaction.entry();
         if (!(scene == drawn)) window.redraw();
         return 0;
     }
@@ -83,6 +118,27 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
     }
 
   private:
+    // An atom:Vector of kGoniometerFloats floats, (mid, side) pairs oldest first; anything else
+    // is not ours and is ignored.
+    void takePoints(std::uint32_t size, const void* buffer) {
+        LV2_Atom_Vector header;
+        if (size < sizeof header) return;
+        std::memcpy(&header, buffer, sizeof header);
+        constexpr std::uint32_t bodyBytes =
+            sizeof(LV2_Atom_Vector_Body) + kGoniometerFloats * sizeof(float);
+        if (header.atom.type != atoms.vector || header.atom.size != bodyBytes ||
+            header.body.child_type != atoms.floatType || header.body.child_size != sizeof(float) ||
+            size < sizeof(LV2_Atom) + bodyBytes) {
+            return;
+        }
+        float values[kGoniometerFloats];
+        std::memcpy(values, static_cast<const unsigned char*>(buffer) + sizeof header,
+                    sizeof values);
+        for (std::size_t i = 0; i < scene.audio.points.size(); ++i) {
+            scene.audio.points[i] = {values[2 * i], values[2 * i + 1]};
+        }
+    }
+
     float scale() const {
         return editor::scaleFor(static_cast<float>(width), static_cast<float>(height));
     }
@@ -104,6 +160,10 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
     void mouseWheel(float x, float y, float notches, editor::Modifiers modifiers) override {
         interaction.wheel(x, y, notches, modifiers, scale(), scene.controls, *this);
     }
+    void keyPressed(editor::Key key) override { interaction.key(key, *this); }
+    void textTyped(std::string_view text) override { interaction.type(text); }
+    void focusLost() override { interaction.focusLost(); }
+    bool wantsKeyboard() const override { return interaction.wantsKeyboard(); }
 
     // editor::EditSink: a control port takes plain values; the host has no gesture for them.
     void beginEdit(Control) override {}
@@ -118,6 +178,7 @@ class Ui final : private editor::WindowClient, private editor::EditSink {
 
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
+    AtomTypes atoms;
     const LV2UI_Resize* resize = nullptr;
     editor::X11Window window;
     editor::Interaction interaction;
@@ -164,7 +225,12 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char*,
     if (parent == nullptr) return nullptr;
     const float rate = floatOption(options, map, LV2_PARAMETERS__sampleRate);
     const float scale = floatOption(options, map, LV2_UI__scaleFactor);
-    auto ui = std::unique_ptr<Ui>(new (std::nothrow) Ui(write, controller));
+    AtomTypes types;
+    if (map != nullptr) {
+        types = {map->map(map->handle, LV2_ATOM__eventTransfer),
+                 map->map(map->handle, LV2_ATOM__Vector), map->map(map->handle, LV2_ATOM__Float)};
+    }
+    auto ui = std::unique_ptr<Ui>(new (std::nothrow) Ui(write, controller, types));
     if (!ui || !ui->open(parent, resize, rate, scale >= 1.0f ? scale : 1.0f)) return nullptr;
     *widget = reinterpret_cast<LV2UI_Widget>(ui->widget());
     return ui.release();

@@ -132,6 +132,7 @@ class EditorView final : public IPlugView,
         }
 #endif
         if (interaction.activeControl() >= 0) interaction.release(*this);
+        interaction.focusLost();
         window.close();
         return kResultOk;
     }
@@ -212,9 +213,14 @@ class EditorView final : public IPlugView,
         release();
     }
 
-    // Linux::ITimerHandler
+    // Linux::ITimerHandler. Xlib reads events into its queue whenever it waits to write (a
+    // picture is a large request), and those never make the connection readable again: each
+    // frame takes them first, so that no click waits for the next event to be seen.
     void ZELKO_VST3_API onTimer() override {
+        addRef();
+        window.handleEvents();
         nextFrame();
+        release();
     }
 #endif
 
@@ -233,6 +239,7 @@ class EditorView final : public IPlugView,
         next.controls = host.shownControls();
         next.bypassed = host.shownBypass();
         next.activeControl = interaction.activeControl();
+        next.entry = interaction.entry();
         const bool changed = !(next == drawn);
         scene = next;
         return changed;
@@ -266,6 +273,21 @@ class EditorView final : public IPlugView,
     void mouseWheel(float x, float y, float notches, editor::Modifiers modifiers) override {
         interaction.wheel(x, y, notches, modifiers, scale(), host.shownControls(), *this);
         afterInput();
+    }
+    void keyPressed(editor::Key key) override {
+        interaction.key(key, *this);
+        afterInput();
+    }
+    void textTyped(std::string_view text) override {
+        interaction.type(text);
+        afterInput();
+    }
+    void focusLost() override {
+        interaction.focusLost();
+        afterInput();
+    }
+    bool wantsKeyboard() const override {
+        return interaction.wantsKeyboard();
     }
     // An edit shows at once, not at the next frame.
     void afterInput() {

@@ -387,4 +387,170 @@ TEST(Interaction, TheWheelStepsTwoPercentOrOneStepWithShift) {
     EXPECT_EQ(record.fromNormalised(fine.edits[1].value), 22000.0f - 100.0f);
 }
 
+// ---- the value entry ---------------------------------------------------------------------------
+
+// The middle of a control's value text in pixels at `scale`.
+std::pair<float, float> valueMiddle(Control c, float scale) {
+    const Rect& v = layout.controls[static_cast<std::size_t>(c)].value;
+    return {(v.x + v.w / 2) * scale, (v.y + v.h / 2) * scale};
+}
+
+// A click on the value text opens the entry with the value shown and selected; typing replaces
+// it, Enter sends one gesture of exactly the typed value held to the range, unit or not.
+TEST(ValueEntry, AClickOnTheValueOpensItAndEnterSendsTheTypedValueExactly) {
+    const ControlValues current = ControlValues::initial();
+    const Control c = Control::autoEqThreshold;
+    const ControlRecord& record = recordOf(c);
+    const auto [x, y] = valueMiddle(c, 1.5f);
+    Interaction mouse;
+    Recorder edits;
+    double seconds = 1.0;
+    mouse.press(x, y, {}, seconds, 1.5f, current, edits);
+    mouse.move(x + 2.0f, y, {}, edits);  // within a click's slop
+    mouse.release(edits);
+    ASSERT_TRUE(mouse.wantsKeyboard());
+    EXPECT_EQ(mouse.entry().control, static_cast<int>(c));
+    EXPECT_EQ(mouse.entry().view(), "-60 dB");
+    EXPECT_TRUE(mouse.entry().selected);
+    EXPECT_EQ(edits.kinds(), "be");  // the press and release, which sent no value
+
+    for (const auto& [typed, expected] :
+         {std::pair{"-40 dB", -40.0f}, std::pair{"-12.5", -12.5f}, std::pair{"  -3 db ", -3.0f},
+          std::pair{"-200", -90.0f}, std::pair{"+7", 0.0f}}) {
+        Recorder typedEdits;
+        seconds += 1.0;
+        mouse.press(x, y, {}, seconds, 1.5f, current, typedEdits);
+        mouse.release(typedEdits);
+        typedEdits.edits.clear();
+        EXPECT_TRUE(mouse.type(typed));
+        EXPECT_EQ(mouse.entry().view(), typed);
+        EXPECT_TRUE(mouse.key(Key::enter, typedEdits));
+        ASSERT_EQ(typedEdits.kinds(), "bpe") << typed;
+        EXPECT_EQ(typedEdits.edits[1].control, c);
+        EXPECT_EQ(record.fromNormalised(typedEdits.edits[1].value), expected) << typed;
+        EXPECT_FALSE(mouse.wantsKeyboard());
+    }
+}
+
+// A text that is no value is refused and sends nothing, and the entry stays to be corrected;
+// Escape, focus loss, a press elsewhere and the wheel close it unsent.
+TEST(ValueEntry, ARefusedTextChangesNothingAndEscapeFocusLossOrAPressElsewhereCancel) {
+    const ControlValues current = ControlValues::initial();
+    const Control c = Control::lowpassCutoff;
+    const auto [x, y] = valueMiddle(c, 1.0f);
+    Interaction mouse;
+    Recorder edits;
+    double seconds = 1.0;
+    const auto open = [&] {
+        seconds += 1.0;
+        mouse.press(x, y, {}, seconds, 1.0f, current, edits);
+        mouse.release(edits);
+        edits.edits.clear();
+        return mouse.wantsKeyboard();
+    };
+    ASSERT_TRUE(open());
+    mouse.type("12 dB");  // the wrong unit
+    mouse.key(Key::enter, edits);
+    EXPECT_TRUE(edits.edits.empty());
+    EXPECT_TRUE(mouse.entry().refused);
+    EXPECT_TRUE(mouse.wantsKeyboard());
+    // Corrected in place: the caret moves, Backspace and Delete take single characters.
+    for (Key k : {Key::backspace, Key::backspace, Key::backspace, Key::home, Key::del})
+        mouse.key(k, edits);
+    mouse.type("3");
+    mouse.key(Key::end, edits);
+    mouse.type("000");
+    EXPECT_EQ(mouse.entry().view(), "32000");
+    EXPECT_FALSE(mouse.entry().refused);
+    mouse.key(Key::enter, edits);
+    ASSERT_EQ(edits.kinds(), "bpe");
+    EXPECT_EQ(recordOf(c).fromNormalised(edits.edits[1].value), 22000.0f);
+
+    for (int way = 0; way < 4; ++way) {
+        ASSERT_TRUE(open()) << way;
+        mouse.type("5000");
+        if (way == 0) mouse.key(Key::escape, edits);
+        if (way == 1) mouse.focusLost();
+        if (way == 2) mouse.press(1.0f, 1.0f, {}, 50.0 + way, 1.0f, current, edits);
+        if (way == 3) mouse.wheel(1.0f, 1.0f, 1.0f, {}, 1.0f, current, edits);
+        EXPECT_FALSE(mouse.wantsKeyboard()) << way;
+        EXPECT_TRUE(edits.edits.empty()) << way;
+    }
+}
+
+// The mouse keeps its ways: a drag from the value text drags and opens nothing, a double-click
+// there still sets the default, a click on the track opens nothing, and a press inside the open
+// entry leaves it open. Ctrl+click opens the entry on any control, the switch too, which takes
+// "on" and "off".
+TEST(ValueEntry, DragsDoubleClicksAndSwitchesKeepTheirWaysAndCtrlClickOpensAnyControl) {
+    ControlValues current = ControlValues::initial();
+    const Control c = Control::noisegateGain;
+    const auto [x, y] = valueMiddle(c, 1.0f);
+    Interaction mouse;
+    Recorder drag;
+    mouse.press(x, y, {}, 1.0, 1.0f, current, drag);
+    mouse.move(x - 40.0f, y, {}, drag);
+    mouse.release(drag);
+    EXPECT_EQ(drag.kinds(), "bpe");
+    EXPECT_FALSE(mouse.wantsKeyboard());
+
+    current[c] = 10.0f;
+    Recorder twice;
+    mouse.press(x, y, {}, 5.0, 1.0f, current, twice);
+    mouse.release(twice);
+    EXPECT_TRUE(mouse.wantsKeyboard());
+    mouse.press(x, y, {}, 5.2, 1.0f, current, twice);
+    mouse.release(twice);
+    ASSERT_EQ(twice.kinds(), "bebpe");
+    EXPECT_EQ(recordOf(c).fromNormalised(twice.edits[3].value), recordOf(c).range.initial);
+    EXPECT_FALSE(mouse.wantsKeyboard());
+
+    Recorder track;
+    const auto [tx, ty] = trackMiddle(c, 1.0f);
+    mouse.press(tx, ty, {}, 9.0, 1.0f, current, track);
+    mouse.release(track);
+    EXPECT_FALSE(mouse.wantsKeyboard());
+    mouse.press(x, y, {}, 12.0, 1.0f, current, track);
+    mouse.release(track);
+    mouse.press(x, y, {}, 13.0, 1.0f, current, track);
+    EXPECT_TRUE(mouse.wantsKeyboard());
+
+    Recorder toggle;
+    const auto [sx, sy] = trackMiddle(Control::dnrLpfDisable, 1.0f);
+    mouse.press(sx, sy, {false, true}, 20.0, 1.0f, current, toggle);
+    mouse.release(toggle);
+    EXPECT_TRUE(toggle.edits.empty());
+    EXPECT_EQ(mouse.entry().view(), "Off");
+    mouse.type("ON");
+    mouse.key(Key::enter, toggle);
+    ASSERT_EQ(toggle.kinds(), "bpe");
+    EXPECT_EQ(toggle.edits[1].value, 1.0);
+}
+
+// The entry draws in place of the value text alone: a field around the typed text, outlined red
+// once refused.
+TEST(Picture, TheValueEntryDrawsInPlaceOfTheValueText) {
+    Scene plain;
+    Scene typing = plain;
+    typing.entry.control = static_cast<int>(Control::outputAgcThreshold);
+    const std::string_view text = "-4";
+    std::copy(text.begin(), text.end(), typing.entry.text.begin());
+    typing.entry.length = typing.entry.caret = 2;
+    Scene refused = typing;
+    refused.entry.refused = true;
+    const Picture before(plain, 1.0f), during(typing, 1.0f), after(refused, 1.0f);
+    during.save("value-entry.png");
+    const ControlCell& cell =
+        layout.controls[static_cast<std::size_t>(Control::outputAgcThreshold)];
+    EXPECT_GT(during.differences(before, cell.value), 200);
+    EXPECT_GT(after.differences(during, cell.value), 100);
+    EXPECT_EQ(during.differences(before, layout.bands), 0);
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        if (&layout.controls[c] == &cell) continue;
+        EXPECT_EQ(during.differences(before, layout.controls[c].cell), 0) << c;
+    }
+    const float middle = cell.value.y + cell.value.h / 2;
+    EXPECT_EQ(after.at(cell.value.x - 2.5f, middle), 0xE6463C);  // the warning red's outline
+}
+
 }  // namespace

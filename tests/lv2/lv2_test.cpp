@@ -2,6 +2,9 @@
 // the VST module and the renderer, and driven by a small host built on liblilv.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
@@ -39,20 +42,43 @@ const bool kEnvironment = setenv("LV2_PATH", ZELKO_LV2_BUNDLE_DIR "/..", 1) == 0
                           setenv("LD_PRELOAD", ZELKO_LV2_TOOL_PRELOAD, 1) == 0 &&
                           setenv("ASAN_OPTIONS", "detect_leaks=0", 1) == 0;
 
-// One instance at a rate, each control port connected to a value of its own: the audio ports come
-// first, the controls from port 3, the meters from 8, the latency at 20.
+// The host's urid:map: URIs numbered from 1 in the order they are first asked for.
+struct UridMap {
+    static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri) {
+        std::vector<std::string>& uris = static_cast<UridMap*>(handle)->uris;
+        const auto known = std::find(uris.begin(), uris.end(), uri);
+        if (known != uris.end()) return static_cast<LV2_URID>(known - uris.begin() + 1);
+        uris.push_back(uri);
+        return static_cast<LV2_URID>(uris.size());
+    }
+    LV2_URID operator()(const char* uri) { return mapUri(this, uri); }
+
+    std::vector<std::string> uris;
+    LV2_URID_Map map{this, mapUri};
+    LV2_Feature feature{LV2_URID__map, &map};
+};
+
+// One instance at a rate, each control port connected to a value of its own and the goniometer to
+// an atom buffer: the audio ports come first, the controls from port 3, the meters from 8, the
+// latency at 20, the enabled switch at 21, the output's readings from 22 and the goniometer at 27.
+// The host offers urid:map unless told not to.
 struct Host {
-    explicit Host(double rate = 48000.0) {
+    explicit Host(double rate = 48000.0, bool offerMap = true) {
         lilv_world_load_all(world);
         const LilvPlugins* all = lilv_world_get_all_plugins(world);
         LilvNode* uri = lilv_new_uri(world, kUri.c_str());
         const LilvPlugin* plugin = lilv_plugins_get_by_uri(all, uri);
         lilv_node_free(uri);
-        instance = lilv_plugin_instantiate(plugin, rate, nullptr);
+        const LV2_Feature* features[] = {&urids.feature, nullptr};
+        instance = lilv_plugin_instantiate(plugin, rate, offerMap ? features : nullptr);
         values = minimum = maximum = std::vector<float>(lilv_plugin_get_num_ports(plugin));
         lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), values.data());
-        for (std::uint32_t p = 3; p < values.size(); ++p)
-            lilv_instance_connect_port(instance, p, &values[p]);
+        values[lv2glue::kGoniometerPort] = 0.0f;  // an atom port: no value of its own
+        for (std::uint32_t p = 3; p < values.size(); ++p) {
+            lilv_instance_connect_port(
+                instance, p,
+                p == lv2glue::kGoniometerPort ? static_cast<void*>(atoms) : &values[p]);
+        }
         lilv_instance_activate(instance);
     }
     // No run of any instance in these tests, whatever its block or controls, may allocate or
@@ -64,11 +90,39 @@ struct Host {
         lilv_world_free(world);
     }
 
+    // Before each run the goniometer's buffer says how much room it has, as LV2 hosts do for an
+    // output sequence.
     void run(const float* in, float* left, float* right, std::uint32_t frames) {
         lilv_instance_connect_port(instance, 0, const_cast<float*>(in));
         lilv_instance_connect_port(instance, 1, left);
         lilv_instance_connect_port(instance, 2, right);
+        sequence()->atom = {atomRoom, urids(LV2_ATOM__Chunk)};
         faults += allocation_counter::faultsDuring([&] { lilv_instance_run(instance, frames); });
+    }
+
+    LV2_Atom_Sequence* sequence() { return reinterpret_cast<LV2_Atom_Sequence*>(atoms); }
+    float reading(OutputReading r) {
+        return values[lv2glue::kFirstReadingPort + static_cast<std::uint32_t>(r)];
+    }
+    // The goniometer's points as the last run wrote them, (mid, side) after each other; nothing
+    // unless the port holds a sequence of exactly one vector of floats.
+    std::vector<float> goniometer() {
+        const LV2_Atom_Sequence* s = sequence();
+        if (s->atom.type != urids(LV2_ATOM__Sequence)) return {};
+        std::vector<float> points;
+        int events = 0;
+        LV2_ATOM_SEQUENCE_FOREACH(s, event) {
+            ++events;
+            const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(&event->body);
+            if (vector->atom.type != urids(LV2_ATOM__Vector) ||
+                vector->body.child_type != urids(LV2_ATOM__Float) ||
+                vector->body.child_size != sizeof(float)) {
+                return {};
+            }
+            const auto* first = reinterpret_cast<const float*>(&vector->body + 1);
+            points.assign(first, first + (vector->atom.size - sizeof vector->body) / sizeof(float));
+        }
+        return events == 1 ? points : std::vector<float>{};
     }
 
     // The input in blocks of the given sizes taken in turn, read in place from the left (1) or
@@ -86,9 +140,12 @@ struct Host {
         return out;
     }
 
+    UridMap urids;
     LilvWorld* world = lilv_world_new();
     LilvInstance* instance = nullptr;
     std::vector<float> values, minimum, maximum;
+    alignas(8) std::uint8_t atoms[lv2glue::kGoniometerBufferBytes] = {};
+    std::uint32_t atomRoom = sizeof atoms - sizeof(LV2_Atom);
     allocation_counter::Faults faults;
 };
 
@@ -100,11 +157,14 @@ std::string plain(const std::string& text) {
 }
 
 // Each port in the Turtle that lv2info writes, by name: its kinds, range, default, unit,
-// designation and properties, such as {"ControlPort", "InputPort", "default=0", "hz"}.
+// designation and properties, such as {"ControlPort", "InputPort", "default=0", "hz"}, and for an
+// atom port its buffer and event types and the buffer size it asks for.
 std::map<std::string, std::set<std::string>> describedPorts(const std::string& turtle) {
     const std::regex port(R"x(\[[^\]]*lv2:name "([^"]*)"[^\]]*\])x");
-    const std::regex fact(R"(lv2:(minimum|maximum|default) (\S+) ;|(units#|lv2:))"
-                          R"((hz|db|\w+Port|toggled|latency|reportsLatency|enabled)\b)");
+    const std::regex fact(R"((?:lv2:|resize-port#)(minimum|maximum|default|minimumSize)>? (\S+) ;)"
+                          R"(|(units#|lv2:|atom#))"
+                          R"((hz|db|\w+Port|toggled|latency|reportsLatency|enabled|)"
+                          R"(connectionOptional|Sequence|Vector)\b)");
     std::map<std::string, std::set<std::string>> ports;
     for (std::sregex_iterator p(turtle.begin(), turtle.end(), port), end; p != end; ++p) {
         for (std::sregex_iterator f((*p)[0].first, (*p)[0].second, fact); f != end; ++f) {
@@ -133,6 +193,13 @@ TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsO
         expect(name, "ControlPort OutputPort minimum=1000 maximum=22000 hz");
     expect("Latency", "ControlPort OutputPort minimum=0 maximum=2658 latency reportsLatency");
     expect("Enabled", "ControlPort InputPort default=1 minimum=0 maximum=1 toggled enabled");
+    // The output as the editor shows it: levels in dBFS with room above full scale for a loud
+    // bypassed input, the correlation, and the goniometer as an atom port hosts may leave alone.
+    for (const char* name :
+         {"Output Left Peak", "Output Right Peak", "Output Left RMS", "Output Right RMS"})
+        expect(name, "ControlPort OutputPort minimum=-90 maximum=24 db");
+    expect("Output Correlation", "ControlPort OutputPort minimum=-1 maximum=1");
+    expect("Goniometer", "AtomPort OutputPort Sequence Vector connectionOptional minimumSize=4096");
     // The units are what the VST parameters do not carry, and the names leave the unit out.
     expect("Lowpass Filter", "hz");
     for (const char* name : {"Auto-EQ Threshold", "Noisegate Gain", "Output AGC Threshold"})
@@ -159,6 +226,25 @@ TEST(Lv2Bundle, ListsAndReportsTheVstParametersTheMetersAndTheLatencyAndExportsO
     EXPECT_EQ(
         runCommand("nm -D --defined-only --format=just-symbols " ZELKO_LV2_BUNDLE_DIR "/zelko.so"),
         "lv2_descriptor\n");
+}
+
+// Saved sessions hold ports by index and symbol: the ones added for the editor come after every
+// port there was, in both plug-ins, and the ones before keep their places.
+TEST(Lv2Bundle, PortsForTheEditorAreAppendedAfterThePortsSessionsHold) {
+    const std::vector<std::string> appended = {
+        "latency",         "enabled",          "output_left_peak",   "output_right_peak",
+        "output_left_rms", "output_right_rms", "output_correlation", "goniometer"};
+    for (const auto& [uri, first] : {std::pair{kUri, 20}, std::pair{kStereoUri, 21}}) {
+        const std::string info = runCommand("lv2info " + uri);
+        std::map<int, std::string> symbols;
+        const std::regex port(R"(Port (\d+):\n(?:[^\n]*\n)*?\s+Symbol:\s+(\w+))");
+        for (std::sregex_iterator p(info.begin(), info.end(), port), end; p != end; ++p)
+            symbols[std::stoi((*p)[1])] = (*p)[2];
+        ASSERT_EQ(symbols.size(), static_cast<std::size_t>(first) + appended.size()) << uri;
+        EXPECT_EQ(symbols[first - 17], "lowpass_filter") << uri;
+        for (std::size_t i = 0; i < appended.size(); ++i)
+            EXPECT_EQ(symbols[first + static_cast<int>(i)], appended[i]) << uri;
+    }
 }
 
 std::vector<float> readSound(const std::string& path) {
@@ -211,6 +297,8 @@ TEST(Lv2Apply, RendersTheVstOutputBitForBit) {
 const std::vector<float> kNoise = testsignal::noise(24000, 5u, 0.5f);
 
 // Blocks of every size up to 4096 and empty ones, and the input buffer shared with either output.
+// The meters and the output's averages read the same at the end; the output's peaks are held per
+// block, so they depend on where blocks end and are left out.
 TEST(Lv2Host, BlockSizesAndSharedBuffersGiveTheSameOutput) {
     std::vector<std::uint32_t> sizes;
     for (std::uint32_t size = 1; size <= 4096; size *= 2)
@@ -218,7 +306,12 @@ TEST(Lv2Host, BlockSizesAndSharedBuffersGiveTheSameOutput) {
     Host whole, blocks;
     const std::vector<float> out = whole.render(kNoise, {24000});
     EXPECT_EQ(blocks.render(kNoise, sizes), out);
-    EXPECT_TRUE(std::equal(whole.values.begin() + 3, whole.values.end(), &blocks.values[3]));
+    EXPECT_TRUE(std::equal(whole.values.begin() + 3,
+                           whole.values.begin() + lv2glue::kFirstReadingPort, &blocks.values[3]));
+    for (OutputReading r :
+         {OutputReading::leftRms, OutputReading::rightRms, OutputReading::correlation}) {
+        EXPECT_EQ(whole.reading(r), blocks.reading(r));
+    }
     EXPECT_EQ(Host().render(kNoise, {1000}, 1), out);
     EXPECT_EQ(Host().render(kNoise, {1000}, 2), out);
 }
@@ -260,6 +353,93 @@ TEST(Lv2Host, MetersMoveWhenTheSignalWidens) {
         EXPECT_TRUE(p < 18 ? host.values[p] != afterTone[p] : host.values[p] > afterTone[p] + 1000)
             << p;
     }
+}
+
+// The levels and correlation ports and the goniometer atom read the finished output: checked
+// against the output itself, with the meter's published time constants (peaks fall 20 dB a second,
+// averages over 300 ms, 256 points over 50 ms, one every 9 samples at 48 kHz).
+TEST(Lv2Host, OutputReadingsAndGoniometerShowTheFinishedOutput) {
+    Host host;
+    const std::vector<float> noise = testsignal::noise(96000, 7u, 0.5f);
+    const std::size_t n = noise.size();
+    const std::vector<float> out = host.render(noise, {512});
+    const float* channels[2] = {&out[0], &out[n]};
+    const auto db = [](double power) { return 10.0 * std::log10(power); };
+    const std::size_t window = 14400;  // 300 ms
+    double power[2] = {0, 0}, product = 0;
+    for (std::size_t i = n - window; i < n; ++i) {
+        power[0] += channels[0][i] * channels[0][i] / window;
+        power[1] += channels[1][i] * channels[1][i] / window;
+        product += channels[0][i] * channels[1][i] / window;
+    }
+    for (int c = 0; c < 2; ++c) {
+        float lastBlock = 0.0f, loudest = 0.0f;
+        for (std::size_t i = 0; i < n; ++i) {
+            loudest = std::max(loudest, std::fabs(channels[c][i]));
+            if (i >= n - 512) lastBlock = std::max(lastBlock, std::fabs(channels[c][i]));
+        }
+        const float peak =
+            host.reading(c == 0 ? OutputReading::leftPeak : OutputReading::rightPeak);
+        EXPECT_GE(peak, 20.0f * std::log10(lastBlock) - 1e-3f) << c;
+        EXPECT_LE(peak, 20.0f * std::log10(loudest) + 1e-3f) << c;
+        const float rms = host.reading(c == 0 ? OutputReading::leftRms : OutputReading::rightRms);
+        EXPECT_NEAR(rms, db(power[c]), 1.0) << c;
+    }
+    EXPECT_NEAR(host.reading(OutputReading::correlation), product / std::sqrt(power[0] * power[1]),
+                0.05);
+
+    // The newest point is one of the last 9 samples, and every point 9 samples before the next.
+    const std::vector<float> points = host.goniometer();
+    ASSERT_EQ(points.size(), 512u);
+    std::size_t newest = n;
+    for (std::size_t back = 1; back <= 9 && newest == n; ++back) {
+        if (points[510] == (channels[0][n - back] + channels[1][n - back]) * 0.70710678f)
+            newest = n - back;
+    }
+    ASSERT_LT(newest, n);
+    for (std::size_t k = 0; k < 256; ++k) {
+        const std::size_t i = newest - 9 * (255 - k);
+        EXPECT_FLOAT_EQ(points[2 * k], (channels[0][i] + channels[1][i]) * 0.70710678f) << k;
+        EXPECT_FLOAT_EQ(points[2 * k + 1], (channels[0][i] - channels[1][i]) * 0.70710678f) << k;
+    }
+
+    // Activation clears them: silence then reads the floor at once, not a peak still falling.
+    lilv_instance_deactivate(host.instance);
+    lilv_instance_activate(host.instance);
+    host.render(std::vector<float>(512));
+    for (OutputReading r : {OutputReading::leftPeak, OutputReading::rightPeak,
+                            OutputReading::leftRms, OutputReading::rightRms}) {
+        EXPECT_EQ(host.reading(r), -90.0f);
+    }
+    EXPECT_EQ(host.reading(OutputReading::correlation), 0.0f);
+    EXPECT_EQ(host.goniometer(), std::vector<float>(512, 0.0f));
+}
+
+// The goniometer port is optional: unconnected, or without urid:map to name its atoms, the plug-in
+// runs and renders exactly the same; without the map the port's buffer is left as the host gave it,
+// a buffer too small for the points gets an empty sequence, and a run of no frames sends none.
+TEST(Lv2Host, TheGoniometerPortIsOptionalAndChangesNoSample) {
+    const std::vector<float> reference = Host().render(kNoise);
+    Host unconnected;
+    lilv_instance_connect_port(unconnected.instance, lv2glue::kGoniometerPort, nullptr);
+    EXPECT_EQ(unconnected.render(kNoise), reference);
+
+    Host withoutMap(48000.0, false);
+    EXPECT_EQ(withoutMap.render(kNoise), reference);
+    EXPECT_EQ(withoutMap.sequence()->atom.size, withoutMap.atomRoom);
+    EXPECT_EQ(withoutMap.sequence()->atom.type, withoutMap.urids(LV2_ATOM__Chunk));
+    EXPECT_NE(withoutMap.reading(OutputReading::leftRms), -90.0f);
+
+    Host small;
+    small.atomRoom = 1024;
+    EXPECT_EQ(small.render(kNoise), reference);
+    EXPECT_EQ(small.sequence()->atom.type, small.urids(LV2_ATOM__Sequence));
+    EXPECT_EQ(small.sequence()->atom.size, sizeof(LV2_Atom_Sequence_Body));
+    Host idle;
+    idle.render(kNoise);
+    idle.run(nullptr, nullptr, nullptr, 0);
+    EXPECT_EQ(idle.sequence()->atom.type, idle.urids(LV2_ATOM__Sequence));
+    EXPECT_EQ(idle.sequence()->atom.size, sizeof(LV2_Atom_Sequence_Body));
 }
 
 // The host's enabled port at 0 bypasses: after the 10 ms fade both outputs are the input delayed

@@ -1,11 +1,13 @@
 // A private X server for the editor tests: Xvfb on a display number of its own, started once per
 // test programme and stopped at its end, with helpers to make a host window, read its pixels and
-// move the mouse through XTest. Tests skip when the machine has no Xvfb.
+// move the mouse and type through XTest. Tests skip when the machine has no Xvfb.
 #pragma once
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <cairo.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -130,6 +133,27 @@ inline void moveTo(Display* display, int x, int y) {
 inline void button(Display* display, bool down) {
     XTestFakeButtonEvent(display, 1, down ? True : False, CurrentTime);
     XFlush(display);
+}
+inline void click(Display* display, int x, int y) {
+    moveTo(display, x, y);
+    button(display, true);
+    button(display, false);
+}
+
+// A key pressed and released, with Shift held when the key symbol is on the key's shifted level.
+inline void key(Display* display, KeySym symbol) {
+    const KeyCode code = XKeysymToKeycode(display, symbol);
+    const bool shifted = XkbKeycodeToKeysym(display, code, 0, 0) != symbol;
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    if (shifted) XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (shifted) XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XFlush(display);
+}
+// ASCII text typed key by key: printable Latin-1 characters are their own key symbols.
+inline void type(Display* display, std::string_view text) {
+    for (const char c : text) key(display, static_cast<KeySym>(static_cast<unsigned char>(c)));
 }
 
 }  // namespace xtest

@@ -1,7 +1,7 @@
 // The VST 3 editor in a test host of our own under Xvfb (editor_session.h). The view shows the
 // output while audio runs and stands still in silence, follows the host's values, turns a mouse
-// drag into one edit gesture whose value it then shows, and survives the ways hosts open, close
-// and release it.
+// drag into one edit gesture whose value it then shows, takes typed values, and survives the ways
+// hosts open, close and release it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -139,6 +139,66 @@ TEST(Vst3Editor, ADragReachesTheHostAsOneGestureWithTheValueTheControlShows) {
     const xtest::Image shown = session.shot();
     EXPECT_LT(regionDifferences(shown, offline(expected), value), 10);
     EXPECT_GT(regionDifferences(shown, offline(unchanged), value), 20);
+}
+
+// A click on a value opens the entry in place; "-40 dB" typed and Enter reach the host as one
+// gesture of exactly -40 dB, which the control then shows. A text that is no value, typed and
+// entered, sends nothing and changes nothing, and Escape closes the entry.
+TEST(Vst3Editor, ATypedValueReachesTheHostExactlyAndARefusedTextChangesNothing) {
+    REQUIRE_SERVER();
+    EditorSession session(*server);
+    ASSERT_EQ(session.attached, kResultOk);
+    session.settle();
+    const xtest::Image before = session.shot();
+    const auto c = static_cast<std::size_t>(Control::autoEqThreshold);
+    const Rect value = editor::layout.controls[c].value;
+    const int x = static_cast<int>(value.x + value.w / 2), y = static_cast<int>(value.y + 10);
+    // The X server draws on its own time: a picture is awaited for up to two seconds.
+    const auto shotWhen = [&](auto shows) {
+        xtest::Image image = session.shot();
+        for (int tries = 0; tries < 20 && !shows(image); ++tries) {
+            session.settle();
+            image = session.shot();
+        }
+        return image;
+    };
+    xtest::click(session.display, x, y);
+    session.settle();
+    const xtest::Image opened =
+        shotWhen([&](const xtest::Image& i) { return regionDifferences(before, i, value) > 100; });
+    opened.savePng(picturePath("editor-vst3-entry.png"));
+    EXPECT_GT(regionDifferences(before, opened, value), 100);  // the entry, in place
+    xtest::type(session.display, "-40 dB");
+    xtest::key(session.display, XK_Return);
+    session.settle();
+
+    const std::vector<Edit>& edits = session.handler.edits;
+    ASSERT_EQ(edits.size(), 5u);  // the click's begin and end, then the typed value's gesture
+    EXPECT_EQ(edits[2].kind, 'b');
+    EXPECT_EQ(edits[3].kind, 'p');
+    EXPECT_EQ(edits[4].kind, 'e');
+    for (const Edit& e : edits) EXPECT_EQ(e.id, c);
+    const ParamValue sent = edits[3].value;
+    EXPECT_EQ(controlRecords[c].fromNormalised(sent), -40.0f);
+    EXPECT_EQ(session.plugin->controller->getParamNormalized(static_cast<ParamID>(c)), sent);
+    editor::Scene expected;
+    expected.controls.values[c] = -40.0f;
+    const xtest::Image typed = session.shot();
+    EXPECT_LT(regionDifferences(typed, offline(expected), editor::layout.controls[c].cell), 10);
+
+    xtest::click(session.display, x, y);
+    session.settle();
+    xtest::type(session.display, "loud");
+    xtest::key(session.display, XK_Return);
+    session.settle();
+    const xtest::Image refused =
+        shotWhen([&](const xtest::Image& i) { return regionDifferences(i, typed, value) > 20; });
+    xtest::key(session.display, XK_Escape);
+    session.settle();
+    EXPECT_EQ(edits.size(), 7u);  // the second click's begin and end alone
+    EXPECT_EQ(session.plugin->controller->getParamNormalized(static_cast<ParamID>(c)), sent);
+    EXPECT_GT(regionDifferences(refused, typed, value), 20);  // the refused text, outlined
+    EXPECT_EQ(regionDifferences(session.shot(), typed, editor::layout.controls[c].cell), 0);
 }
 
 TEST(Vst3Editor, SizeFollowsTheHostsScaleAndConstraintsKeepTheProportions) {

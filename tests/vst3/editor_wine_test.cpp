@@ -4,6 +4,8 @@
 // colour channel). The two systems' fonts differ (DejaVu Sans on Linux, Liberation Sans under
 // wine, Segoe UI on Windows), so a text region is compared by its ink, the pixels that are not
 // its background: Windows must put down between kInkRatio[0] and kInkRatio[1] times Linux's.
+// The host then types into the view through Windows' own input, and the edits it prints show a
+// typed value reaching the host exactly and a refused text sending nothing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "editor_session.h"
+#include "support/command.h"
 
 namespace {
 
@@ -71,7 +75,7 @@ xtest::Image readWindowsPicture(const std::string& path) {
     return image;
 }
 
-TEST(Vst3EditorWindows, DrawsTheLinuxLayoutRegionByRegion) {
+TEST(Vst3EditorWindows, DrawsTheLinuxLayoutRegionByRegionAndTakesTypedValues) {
     REQUIRE_SERVER();
     const std::string output = picturePath("editor-windows.raw");
     std::remove(output.c_str());
@@ -79,7 +83,9 @@ TEST(Vst3EditorWindows, DrawsTheLinuxLayoutRegionByRegion) {
                                 "' WINEDLLOVERRIDES='mscoree,mshtml=' '" + ZELKO_WINE + "' '" +
                                 ZELKO_VST3_EDITOR_WINE_HOST + "' '" + ZELKO_WINDOWS_VST3_BUNDLE +
                                 "' '" + output + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    int status = -1;
+    const std::string said = runCommand(command, &status);
+    ASSERT_EQ(status, 0) << command << "\n" << said;
     const xtest::Image windows = readWindowsPicture(output);
     ASSERT_EQ(windows.width, kWidth);
     ASSERT_EQ(windows.height, kHeight);
@@ -124,6 +130,25 @@ TEST(Vst3EditorWindows, DrawsTheLinuxLayoutRegionByRegion) {
         EXPECT_GE(ratio, kInkRatio[0]) << name;
         EXPECT_LE(ratio, kInkRatio[1]) << name;
     }
+
+    // The typing: the first click's begin and end, the typed value's gesture, the second click's
+    // begin and end, and nothing for "loud" or Escape.
+    std::istringstream lines(said);
+    std::string kinds;
+    std::vector<double> values;
+    for (std::string word; lines >> word;) {
+        if (word != "edit") continue;
+        char kind = 0;
+        unsigned id = 0;
+        double value = 0.0;
+        lines >> kind >> id >> value;
+        EXPECT_EQ(id, static_cast<unsigned>(Control::autoEqThreshold));
+        kinds += kind;
+        if (kind == 'p') values.push_back(value);
+    }
+    EXPECT_EQ(kinds, "bebpebe") << said;
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(recordOf(Control::autoEqThreshold).fromNormalised(values[0]), -40.0f);
 }
 
 }  // namespace

@@ -3,13 +3,19 @@
 // writes the screen's pixels under the window to a file: width and height as two 32-bit integers,
 // then 0x00RRGGBB words row by row. The native test compares them with the Linux editor's.
 //
+// Then it types into the view as a user does, through the system's input: a click on the
+// Auto-EQ threshold's value, "-40 dB" and Enter, then a click, "loud", Enter and Escape. It prints
+// each edit the view sends ("edit b|p|e <id> <value>"), for the native test to read.
+//
 // Usage: zelko_vst3_editor_wine_host.exe <bundle folder> <output file>   (Unix paths map to Z:)
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dsp/control_record.h"
+#include "editor/editor.h"
 #include "tests/support/vst3_host.h"
 
 namespace {
@@ -31,6 +37,23 @@ class Frame final : public HostObject<IPlugFrame> {
     }
 };
 
+class EditPrinter final : public HostObject<IComponentHandler> {
+  public:
+    tresult ZELKO_VST3_API beginEdit(ParamID id) override { return print('b', id, 0.0); }
+    tresult ZELKO_VST3_API performEdit(ParamID id, ParamValue value) override {
+        return print('p', id, value);
+    }
+    tresult ZELKO_VST3_API endEdit(ParamID id) override { return print('e', id, 0.0); }
+    tresult ZELKO_VST3_API restartComponent(int32) override { return kResultOk; }
+
+  private:
+    static tresult print(char kind, ParamID id, ParamValue value) {
+        std::printf("edit %c %u %.17g\n", kind, static_cast<unsigned>(id), value);
+        std::fflush(stdout);
+        return kResultOk;
+    }
+};
+
 // Runs the message loop for about `milliseconds`: the view's timer and paint messages come here.
 void pumpMessages(int milliseconds) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
@@ -45,6 +68,34 @@ void pumpMessages(int milliseconds) {
 }
 
 }  // namespace
+
+// The left button clicked at a screen position, keys typed as characters and named keys pressed,
+// all through SendInput, as a keyboard and mouse would.
+void clickAt(int x, int y) {
+    SetCursorPos(x, y);
+    INPUT input[2]{};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+void pressKey(WORD virtualKey) {
+    INPUT input[2]{};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = virtualKey;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+void typeText(std::string_view text) {
+    for (const char c : text) {
+        INPUT input[2]{};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wScan = input[1].ki.wScan = static_cast<WORD>(c);
+        input[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+    }
+}
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -74,6 +125,8 @@ int main(int argc, char** argv) {
             std::printf("FAILED: no view for HWND\n");
             return 1;
         }
+        EditPrinter edits;
+        plugin.controller->setComponentHandler(&edits);
         view->setFrame(&frame);
         if (view->attached(parent, kPlatformTypeHWND) != kResultOk) {
             std::printf("FAILED: the view did not attach\n");
@@ -113,6 +166,20 @@ int main(int argc, char** argv) {
         DeleteObject(bitmap);
         DeleteDC(memory);
         ReleaseDC(nullptr, screen);
+
+        const Rect value =
+            editor::layout.controls[static_cast<std::size_t>(Control::autoEqThreshold)].value;
+        const int x = static_cast<int>(value.x + value.w / 2), y = static_cast<int>(value.y + 10);
+        for (const char* typed : {"-40 dB", "loud"}) {
+            clickAt(x, y);
+            pumpMessages(300);
+            typeText(typed);
+            pressKey(VK_RETURN);
+            pumpMessages(300);
+        }
+        pressKey(VK_ESCAPE);
+        pumpMessages(300);
+        plugin.controller->setComponentHandler(nullptr);
         view->removed();
         view->release();
     }
