@@ -1,10 +1,10 @@
 // The part of the CLAP 1.x binary interface this plug-in and its test host use, declared here
 // from the published definitions (MIT licensed, CLAP 1.2): the module entry and plug-in factory,
 // the plug-in and host records, processing and events, streams, and the extensions for
-// parameters, audio ports and their configurations, latency, tail, state, render mode and
-// thread checks. Only what is used is declared; the layouts are pinned below for x86-64 Linux and
-// Windows, the two targets the module is built for, so that a slip in a field shows at compile
-// time.
+// parameters, audio ports and their configurations, latency, tail, state, render mode, thread
+// checks, and the editor's: the GUI, the host's timers and its watch on file descriptors. Only what
+// is used is declared; the layouts are pinned below for x86-64 Linux and Windows, the two targets
+// the module is built for, so that a slip in a field shows at compile time.
 //
 // The names are CLAP's own, inside a namespace of ours, so that a reader can match each record
 // with its published definition.
@@ -82,6 +82,12 @@ struct clap_event_param_value_t {
     std::int16_t channel;
     std::int16_t key;
     double value;
+};
+
+// A gesture: the user holds a control from begin to end, and the host records it as one edit.
+struct clap_event_param_gesture_t {
+    clap_event_header_t header;
+    clap_id param_id;
 };
 
 struct clap_input_events_t {
@@ -320,6 +326,82 @@ struct clap_host_thread_check_t {
     bool (*is_audio_thread)(const clap_host_t* host);
 };
 
+inline constexpr char CLAP_EXT_GUI[] = "clap.gui";
+// Both embed by reparenting and count sizes in physical pixels.
+inline constexpr char CLAP_WINDOW_API_WIN32[] = "win32";
+inline constexpr char CLAP_WINDOW_API_X11[] = "x11";
+
+struct clap_window_t {
+    const char* api;
+    union {
+        void* cocoa;
+        unsigned long x11;
+        void* win32;
+        void* ptr;
+    };
+};
+
+struct clap_gui_resize_hints_t {
+    bool can_resize_horizontally;
+    bool can_resize_vertically;
+    bool preserve_aspect_ratio;
+    std::uint32_t aspect_ratio_width;
+    std::uint32_t aspect_ratio_height;
+};
+
+struct clap_plugin_gui_t {
+    bool (*is_api_supported)(const clap_plugin_t* plugin, const char* api, bool is_floating);
+    bool (*get_preferred_api)(const clap_plugin_t* plugin, const char** api, bool* is_floating);
+    bool (*create)(const clap_plugin_t* plugin, const char* api, bool is_floating);
+    void (*destroy)(const clap_plugin_t* plugin);
+    bool (*set_scale)(const clap_plugin_t* plugin, double scale);
+    bool (*get_size)(const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height);
+    bool (*can_resize)(const clap_plugin_t* plugin);
+    bool (*get_resize_hints)(const clap_plugin_t* plugin, clap_gui_resize_hints_t* hints);
+    bool (*adjust_size)(const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height);
+    bool (*set_size)(const clap_plugin_t* plugin, std::uint32_t width, std::uint32_t height);
+    bool (*set_parent)(const clap_plugin_t* plugin, const clap_window_t* window);
+    bool (*set_transient)(const clap_plugin_t* plugin, const clap_window_t* window);
+    void (*suggest_title)(const clap_plugin_t* plugin, const char* title);
+    bool (*show)(const clap_plugin_t* plugin);
+    bool (*hide)(const clap_plugin_t* plugin);
+};
+
+struct clap_host_gui_t {
+    void (*resize_hints_changed)(const clap_host_t* host);
+    bool (*request_resize)(const clap_host_t* host, std::uint32_t width, std::uint32_t height);
+    bool (*request_show)(const clap_host_t* host);
+    bool (*request_hide)(const clap_host_t* host);
+    void (*closed)(const clap_host_t* host, bool was_destroyed);
+};
+
+// Periodic calls on the host's main thread, by the ID the host gave.
+inline constexpr char CLAP_EXT_TIMER_SUPPORT[] = "clap.timer-support";
+struct clap_plugin_timer_support_t {
+    void (*on_timer)(const clap_plugin_t* plugin, clap_id timer_id);
+};
+struct clap_host_timer_support_t {
+    bool (*register_timer)(const clap_host_t* host, std::uint32_t period_ms, clap_id* timer_id);
+    bool (*unregister_timer)(const clap_host_t* host, clap_id timer_id);
+};
+
+// The host's own poll on a descriptor of ours, answered on its main thread (level-triggered).
+inline constexpr char CLAP_EXT_POSIX_FD_SUPPORT[] = "clap.posix-fd-support";
+using clap_posix_fd_flags_t = std::uint32_t;
+enum : clap_posix_fd_flags_t {
+    CLAP_POSIX_FD_READ = 1u << 0,
+    CLAP_POSIX_FD_WRITE = 1u << 1,
+    CLAP_POSIX_FD_ERROR = 1u << 2,
+};
+struct clap_plugin_posix_fd_support_t {
+    void (*on_fd)(const clap_plugin_t* plugin, int fd, clap_posix_fd_flags_t flags);
+};
+struct clap_host_posix_fd_support_t {
+    bool (*register_fd)(const clap_host_t* host, int fd, clap_posix_fd_flags_t flags);
+    bool (*modify_fd)(const clap_host_t* host, int fd, clap_posix_fd_flags_t flags);
+    bool (*unregister_fd)(const clap_host_t* host, int fd);
+};
+
 inline constexpr char CLAP_PLUGIN_FEATURE_AUDIO_EFFECT[] = "audio-effect";
 inline constexpr char CLAP_PLUGIN_FEATURE_STEREO[] = "stereo";
 inline constexpr char CLAP_PLUGIN_FEATURE_MONO[] = "mono";
@@ -341,6 +423,8 @@ static_assert(sizeof(clap_event_param_value_t) == 56 &&
               offsetof(clap_event_param_value_t, note_id) == 32 &&
               offsetof(clap_event_param_value_t, key) == 40 &&
               offsetof(clap_event_param_value_t, value) == 48);
+static_assert(sizeof(clap_event_param_gesture_t) == 20 &&
+              offsetof(clap_event_param_gesture_t, param_id) == 16);
 static_assert(sizeof(clap_input_events_t) == 24 && sizeof(clap_output_events_t) == 16);
 static_assert(sizeof(clap_audio_buffer_t) == 32 &&
               offsetof(clap_audio_buffer_t, channel_count) == 16 &&
@@ -384,5 +468,18 @@ static_assert(sizeof(clap_plugin_audio_ports_config_t) == 24);
 static_assert(sizeof(clap_plugin_latency_t) == 8 && sizeof(clap_plugin_tail_t) == 8);
 static_assert(sizeof(clap_plugin_state_t) == 16 && sizeof(clap_host_state_t) == 8);
 static_assert(sizeof(clap_plugin_render_t) == 16 && sizeof(clap_host_thread_check_t) == 16);
+static_assert(sizeof(clap_window_t) == 16 && offsetof(clap_window_t, x11) == 8 &&
+              offsetof(clap_window_t, win32) == 8);
+static_assert(sizeof(clap_gui_resize_hints_t) == 12 &&
+              offsetof(clap_gui_resize_hints_t, preserve_aspect_ratio) == 2 &&
+              offsetof(clap_gui_resize_hints_t, aspect_ratio_width) == 4 &&
+              offsetof(clap_gui_resize_hints_t, aspect_ratio_height) == 8);
+static_assert(sizeof(clap_plugin_gui_t) == 120 && offsetof(clap_plugin_gui_t, destroy) == 24 &&
+              offsetof(clap_plugin_gui_t, set_parent) == 80 &&
+              offsetof(clap_plugin_gui_t, hide) == 112);
+static_assert(sizeof(clap_host_gui_t) == 40 && offsetof(clap_host_gui_t, closed) == 32);
+static_assert(sizeof(clap_plugin_timer_support_t) == 8 && sizeof(clap_host_timer_support_t) == 16);
+static_assert(sizeof(clap_plugin_posix_fd_support_t) == 8 &&
+              sizeof(clap_host_posix_fd_support_t) == 24);
 
 }  // namespace clapabi

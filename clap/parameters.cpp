@@ -20,6 +20,10 @@ constexpr std::array<ParamRow, kParamCount> makeRows() {
         rows[controlCount + 1 + m] = {kFirstMeterId + static_cast<clap_id>(m), ParamKind::meter,
                                       &meterRecords[m], m};
     }
+    for (std::size_t r = 0; r < outputReadingCount; ++r) {
+        rows[controlCount + 1 + meterCount + r] = {kFirstReadingId + static_cast<clap_id>(r),
+                                                   ParamKind::reading, &outputReadingRecords[r], r};
+    }
     return rows;
 }
 
@@ -49,12 +53,14 @@ void describe(const ParamRow& row, clap_param_info_t& info) {
     const ControlRecord& record = *row.record;
     info.id = row.id;
     copyText(info.name, sizeof info.name, record.name);
-    copyText(info.module, sizeof info.module, row.kind == ParamKind::meter ? "Meters" : "");
+    const bool measured = row.kind == ParamKind::meter || row.kind == ParamKind::reading;
+    copyText(info.module, sizeof info.module, measured ? "Meters" : "");
     info.min_value = record.reach.minimum;
     info.max_value = record.reach.maximum;
     info.default_value = record.reach.initial;
     switch (row.kind) {
         case ParamKind::meter:
+        case ParamKind::reading:
             info.flags = CLAP_PARAM_IS_READONLY;
             return;
         case ParamKind::bypass:

@@ -53,7 +53,14 @@ ZelkoClap::ZelkoClap(const clap_host_t* owner) : host(owner), chain(std::make_un
     for (std::size_t m = 0; m < meterCount; ++m) {
         publishedMeters[m].store(lowest.values[m], std::memory_order_relaxed);
     }
+    for (std::size_t r = 0; r < outputReadingCount; ++r) {
+        publishedReadings[r].store(readingOf(OutputLevels{}, static_cast<OutputReading>(r)),
+                                   std::memory_order_relaxed);
+    }
     bypass.setRate(chain->clampedRate());
+    outputMeter.reset(chain->clampedRate().fs);
+    shownSnapshot.latencySamples = chainLatency;
+    shownSnapshot.sampleRate = chain->clampedRate().fs;
 
     record.desc = &descriptor();
     record.plugin_data = this;
@@ -77,9 +84,15 @@ ZelkoClap::ZelkoClap(const clap_host_t* owner) : host(owner), chain(std::make_un
     record.on_main_thread = [](const clap_plugin_t*) {};
 }
 
+// A GUI still there goes first: it gives the host back its timer and descriptor.
+ZelkoClap::~ZelkoClap() {
+    destroyGui();
+}
+
 // The host's extensions are asked for here, where the host may be asked, not at creation.
 bool ZelkoClap::init() {
     if (host == nullptr || host->get_extension == nullptr) return true;
+    guiHost = GuiHost::of(host);
     threadCheck = static_cast<const clap_host_thread_check_t*>(
         host->get_extension(host, CLAP_EXT_THREAD_CHECK));
     if (threadCheck != nullptr &&
@@ -108,6 +121,8 @@ bool ZelkoClap::activate(double sampleRate) {
     bypass.set(currentBypass.load(std::memory_order_relaxed));
     bypass.setRate(chain->clampedRate());
     chain->clearState();
+    outputMeter.reset(chain->clampedRate().fs);
+    shownSnapshot.sampleRate = chain->clampedRate().fs;
     metersSent = false;
     active.store(true, std::memory_order_release);
     return true;
@@ -123,6 +138,7 @@ void ZelkoClap::reset() {
     if (!active.load(std::memory_order_acquire)) return;
     chain->clearState();
     bypass.reset();
+    outputMeter.reset(chain->clampedRate().fs);
 }
 
 std::uint32_t ZelkoClap::tailSamples() const {
@@ -150,6 +166,7 @@ void ZelkoClap::applyEvent(const clap_event_header_t* event) {
             currentBypass.store(value > 0.5f, std::memory_order_relaxed);
             return;
         case ParamKind::meter:
+        case ParamKind::reading:
             return;  // read-only
     }
 }
@@ -167,14 +184,18 @@ bool ZelkoClap::paramValue(clap_id id, double& value) const {
         case ParamKind::meter:
             value = publishedMeters[row->index].load(std::memory_order_relaxed);
             return true;
+        case ParamKind::reading:
+            value = publishedReadings[row->index].load(std::memory_order_relaxed);
+            return true;
     }
     return false;
 }
 
 // Changes outside processing. While active this is the audio thread, between blocks; otherwise no
 // audio runs and activation puts the values in place.
-void ZelkoClap::flush(const clap_input_events_t* in) {
+void ZelkoClap::flush(const clap_input_events_t* in, const clap_output_events_t* out) {
     if (active.load(std::memory_order_acquire)) takeHandedOverState();
+    takeEditorEdits(out, 0);
     if (in == nullptr || in->size == nullptr || in->get == nullptr) return;
     const std::uint32_t count = in->size(in);
     for (std::uint32_t e = 0; e < count; ++e) applyEvent(in->get(in, e));
@@ -250,6 +271,7 @@ clap_process_status ZelkoClap::process(const clap_process_t& data) {
 
     if (ready) {
         takeHandedOverState();
+        takeEditorEdits(data.out_events, 0);
         std::uint32_t position = 0;
         const clap_input_events_t* events = data.in_events;
         if (events != nullptr && events->size != nullptr && events->get != nullptr) {
@@ -284,7 +306,10 @@ clap_process_status ZelkoClap::process(const clap_process_t& data) {
         // Marked constant only where the output holds exact zeros: a host may skip such a buffer.
         data.audio_outputs[0].constant_mask =
             (isSilent(left, frames) ? 1u : 0u) | (isSilent(right, frames) ? 2u : 0u);
+        // Read only: the output is the same whatever is measured.
+        outputMeter.step(left, right, static_cast<int>(frames));
         sendMeters(data.out_events, frames - 1);
+        if (editorOpen.load(std::memory_order_relaxed)) publishSnapshot();
     }
     return CLAP_PROCESS_CONTINUE;
 }
@@ -302,27 +327,152 @@ void ZelkoClap::render(const float* in, float* left, float* right, std::uint32_t
         });
 }
 
-// The meters as the block's last sample left them: each one that moved since it was last sent
-// goes out as a change of its read-only parameter, all of them after activation.
+namespace {
+
+bool pushValue(const clap_output_events_t* out, clap_id id, double value, std::uint32_t time) {
+    if (out == nullptr || out->try_push == nullptr) return false;
+    clap_event_param_value_t event{};
+    event.header = {sizeof event, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+    event.param_id = id;
+    event.note_id = -1;
+    event.port_index = -1;
+    event.channel = -1;
+    event.key = -1;
+    event.value = value;
+    return out->try_push(out, &event.header);
+}
+
+bool pushGesture(const clap_output_events_t* out, std::uint16_t type, clap_id id,
+                 std::uint32_t time) {
+    if (out == nullptr || out->try_push == nullptr) return false;
+    clap_event_param_gesture_t event{};
+    event.header = {sizeof event, time, CLAP_CORE_EVENT_SPACE_ID, type, 0};
+    event.param_id = id;
+    return out->try_push(out, &event.header);
+}
+
+}  // namespace
+
+// The meters as the block's last sample left them, and the output's readings after it: each one
+// that moved since it was last sent goes out as a change of its read-only parameter, all of them
+// after activation.
 void ZelkoClap::sendMeters(const clap_output_events_t* out, std::uint32_t lastSample) {
     const MeterValues& meters = chain->meterValues();
     for (std::size_t m = 0; m < meterCount; ++m) {
         const float value = meterRecords[m].reach.held(meters.values[m]);
         publishedMeters[m].store(value, std::memory_order_relaxed);
         if (metersSent && value == sentMeters.values[m]) continue;
-        if (out == nullptr || out->try_push == nullptr) continue;
-        clap_event_param_value_t event{};
-        event.header = {sizeof event, lastSample, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE,
-                        0};
-        event.param_id = kFirstMeterId + static_cast<clap_id>(m);
-        event.note_id = -1;
-        event.port_index = -1;
-        event.channel = -1;
-        event.key = -1;
-        event.value = value;
-        if (out->try_push(out, &event.header)) sentMeters.values[m] = value;
+        if (pushValue(out, kFirstMeterId + static_cast<clap_id>(m), value, lastSample)) {
+            sentMeters.values[m] = value;
+        }
+    }
+    const OutputLevels levels = outputMeter.levels();
+    for (std::size_t r = 0; r < outputReadingCount; ++r) {
+        const float value = readingOf(levels, static_cast<OutputReading>(r));
+        publishedReadings[r].store(value, std::memory_order_relaxed);
+        if (metersSent && value == sentReadings[r]) continue;
+        if (pushValue(out, kFirstReadingId + static_cast<clap_id>(r), value, lastSample)) {
+            sentReadings[r] = value;
+        }
     }
     metersSent = true;
+}
+
+// What the editor shows of this block: the output as measured, the meters and the controls as
+// the block ended.
+void ZelkoClap::publishSnapshot() {
+    Snapshot& snapshot = snapshots.writeSlot();
+    snapshot.controls = chain->controlValues();
+    snapshot.bypassed = currentBypass.load(std::memory_order_relaxed);
+    snapshot.meters = chain->meterValues();
+    snapshot.takeFrom(outputMeter);
+    snapshot.latencySamples = chainLatency;
+    snapshot.sampleRate = chain->clampedRate().fs;
+    snapshots.publish();
+}
+
+// The editor's values take effect where the block starts, before the host's events of the block,
+// and go to the host in the order the user made them.
+void ZelkoClap::takeEditorEdits(const clap_output_events_t* out, std::uint32_t time) {
+    EditorEdit edit;
+    while (editorEdits.pop(edit)) {
+        if (edit.type != CLAP_EVENT_PARAM_VALUE) {
+            pushGesture(out, edit.type, edit.id, time);
+            continue;
+        }
+        const ParamRow* row = paramWithId(edit.id);
+        if (row == nullptr || row->kind != ParamKind::control) continue;
+        const float value = valueOf(*row->record, edit.value);
+        chain->controlValues().values[row->index] = value;
+        currentValues[row->index].store(value, std::memory_order_relaxed);
+        pushValue(out, edit.id, value, time);
+    }
+}
+
+// ---- the editor ------------------------------------------------------------------------------
+
+bool ZelkoClap::guiSupported(const char* api, bool isFloating) const {
+    return onMainThread() && guiHost.supports(api, isFloating);
+}
+
+bool ZelkoClap::createGui(const char* api, bool isFloating) {
+    if (editorGui || !guiSupported(api, isFloating)) return false;
+    try {
+        editorGui = Gui::create(guiHost, *this);
+    } catch (...) {
+        editorGui.reset();
+    }
+    if (!editorGui) return false;
+    editorOpen.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+void ZelkoClap::destroyGui() {
+    if (!editorGui) return;
+    editorOpen.store(false, std::memory_order_relaxed);
+    editorGui.reset();
+}
+
+const Snapshot& ZelkoClap::latestSnapshot() {
+    if (snapshots.take()) shownSnapshot = snapshots.read();
+    return shownSnapshot;
+}
+
+ControlValues ZelkoClap::shownControls() {
+    ControlValues values;
+    for (std::size_t c = 0; c < controlCount; ++c) {
+        values.values[c] = currentValues[c].load(std::memory_order_relaxed);
+    }
+    return values;
+}
+
+bool ZelkoClap::shownBypass() {
+    return currentBypass.load(std::memory_order_relaxed);
+}
+
+void ZelkoClap::beginControlEdit(Control control) {
+    sendEdit(CLAP_EVENT_PARAM_GESTURE_BEGIN, control, 0.0);
+}
+
+// The value shows at once, before the audio thread takes it.
+void ZelkoClap::performControlEdit(Control control, double normalised) {
+    const auto c = static_cast<std::size_t>(control);
+    const float value = controlRecords[c].fromNormalised(normalised);
+    currentValues[c].store(value, std::memory_order_relaxed);
+    sendEdit(CLAP_EVENT_PARAM_VALUE, control, value);
+}
+
+void ZelkoClap::endControlEdit(Control control) {
+    sendEdit(CLAP_EVENT_PARAM_GESTURE_END, control, 0.0);
+}
+
+// Queued for the audio thread; the host is asked to call `process` or `flush` soon, so that the
+// edit reaches it even while no audio runs.
+void ZelkoClap::sendEdit(std::uint16_t type, Control control, double value) {
+    editorEdits.push({type, static_cast<clap_id>(control), value});
+    if (hostParams != nullptr && hostParams->request_flush != nullptr) {
+        hostParams->request_flush(host);
+    }
 }
 
 // ---- extensions ------------------------------------------------------------------------------
@@ -398,7 +548,7 @@ const void* ZelkoClap::extension(const char* id) const {
             return row != nullptr && value != nullptr && textToValue(*row, text, *value);
         },
         [](const clap_plugin_t* plugin, const clap_input_events_t* in,
-           const clap_output_events_t*) { of(plugin).flush(in); }};
+           const clap_output_events_t* out) { of(plugin).flush(in, out); }};
     static const clap_plugin_latency_t latency = {
         [](const clap_plugin_t*) -> std::uint32_t { return chainLatency; }};
     static const clap_plugin_tail_t tail = {
@@ -417,6 +567,90 @@ const void* ZelkoClap::extension(const char* id) const {
             return mode == CLAP_RENDER_REALTIME || mode == CLAP_RENDER_OFFLINE;
         }};
 
+    // The editor, embedded only; its calls all belong to the main thread.
+    static const clap_plugin_gui_t gui = {
+        [](const clap_plugin_t* plugin, const char* api, bool isFloating) {
+            return of(plugin).guiSupported(api, isFloating);
+        },
+        [](const clap_plugin_t*, const char** api, bool* isFloating) {
+            if (api == nullptr || isFloating == nullptr) return false;
+            *api = ourWindowApi();
+            *isFloating = false;
+            return true;
+        },
+        [](const clap_plugin_t* plugin, const char* api, bool isFloating) {
+            return of(plugin).createGui(api, isFloating);
+        },
+        [](const clap_plugin_t* plugin) {
+            if (of(plugin).onMainThread()) of(plugin).destroyGui();
+        },
+        [](const clap_plugin_t* plugin, double scale) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            return shown != nullptr && shown->setScale(scale);
+        },
+        [](const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            if (shown == nullptr || width == nullptr || height == nullptr) return false;
+            *width = static_cast<std::uint32_t>(shown->size().width);
+            *height = static_cast<std::uint32_t>(shown->size().height);
+            return true;
+        },
+        [](const clap_plugin_t*) { return true; },
+        [](const clap_plugin_t*, clap_gui_resize_hints_t* hints) {
+            if (hints == nullptr) return false;
+            // 800 x 440: the picture keeps its proportions at every size.
+            *hints = {true, true, true, 20, 11};
+            return true;
+        },
+        [](const clap_plugin_t*, std::uint32_t* width, std::uint32_t* height) {
+            if (width == nullptr || height == nullptr) return false;
+            const auto fit = [](std::uint32_t v) {
+                return static_cast<int>(std::min(v, 1u << 16));
+            };
+            const editor::PixelSize fitted = editor::sizeWithin(fit(*width), fit(*height));
+            *width = static_cast<std::uint32_t>(fitted.width);
+            *height = static_cast<std::uint32_t>(fitted.height);
+            return true;
+        },
+        [](const clap_plugin_t* plugin, std::uint32_t width, std::uint32_t height) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            if (shown == nullptr || width == 0 || height == 0 || width > (1u << 16) ||
+                height > (1u << 16)) {
+                return false;
+            }
+            shown->setSize({static_cast<int>(width), static_cast<int>(height)});
+            return true;
+        },
+        [](const clap_plugin_t* plugin, const clap_window_t* window) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            return shown != nullptr && shown->setParent(window);
+        },
+        [](const clap_plugin_t*, const clap_window_t*) { return false; },  // never floating
+        [](const clap_plugin_t*, const char*) {},
+        [](const clap_plugin_t* plugin) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            if (shown != nullptr) shown->setVisible(true);
+            return shown != nullptr;
+        },
+        [](const clap_plugin_t* plugin) {
+            Gui* shown = of(plugin).guiOnMainThread();
+            if (shown != nullptr) shown->setVisible(false);
+            return shown != nullptr;
+        }};
+#if defined(__linux__)
+    static const clap_plugin_timer_support_t timerSupport = {
+        [](const clap_plugin_t* plugin, clap_id timer) {
+            if (Gui* shown = of(plugin).guiOnMainThread()) shown->onTimer(timer);
+        }};
+    static const clap_plugin_posix_fd_support_t fdSupport = {
+        [](const clap_plugin_t* plugin, int fd, clap_posix_fd_flags_t) {
+            if (Gui* shown = of(plugin).guiOnMainThread()) shown->onFd(fd);
+        }};
+    if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timerSupport;
+    if (std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT) == 0) return &fdSupport;
+#endif
+
+    if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &gui;
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &audioPorts;
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS_CONFIG) == 0) return &portsConfig;
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &params;

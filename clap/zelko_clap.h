@@ -7,6 +7,13 @@
 // parameter events arrive inside `process` or `flush`, and a loaded state is handed over through a
 // sequence-counted slot that `process` picks up at the start of its next block, without a lock.
 // While inactive no audio thread runs, and `activate` puts the held values in place.
+//
+// The editor (clap.gui) lives on the main thread. The audio thread measures every block it
+// writes (the output readings go to the host as read-only parameters) and, while a GUI exists,
+// publishes a snapshot for it through a triple buffer, as the VST 3 plug-in does: a copy and one
+// atomic exchange. The editor's edits travel the other way through a single-producer ring that
+// `process` or `flush` empties, applying each value and telling the host of it as CLAP wants
+// a plug-in's own changes told: gesture begin, value, gesture end, as output events.
 #pragma once
 
 #include <array>
@@ -15,10 +22,14 @@
 #include <memory>
 
 #include "clap/clap_abi.h"
+#include "clap/gui.h"
 #include "clap/parameters.h"
 #include "clap/state.h"
 #include "dsp/bypass.h"
 #include "dsp/mydsp.h"
+#include "dsp/output_meter.h"
+#include "editor/embedded_view.h"
+#include "editor/snapshot.h"
 
 namespace clapglue {
 
@@ -39,9 +50,45 @@ inline constexpr clapabi::clap_id kOutputPortId = 1;
 
 const clapabi::clap_plugin_descriptor_t& descriptor();
 
-class ZelkoClap {
+// A change the editor made, on its way to the audio thread: a gesture's begin or end, or a value.
+struct EditorEdit {
+    std::uint16_t type = clapabi::CLAP_EVENT_PARAM_VALUE;
+    clapabi::clap_id id = 0;
+    double value = 0.0;
+};
+
+// A single-producer, single-consumer ring of fixed room: the main thread pushes, the audio thread
+// pops, neither waits nor allocates. A host empties it at least once a block, or soon after the
+// plug-in asks it to flush; a full ring refuses the edit.
+class EditorEdits {
+  public:
+    static constexpr std::uint32_t capacity = 1024;
+
+    bool push(const EditorEdit& edit) {
+        const std::uint32_t tail = written.load(std::memory_order_relaxed);
+        if (tail - read.load(std::memory_order_acquire) == capacity) return false;
+        slots[tail % capacity] = edit;
+        written.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+    bool pop(EditorEdit& edit) {
+        const std::uint32_t head = read.load(std::memory_order_relaxed);
+        if (head == written.load(std::memory_order_acquire)) return false;
+        edit = slots[head % capacity];
+        read.store(head + 1, std::memory_order_release);
+        return true;
+    }
+
+  private:
+    std::array<EditorEdit, capacity> slots{};
+    std::atomic<std::uint32_t> written{0};
+    std::atomic<std::uint32_t> read{0};
+};
+
+class ZelkoClap final : private editor::ViewSource {
   public:
     explicit ZelkoClap(const clapabi::clap_host_t* host);
+    ~ZelkoClap() override;
     ZelkoClap(const ZelkoClap&) = delete;
     ZelkoClap& operator=(const ZelkoClap&) = delete;
 
@@ -64,7 +111,7 @@ class ZelkoClap {
     bool configInfo(std::uint32_t index, clapabi::clap_audio_ports_config_t& config) const;
     bool selectConfig(clapabi::clap_id id);
     bool paramValue(clapabi::clap_id id, double& value) const;
-    void flush(const clapabi::clap_input_events_t* in);
+    void flush(const clapabi::clap_input_events_t* in, const clapabi::clap_output_events_t* out);
     bool saveState(const clapabi::clap_ostream_t* stream) const;
     bool loadState(const clapabi::clap_istream_t* stream);
     std::uint32_t tailSamples() const;
@@ -77,11 +124,31 @@ class ZelkoClap {
     void applyEvent(const clapabi::clap_event_header_t* event);
     void takeHandedOverState();
     void sendMeters(const clapabi::clap_output_events_t* out, std::uint32_t lastSample);
+    void publishSnapshot();
+    // The editor's edits waiting in the ring: applied, and told to the host at `time`.
+    void takeEditorEdits(const clapabi::clap_output_events_t* out, std::uint32_t time);
+
+    // The GUI extension, on the main thread.
+    bool guiSupported(const char* api, bool isFloating) const;
+    bool createGui(const char* api, bool isFloating);
+    void destroyGui();
+    // The GUI, when there is one and this is the main thread.
+    Gui* guiOnMainThread() { return onMainThread() ? editorGui.get() : nullptr; }
+
+    // editor::ViewSource, for the GUI
+    const Snapshot& latestSnapshot() override;
+    ControlValues shownControls() override;
+    bool shownBypass() override;
+    void beginControlEdit(Control control) override;
+    void performControlEdit(Control control, double normalised) override;
+    void endControlEdit(Control control) override;
+    void sendEdit(std::uint16_t type, Control control, double value);
 
     clapabi::clap_plugin_t record;
     const clapabi::clap_host_t* host;
     const clapabi::clap_host_thread_check_t* threadCheck = nullptr;
     const clapabi::clap_host_params_t* hostParams = nullptr;
+    GuiHost guiHost;
 
     std::unique_ptr<mydsp> chain;
     Bypass bypass;
@@ -96,6 +163,11 @@ class ZelkoClap {
     std::array<std::atomic<float>, meterCount> publishedMeters;
     MeterValues sentMeters;
     bool metersSent = false;
+    // The output as measured after each block (audio thread), its readings as published and as
+    // last sent to the host.
+    OutputMeter outputMeter;
+    std::array<std::atomic<float>, outputReadingCount> publishedReadings;
+    std::array<float, outputReadingCount> sentReadings{};
 
     // A loaded state waiting for the audio thread: the count is odd while a load fills the slot;
     // the audio thread takes the slot when the count is even and has moved on since it last took
@@ -105,6 +177,15 @@ class ZelkoClap {
     std::atomic<bool> handOverBypass{false};
     std::atomic<bool> loading{false};  // one load at a time
     std::uint32_t takenSequence = 0;
+
+    // The editor's side: whether a GUI exists (written on the main thread, read by the audio
+    // thread), the snapshots (the producer's side the audio thread's, the consumer's and
+    // `shownSnapshot` the main thread's), and the edits on their way.
+    std::atomic<bool> editorOpen{false};
+    LatestValue<Snapshot> snapshots;
+    Snapshot shownSnapshot;
+    EditorEdits editorEdits;
+    std::unique_ptr<Gui> editorGui;
 };
 
 }  // namespace clapglue

@@ -235,6 +235,10 @@ void Win32Window::resize(int width, int height) {
     redraw();
 }
 
+void Win32Window::setVisible(bool visible) {
+    if (state) ShowWindow(state->window, visible ? SW_SHOWNA : SW_HIDE);
+}
+
 void Win32Window::redraw() {
     if (!state) return;
     HDC target = GetDC(state->window);

@@ -23,6 +23,7 @@ class Win32Window {
     void close();
     bool isOpen() const;
     void resize(int width, int height);
+    void setVisible(bool visible);
     // Draws the whole window now.
     void redraw();
 

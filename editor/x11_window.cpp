@@ -146,6 +146,15 @@ void X11Window::resize(int width, int height) {
     redraw();
 }
 
+void X11Window::setVisible(bool visible) {
+    if (!state) return;
+    if (visible)
+        XMapWindow(state->display, state->window);
+    else
+        XUnmapWindow(state->display, state->window);
+    XFlush(state->display);
+}
+
 void X11Window::redraw() {
     if (!state) return;
     cairo_t* cr = cairo_create(state->surface);

@@ -31,6 +31,8 @@ class X11Window {
     // Handles every event waiting on the connection.
     void handleEvents();
     void resize(int width, int height);
+    // Maps or unmaps the window; it keeps its place in the host's window.
+    void setVisible(bool visible);
     // Draws the whole window now.
     void redraw();
 

@@ -5,27 +5,17 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__linux__)
-#include "editor/x11_window.h"
-#define ZELKO_HAS_VIEW 1
-#elif defined(_WIN32)
-#include "editor/win32_window.h"
-#define ZELKO_HAS_VIEW 1
-#endif
-
 namespace vst3glue {
 
 using namespace vst3;
 
-#if ZELKO_HAS_VIEW
+#if ZELKO_EDITOR_HAS_WINDOW
 
 namespace {
 
 #if defined(__linux__)
-using PlatformWindow = editor::X11Window;
 constexpr FIDString kOurPlatform = kPlatformTypeX11EmbedWindowID;
 #else
-using PlatformWindow = editor::Win32Window;
 constexpr FIDString kOurPlatform = kPlatformTypeHWND;
 #endif
 
@@ -33,27 +23,19 @@ bool samePlatform(FIDString type, FIDString wanted) {
     return type != nullptr && std::strcmp(type, wanted) == 0;
 }
 
-int designPixels(float units, float scale) {
-    return static_cast<int>(std::lround(units * scale));
-}
-
 class EditorView final : public IPlugView,
-                         public IPlugViewContentScaleSupport,
 #if defined(__linux__)
                          public Linux::IEventHandler,
                          public Linux::ITimerHandler,
 #endif
-                         private editor::WindowClient,
-                         private editor::EditSink {
+                         public IPlugViewContentScaleSupport {
   public:
-    explicit EditorView(ViewHost& owner) : host(owner), window(*this) {
+    explicit EditorView(ViewHost& owner) : host(owner), view(owner) {
         host.addRef();
         host.viewOpened();
-        width = designPixels(editor::designWidth, 1.0f);
-        height = designPixels(editor::designHeight, 1.0f);
     }
 
-    ~EditorView() override {
+    ~EditorView() {
         removed();
         host.viewClosed();
         host.release();
@@ -96,7 +78,7 @@ class EditorView final : public IPlugView,
 
     tresult ZELKO_VST3_API attached(void* parent, FIDString type) override {
         if (parent == nullptr || !samePlatform(type, kOurPlatform)) return kResultFalse;
-        if (window.isOpen()) return kResultFalse;
+        if (view.isOpen()) return kResultFalse;
 #if defined(__linux__)
         // Without the host's run loop nothing would ever redraw or answer the mouse.
         if (plugFrame == nullptr) return kResultFalse;
@@ -105,20 +87,16 @@ class EditorView final : public IPlugView,
             return kResultFalse;
         }
         runLoop = static_cast<Linux::IRunLoop*>(loop);
-        if (!window.open(reinterpret_cast<unsigned long>(parent), width, height)) {
+        if (!view.open(reinterpret_cast<unsigned long>(parent))) {
             runLoop->release();
             runLoop = nullptr;
             return kResultFalse;
         }
-        runLoop->registerEventHandler(this, window.connectionFd());
+        runLoop->registerEventHandler(this, view.connectionFd());
         runLoop->registerTimer(this, kFrameMilliseconds);
 #else
-        if (!window.open(parent, width, height, static_cast<unsigned>(kFrameMilliseconds))) {
-            return kResultFalse;
-        }
+        if (!view.open(parent)) return kResultFalse;
 #endif
-        refreshScene();
-        window.redraw();
         return kResultOk;
     }
 
@@ -131,9 +109,7 @@ class EditorView final : public IPlugView,
             runLoop = nullptr;
         }
 #endif
-        if (interaction.activeControl() >= 0) interaction.release(*this);
-        interaction.focusLost();
-        window.close();
+        view.close();
         return kResultOk;
     }
 
@@ -153,15 +129,14 @@ class EditorView final : public IPlugView,
 
     tresult ZELKO_VST3_API getSize(ViewRect* size) override {
         if (size == nullptr) return kInvalidArgument;
-        *size = {0, 0, width, height};
+        const editor::PixelSize now = view.size();
+        *size = {0, 0, now.width, now.height};
         return kResultOk;
     }
 
     tresult ZELKO_VST3_API onSize(ViewRect* size) override {
         if (size == nullptr) return kInvalidArgument;
-        width = std::max(1, size->right - size->left);
-        height = std::max(1, size->bottom - size->top);
-        window.resize(width, height);
+        view.setSize({size->right - size->left, size->bottom - size->top});
         return kResultOk;
     }
 
@@ -177,12 +152,9 @@ class EditorView final : public IPlugView,
     // Any size from the smallest scale up, in the picture's proportions: the width decides.
     tresult ZELKO_VST3_API checkSizeConstraint(ViewRect* rect) override {
         if (rect == nullptr) return kInvalidArgument;
-        const int smallest = designPixels(editor::designWidth, editor::minimumScale);
-        const int w = std::max(smallest, rect->right - rect->left);
-        const int h =
-            designPixels(editor::designHeight * static_cast<float>(w) / editor::designWidth, 1.0f);
-        rect->right = rect->left + w;
-        rect->bottom = rect->top + h;
+        const editor::PixelSize fitted = editor::sizeForWidth(rect->right - rect->left);
+        rect->right = rect->left + fitted.width;
+        rect->bottom = rect->top + fitted.height;
         return kResultTrue;
     }
 
@@ -192,14 +164,14 @@ class EditorView final : public IPlugView,
         if (!(factor > 0.0f) || !std::isfinite(factor)) return kResultFalse;
         const float relative = factor / contentScale;
         contentScale = factor;
-        ViewRect wanted{0, 0, designPixels(static_cast<float>(width), relative),
-                        designPixels(static_cast<float>(height), relative)};
+        const editor::PixelSize now = view.size();
+        ViewRect wanted{0, 0, editor::designPixels(static_cast<float>(now.width), relative),
+                        editor::designPixels(static_cast<float>(now.height), relative)};
         checkSizeConstraint(&wanted);
-        if (plugFrame != nullptr && (wanted.right != width || wanted.bottom != height)) {
+        if (plugFrame != nullptr && (wanted.right != now.width || wanted.bottom != now.height)) {
             plugFrame->resizeView(this, &wanted);
         } else {
-            width = wanted.right;
-            height = wanted.bottom;
+            view.setSize({wanted.right, wanted.bottom});
         }
         return kResultTrue;
     }
@@ -209,114 +181,26 @@ class EditorView final : public IPlugView,
     void ZELKO_VST3_API onFDIsSet(Linux::FileDescriptor) override {
         // The host may call us from the very loop it removes us in; hold on until we return.
         addRef();
-        window.handleEvents();
+        view.handleEvents();
         release();
     }
 
-    // Linux::ITimerHandler. Xlib reads events into its queue whenever it waits to write (a
-    // picture is a large request), and those never make the connection readable again: each
-    // frame takes them first, so that no click waits for the next event to be seen.
+    // Linux::ITimerHandler. The host may release the view from inside what a frame sends it.
     void ZELKO_VST3_API onTimer() override {
         addRef();
-        window.handleEvents();
-        nextFrame();
+        view.timerTick();
         release();
     }
 #endif
 
   private:
-    // A frame's time: the newest values, drawn if they changed the picture.
-    void nextFrame() {
-        if (!window.isOpen()) return;
-        scene.hold.update(host.latestSnapshot().meters);
-        if (refreshScene()) window.redraw();
-    }
-
-    // Takes the newest values; true when the picture changed.
-    bool refreshScene() {
-        editor::Scene next = scene;
-        next.audio = host.latestSnapshot();
-        next.controls = host.shownControls();
-        next.bypassed = host.shownBypass();
-        next.activeControl = interaction.activeControl();
-        next.entry = interaction.entry();
-        const bool changed = !(next == drawn);
-        scene = next;
-        return changed;
-    }
-
-    float scale() const {
-        return editor::scaleFor(static_cast<float>(width), static_cast<float>(height));
-    }
-
-    // editor::WindowClient
-    void frame() override {
-        nextFrame();
-    }
-    void paint(Painter& painter, int w, int h) override {
-        editor::drawEditor(scene, painter, static_cast<float>(w), static_cast<float>(h),
-                           editor::scaleFor(static_cast<float>(w), static_cast<float>(h)));
-        drawn = scene;
-    }
-    void mousePress(float x, float y, editor::Modifiers modifiers, double seconds) override {
-        interaction.press(x, y, modifiers, seconds, scale(), host.shownControls(), *this);
-        afterInput();
-    }
-    void mouseMove(float x, float y, editor::Modifiers modifiers) override {
-        interaction.move(x, y, modifiers, *this);
-        afterInput();
-    }
-    void mouseRelease() override {
-        interaction.release(*this);
-        afterInput();
-    }
-    void mouseWheel(float x, float y, float notches, editor::Modifiers modifiers) override {
-        interaction.wheel(x, y, notches, modifiers, scale(), host.shownControls(), *this);
-        afterInput();
-    }
-    void keyPressed(editor::Key key) override {
-        interaction.key(key, *this);
-        afterInput();
-    }
-    void textTyped(std::string_view text) override {
-        interaction.type(text);
-        afterInput();
-    }
-    void focusLost() override {
-        interaction.focusLost();
-        afterInput();
-    }
-    bool wantsKeyboard() const override {
-        return interaction.wantsKeyboard();
-    }
-    // An edit shows at once, not at the next frame.
-    void afterInput() {
-        if (window.isOpen() && refreshScene()) window.redraw();
-    }
-
-    // editor::EditSink
-    void beginEdit(Control control) override {
-        host.beginControlEdit(control);
-    }
-    void performEdit(Control control, double normalised) override {
-        host.performControlEdit(control, normalised);
-    }
-    void endEdit(Control control) override {
-        host.endControlEdit(control);
-    }
-
     ViewHost& host;
     std::atomic<uint32> references{1};
     IPlugFrame* plugFrame = nullptr;
 #if defined(__linux__)
     Linux::IRunLoop* runLoop = nullptr;
 #endif
-    PlatformWindow window;
-    editor::Interaction interaction;
-    editor::Scene scene;
-    editor::Scene drawn;
-    int width = 0;
-    int height = 0;
+    editor::EmbeddedView view;
     float contentScale = 1.0f;
 };
 

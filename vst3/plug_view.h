@@ -9,31 +9,19 @@
 
 #include <memory>
 
-#include "editor/editor.h"
+#include "editor/embedded_view.h"
 #include "vst3/vst3_abi.h"
-
-namespace editor {
-class X11Window;
-}
 
 namespace vst3glue {
 
 class ZelkoVst3;
 
-// What a view asks of its plug-in, all on the main thread.
-class ViewHost {
+// What a view asks of its plug-in, all on the main thread: its values and edits, and a
+// reference that keeps the plug-in alive while the view is.
+class ViewHost : public editor::ViewSource {
   public:
-    virtual ~ViewHost() = default;
     virtual void viewOpened() = 0;
     virtual void viewClosed() = 0;
-    // The newest snapshot of the audio thread (or the last one, when none came since).
-    virtual const Snapshot& latestSnapshot() = 0;
-    // The controls and bypass as the host last set them.
-    virtual ControlValues shownControls() = 0;
-    virtual bool shownBypass() = 0;
-    virtual void beginControlEdit(Control control) = 0;
-    virtual void performControlEdit(Control control, double normalised) = 0;
-    virtual void endControlEdit(Control control) = 0;
     virtual vst3::uint32 ZELKO_VST3_API addRef() = 0;
     virtual vst3::uint32 ZELKO_VST3_API release() = 0;
 };
@@ -45,6 +33,6 @@ bool viewSupportsPlatform(vst3::FIDString type);
 vst3::IPlugView* createPlugView(ViewHost& host);
 
 // How often the view looks for a new picture.
-inline constexpr vst3::uint64 kFrameMilliseconds = 33;
+inline constexpr vst3::uint64 kFrameMilliseconds = editor::frameMilliseconds;
 
 }  // namespace vst3glue

@@ -16,6 +16,7 @@
 #include "dsp/bypass.h"
 #include "dsp/metadata.h"
 #include "dsp/mydsp.h"
+#include "dsp/output_readings.h"
 #include "dsp/saved_state.h"
 #include "support/clap_host.h"
 #include "support/cut_render.h"
@@ -161,7 +162,7 @@ TEST(ClapModule, DescriptorNamesThePluginItsVendorAndFeatures) {
     EXPECT_EQ(factory()->create_plugin(factory(), &host.record, d->id), nullptr);
 }
 
-TEST(ClapModule, ExtensionsGiveLatencyTailRenderModeAndNothingElse) {
+TEST(ClapModule, ExtensionsGiveLatencyTailRenderModeTheGuiAndNothingElse) {
     Instance plugin(factory(), 96000.0, kMaxBlock);
     ASSERT_TRUE(plugin);
     const auto* latency = extensionOf<clap_plugin_latency_t>(plugin.plugin, CLAP_EXT_LATENCY);
@@ -173,7 +174,10 @@ TEST(ClapModule, ExtensionsGiveLatencyTailRenderModeAndNothingElse) {
     EXPECT_FALSE(render->has_hard_realtime_requirement(plugin.plugin));
     EXPECT_TRUE(render->set(plugin.plugin, CLAP_RENDER_OFFLINE));
     EXPECT_FALSE(render->set(plugin.plugin, 7));
-    EXPECT_EQ(plugin.plugin->get_extension(plugin.plugin, "clap.gui"), nullptr);
+    // The GUI (tests/clap/editor_test.cpp), and the host's loop calling it back.
+    EXPECT_NE(plugin.plugin->get_extension(plugin.plugin, "clap.gui"), nullptr);
+    EXPECT_NE(plugin.plugin->get_extension(plugin.plugin, "clap.timer-support"), nullptr);
+    EXPECT_NE(plugin.plugin->get_extension(plugin.plugin, "clap.posix-fd-support"), nullptr);
     EXPECT_EQ(plugin.plugin->get_extension(plugin.plugin, "clap.note-ports"), nullptr);
 }
 
@@ -230,8 +234,9 @@ TEST(ClapParams, AreTheVst3ParametersIdForIdWithPlainRanges) {
     Instance plugin(factory(), kRate, kMaxBlock);
     vst3host::Instance vst3(vst3Factory(), kRate, kMaxBlock);
     ASSERT_TRUE(plugin && vst3);
-    const std::uint32_t count = plugin.params->count(plugin.plugin);
-    ASSERT_EQ(count, static_cast<std::uint32_t>(vst3.controller->getParameterCount()));
+    // The VST 3 plug-in's parameters first, then the output's readings (below).
+    const auto count = static_cast<std::uint32_t>(vst3.controller->getParameterCount());
+    ASSERT_EQ(plugin.params->count(plugin.plugin), count + clapglue::kReadingParams);
     for (std::uint32_t p = 0; p < count; ++p) {
         clap_param_info_t info;
         vst3::ParameterInfo other;
@@ -260,9 +265,42 @@ TEST(ClapParams, AreTheVst3ParametersIdForIdWithPlainRanges) {
         EXPECT_EQ(value, info.default_value) << info.id;
     }
     clap_param_info_t info;
-    EXPECT_FALSE(plugin.params->get_info(plugin.plugin, count, &info));
+    EXPECT_FALSE(plugin.params->get_info(plugin.plugin, count + clapglue::kReadingParams, &info));
     double value;
     EXPECT_FALSE(plugin.params->get_value(plugin.plugin, 5, &value));
+}
+
+// The output meter's five readings are read-only parameters 300 to 304 with their rows' names,
+// ranges and texts; they rest at the floor (correlation 0) before any sound.
+TEST(ClapParams, TheOutputReadingsAreReadOnlyParametersOfTheirRows) {
+    Instance plugin(factory(), kRate, kMaxBlock);
+    ASSERT_TRUE(plugin);
+    for (std::size_t r = 0; r < outputReadingCount; ++r) {
+        const std::uint32_t index =
+            clapglue::kControlParams + 1 + clapglue::kMeterParams + static_cast<std::uint32_t>(r);
+        clap_param_info_t info;
+        ASSERT_TRUE(plugin.params->get_info(plugin.plugin, index, &info));
+        const ControlRecord& record = outputReadingRecords[r];
+        EXPECT_EQ(info.id, 300u + r);
+        EXPECT_STREQ(info.name, record.name);
+        EXPECT_EQ(info.flags, static_cast<std::uint32_t>(CLAP_PARAM_IS_READONLY)) << r;
+        EXPECT_EQ(info.min_value, record.reach.minimum);
+        EXPECT_EQ(info.max_value, record.reach.maximum);
+        const double rest = r == static_cast<std::size_t>(OutputReading::correlation) ? 0.0 : -90.0;
+        EXPECT_EQ(plugin.value(info.id), rest) << r;
+        char text[64], expected[controlTextCapacity];
+        ASSERT_TRUE(
+            plugin.params->value_to_text(plugin.plugin, info.id, -12.25, text, sizeof text));
+        record.format(record.reach.held(-12.25f), expected);
+        EXPECT_STREQ(text, expected);
+    }
+    char text[64];
+    ASSERT_TRUE(plugin.params->value_to_text(plugin.plugin, 300, -6.0, text, sizeof text));
+    EXPECT_STREQ(text, "-6.0 dB");
+    // Host events cannot set them.
+    plugin.changes.add(300, 0, 0.0);
+    plugin.flush();
+    EXPECT_EQ(plugin.value(300), -90.0);
 }
 
 TEST(ClapParams, TextsRoundTripAndTypedValuesLandExactly) {
@@ -433,6 +471,7 @@ TEST(ClapMeters, GoOutOncePerBlockAtTheLastSample) {
         std::vector<int> seen(meterCount, 0);
         for (const clap_event_param_value_t& event : plugin.sent.events) {
             ASSERT_GE(event.param_id, clapglue::kFirstMeterId);
+            if (event.param_id >= clapglue::kFirstReadingId) continue;  // below
             const std::size_t m = event.param_id - clapglue::kFirstMeterId;
             ASSERT_LT(m, meterCount);
             EXPECT_EQ(event.header.time, 399u);
@@ -444,13 +483,53 @@ TEST(ClapMeters, GoOutOncePerBlockAtTheLastSample) {
             moved += b > 0;
         }
         if (b == 0) {
-            EXPECT_EQ(plugin.sent.events.size(), meterCount);
+            EXPECT_EQ(plugin.sent.events.size(), meterCount + outputReadingCount);
         }
     }
     EXPECT_GT(moved, 100);
     for (std::size_t m = 0; m < meterCount; ++m) {
         EXPECT_EQ(plugin.value(clapglue::kFirstMeterId + static_cast<clap_id>(m)), last[m]);
     }
+}
+
+// The readings follow the output: at the floor in silence, loud and correlated with noise; each
+// goes out when it moved, once per block at its last sample, and get_value answers the last sent.
+TEST(ClapMeters, OutputReadingsFollowTheSignal) {
+    Instance plugin(factory(), kRate, kMaxBlock);
+    ASSERT_TRUE(plugin);
+    const std::vector<float> loud = testsignal::noise(400 * 60, 4u);
+    const std::vector<float> silence(400);
+    std::vector<float> left(400), right(400);
+    std::vector<double> last(outputReadingCount, NAN);
+    const auto runBlocks = [&](int blocks, bool noisy) {
+        for (int b = 0; b < blocks; ++b) {
+            plugin.process(noisy ? loud.data() + 400 * b : silence.data(), left.data(),
+                           right.data(), 400);
+            std::vector<int> seen(outputReadingCount, 0);
+            for (const clap_event_param_value_t& event : plugin.sent.events) {
+                if (event.param_id < clapglue::kFirstReadingId) continue;
+                const std::size_t r = event.param_id - clapglue::kFirstReadingId;
+                ASSERT_LT(r, outputReadingCount);
+                EXPECT_EQ(event.header.time, 399u);
+                EXPECT_EQ(++seen[r], 1);
+                EXPECT_NE(event.value, last[r]);
+                last[r] = event.value;
+            }
+        }
+        for (std::size_t r = 0; r < outputReadingCount; ++r) {
+            EXPECT_EQ(plugin.value(clapglue::kFirstReadingId + static_cast<clap_id>(r)), last[r]);
+        }
+    };
+    runBlocks(40, false);
+    for (std::size_t r = 0; r < 4; ++r) EXPECT_EQ(last[r], -90.0) << r;
+    runBlocks(60, true);
+    for (std::size_t r = 0; r < 4; ++r) {
+        EXPECT_GT(last[r], -30.0) << r;
+        EXPECT_LT(last[r], 6.0) << r;
+    }
+    // Noise through the default setting stays largely mono-compatible.
+    EXPECT_GT(last[4], 0.2);
+    EXPECT_LE(last[4], 1.0);
 }
 
 // ---- state ---------------------------------------------------------------------------------

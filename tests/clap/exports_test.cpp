@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dsp/output_readings.h"
 #include "support/clap_host.h"
 #include "support/command.h"
 
@@ -18,12 +19,15 @@ TEST(ClapExports, SharedObjectExportsTheEntryOnly) {
 }
 
 #ifdef ZELKO_WINDOWS_CLAP
+// The editor adds USER32 and GDI+, both part of every Windows.
 TEST(ClapExports, WindowsModuleExportsTheEntryOnlyAndNeedsOnlySystemDlls) {
     const WindowsLinkage linkage = windowsLinkage(ZELKO_MINGW_OBJDUMP, ZELKO_WINDOWS_CLAP);
     EXPECT_EQ(linkage.exports, std::vector<std::string>{"clap_entry"});
     ASSERT_FALSE(linkage.imports.empty());
     for (const auto& name : linkage.imports) {
-        EXPECT_TRUE(name == "KERNEL32.dll" || name == "msvcrt.dll") << name;
+        EXPECT_TRUE(name == "KERNEL32.dll" || name == "msvcrt.dll" || name == "USER32.dll" ||
+                    name == "gdiplus.dll")
+            << name;
     }
 }
 
@@ -64,8 +68,9 @@ TEST(ClapQtractor, ScannerListsOneInputTwoOutputsAndTheParameters) {
     EXPECT_EQ(fields[1], "Comb Stereo Processor");
     EXPECT_EQ(fields[2], "1:2");
     EXPECT_EQ(fields[3], "0:0");
-    // The controls and the bypass switch go in, the meters come out.
-    EXPECT_EQ(fields[4], std::to_string(controlCount + 1) + ":" + std::to_string(meterCount));
+    // The controls and the bypass switch go in, the meters and the output's readings come out.
+    EXPECT_EQ(fields[4], std::to_string(controlCount + 1) + ":" +
+                             std::to_string(meterCount + outputReadingCount));
     EXPECT_EQ(fields[6], ZELKO_CLAP_MODULE);
 }
 

@@ -1,7 +1,9 @@
 // A compact CLAP host for the tests, on Linux and (cross-built) on Windows: loads a module, creates
 // the plug-in through its factory and drives it through the records alone, as a host does. It
-// offers the plug-in the thread-check and params extensions, and its event lists reserve their
-// room up front, so that a block run through it allocates nothing on the host's side either.
+// offers the plug-in the thread-check, params and gui extensions, and on Linux the timers and the
+// watch on descriptors a GUI runs on, served by `serveMainLoop` from the test's thread as a host
+// serves them from its own. Its event lists reserve their room up front, so that a block run
+// through it allocates nothing on the host's side either.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <poll.h>
 #endif
 
 #include "clap/clap_abi.h"
@@ -81,16 +84,36 @@ class InputEvents {
     clap_input_events_t list{};
 };
 
-// Events the plug-in sends back: kept up to a fixed number, and refused after that.
+// An event the plug-in sent: a value, or a gesture's begin or end (value 0).
+struct SentEvent {
+    std::uint16_t type;
+    clap_id id;
+    double value;
+};
+
+// Events the plug-in sends back: the values of the last call, and everything in order since the
+// test last cleared `log`; kept up to a fixed number, and refused after that.
 class OutputEvents {
   public:
     OutputEvents() {
         events.reserve(kCapacity);
+        log.reserve(kLogCapacity);
         list.ctx = this;
         list.try_push = [](const clap_output_events_t* l, const clap_event_header_t* event) {
-            auto& events = static_cast<OutputEvents*>(l->ctx)->events;
-            if (events.size() == kCapacity || event->type != CLAP_EVENT_PARAM_VALUE) return false;
-            events.push_back(*reinterpret_cast<const clap_event_param_value_t*>(event));
+            auto& self = *static_cast<OutputEvents*>(l->ctx);
+            SentEvent sent{event->type, 0, 0.0};
+            if (event->type == CLAP_EVENT_PARAM_VALUE) {
+                if (self.events.size() == kCapacity) return false;
+                const auto& value = *reinterpret_cast<const clap_event_param_value_t*>(event);
+                self.events.push_back(value);
+                sent = {event->type, value.param_id, value.value};
+            } else if (event->type == CLAP_EVENT_PARAM_GESTURE_BEGIN ||
+                       event->type == CLAP_EVENT_PARAM_GESTURE_END) {
+                sent.id = reinterpret_cast<const clap_event_param_gesture_t*>(event)->param_id;
+            } else {
+                return false;
+            }
+            if (self.log.size() < kLogCapacity) self.log.push_back(sent);
             return true;
         };
     }
@@ -98,12 +121,14 @@ class OutputEvents {
     OutputEvents& operator=(const OutputEvents&) = delete;
 
     static constexpr std::size_t kCapacity = 256;
+    static constexpr std::size_t kLogCapacity = 8192;  // then no more is logged
     std::vector<clap_event_param_value_t> events;
+    std::vector<SentEvent> log;
     clap_output_events_t list{};
 };
 
-// The host record with the two extensions a plug-in may ask for; the thread it reports and the
-// rescans it was asked for are the test's to set and read.
+// The host record with the extensions a plug-in may ask for; the thread it reports, whether it
+// offers a GUI its timers and descriptors, and what it was asked are the test's to set and read.
 class Host {
   public:
     Host() {
@@ -115,6 +140,11 @@ class Host {
             const auto& self = *static_cast<const Host*>(host->host_data);
             if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &self.threadCheck;
             if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &self.params;
+            if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &self.gui;
+            if (self.offersMainLoop && std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0)
+                return &self.timerSupport;
+            if (self.offersMainLoop && std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT) == 0)
+                return &self.fdSupport;
             return nullptr;
         };
         record.request_restart = record.request_process =
@@ -129,16 +159,70 @@ class Host {
             ++static_cast<Host*>(host->host_data)->rescans;
         };
         params.clear = [](const clap_host_t*, clap_id, std::uint32_t) {};
-        params.request_flush = [](const clap_host_t*) {};
+        params.request_flush = [](const clap_host_t* host) {
+            static_cast<Host*>(host->host_data)->flushRequested = true;
+        };
+        gui.resize_hints_changed = [](const clap_host_t*) {};
+        gui.request_resize = [](const clap_host_t* host, std::uint32_t width,
+                                std::uint32_t height) {
+            static_cast<Host*>(host->host_data)->resizeRequests.push_back({width, height});
+            return true;
+        };
+        gui.request_show = gui.request_hide = [](const clap_host_t*) { return false; };
+        gui.closed = [](const clap_host_t*, bool) {};
+        timerSupport.register_timer = [](const clap_host_t* host, std::uint32_t period,
+                                         clap_id* id) {
+            auto& self = *static_cast<Host*>(host->host_data);
+            *id = self.nextTimer++;
+            self.timers.push_back({*id, period});
+            return true;
+        };
+        timerSupport.unregister_timer = [](const clap_host_t* host, clap_id id) {
+            return std::erase_if(static_cast<Host*>(host->host_data)->timers,
+                                 [&](const auto& t) { return t.first == id; }) == 1;
+        };
+        fdSupport.register_fd = [](const clap_host_t* host, int fd, clap_posix_fd_flags_t flags) {
+            static_cast<Host*>(host->host_data)->fds.push_back({fd, flags});
+            return true;
+        };
+        fdSupport.modify_fd = [](const clap_host_t*, int, clap_posix_fd_flags_t) { return false; };
+        fdSupport.unregister_fd = [](const clap_host_t* host, int fd) {
+            return std::erase_if(static_cast<Host*>(host->host_data)->fds,
+                                 [&](const auto& f) { return f.first == fd; }) == 1;
+        };
     }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
+#if !defined(_WIN32)
+    // One turn of the host's main loop: every watched descriptor with input, then every timer.
+    void serveMainLoop(const clap_plugin_t* plugin) {
+        const auto* onFd = static_cast<const clap_plugin_posix_fd_support_t*>(
+            plugin->get_extension(plugin, CLAP_EXT_POSIX_FD_SUPPORT));
+        const auto* onTimer = static_cast<const clap_plugin_timer_support_t*>(
+            plugin->get_extension(plugin, CLAP_EXT_TIMER_SUPPORT));
+        for (const auto& [fd, flags] : std::vector(fds)) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 0) > 0) onFd->on_fd(plugin, fd, CLAP_POSIX_FD_READ);
+        }
+        for (const auto& [id, period] : std::vector(timers)) onTimer->on_timer(plugin, id);
+    }
+#endif
+
     clap_host_t record{};
     clap_host_thread_check_t threadCheck{};
     clap_host_params_t params{};
+    clap_host_gui_t gui{};
+    clap_host_timer_support_t timerSupport{};
+    clap_host_posix_fd_support_t fdSupport{};
     bool onMainThread = true;
+    bool offersMainLoop = true;
     int rescans = 0;
+    bool flushRequested = false;
+    clap_id nextTimer = 7;
+    std::vector<std::pair<clap_id, std::uint32_t>> timers;  // ID, period in milliseconds
+    std::vector<std::pair<int, clap_posix_fd_flags_t>> fds;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> resizeRequests;
 };
 
 // A byte stream over a vector, read or written in pieces of at most `piece` bytes, as a host's
@@ -241,6 +325,7 @@ class Instance {
 
     // The events added since the last block, applied outside processing.
     void flush() {
+        host.flushRequested = false;
         params->flush(plugin, &changes.list, &sent.list);
         changes.events.clear();
     }

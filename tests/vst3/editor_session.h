@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "editor/cairo_painter.h"
 #include "editor/editor.h"
+#include "support/editor_pictures.h"
 #include "support/noise.h"
 #include "support/vst3_host.h"
 #include "support/x11_display.h"
@@ -112,8 +112,6 @@ class EditRecorder final : public HostObject<IComponentHandler> {
 
 inline constexpr double kRate = 48000.0;
 inline constexpr int kBlock = 512;
-inline const int kWidth = static_cast<int>(editor::designWidth);
-inline const int kHeight = static_cast<int>(editor::designHeight);
 
 // A plug-in with its editor open in a window of the test host.
 class EditorSession {
@@ -171,39 +169,5 @@ class EditorSession {
     IPlugView* view = nullptr;
     tresult attached = kResultFalse;
 };
-
-inline int regionDifferences(const xtest::Image& a, const xtest::Image& b, const Rect& r) {
-    return a.differences(b, static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.w),
-                         static_cast<int>(r.h));
-}
-
-// The editor as the drawing function paints it offline, for comparison with the window.
-inline xtest::Image offline(const editor::Scene& scene) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
-    cairo_t* cr = cairo_create(surface);
-    {
-        editor::CairoPainter painter(cr);
-        editor::drawEditor(scene, painter, kWidth, kHeight, 1.0f);
-    }
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    xtest::Image image{kWidth, kHeight, {}};
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < kHeight; ++y) {
-        auto* row = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(surface) +
-                                                           y * stride);
-        for (int x = 0; x < kWidth; ++x) image.pixels.push_back(row[x] & 0xFFFFFF);
-    }
-    cairo_surface_destroy(surface);
-    return image;
-}
-
-inline std::string picturePath(const char* name) {
-    return std::string(ZELKO_EDITOR_PICTURES) + "/" + name;
-}
-
-#define REQUIRE_SERVER()                          \
-    xtest::Server* server = xtest::Server::get(); \
-    if (server == nullptr) GTEST_SKIP() << "no Xvfb on this machine"
 
 }  // namespace editortest

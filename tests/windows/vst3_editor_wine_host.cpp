@@ -1,14 +1,13 @@
 // Opens the Windows VST 3 module's editor in a window of its own, as a Windows host does (an
 // HWND, the host's message loop), sets one control from the host's side, lets the view draw, and
-// writes the screen's pixels under the window to a file: width and height as two 32-bit integers,
-// then 0x00RRGGBB words row by row. The native test compares them with the Linux editor's.
+// writes the screen's pixels under the window to a file (editor_capture.h) for the native test to
+// compare with the Linux editor's.
 //
 // Then it types into the view as a user does, through the system's input: a click on the
 // Auto-EQ threshold's value, "-40 dB" and Enter, then a click, "loud", Enter and Escape. It prints
 // each edit the view sends ("edit b|p|e <id> <value>"), for the native test to read.
 //
 // Usage: zelko_vst3_editor_wine_host.exe <bundle folder> <output file>   (Unix paths map to Z:)
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,18 +16,11 @@
 #include "dsp/control_record.h"
 #include "editor/editor.h"
 #include "tests/support/vst3_host.h"
+#include "tests/windows/editor_capture.h"
 
 namespace {
 
 using namespace vst3host;
-
-std::string windowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
 
 class Frame final : public HostObject<IPlugFrame> {
   public:
@@ -53,19 +45,6 @@ class EditPrinter final : public HostObject<IComponentHandler> {
         return kResultOk;
     }
 };
-
-// Runs the message loop for about `milliseconds`: the view's timer and paint messages come here.
-void pumpMessages(int milliseconds) {
-    const DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
-    while (GetTickCount() < end) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(5);
-    }
-}
 
 }  // namespace
 
@@ -102,20 +81,13 @@ int main(int argc, char** argv) {
         std::printf("usage: zelko_vst3_editor_wine_host.exe <bundle> <output file>\n");
         return 2;
     }
-    IPluginFactory* factory = loadFactory(moduleInBundle(windowsPath(argv[1])));
+    IPluginFactory* factory = loadFactory(moduleInBundle(wineeditor::windowsPath(argv[1])));
     if (!factory) {
         std::printf("FAILED: the module gives no factory\n");
         return 1;
     }
     constexpr int width = 800, height = 440;
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"ZelkoTestHost";
-    RegisterClassW(&windowClass);
-    HWND parent = CreateWindowExW(WS_EX_TOPMOST, L"ZelkoTestHost", L"host",
-                                  WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND parent = wineeditor::hostWindow(width, height);
     int status = 1;
     {
         Instance plugin(factory, 48000.0, 512);
@@ -138,47 +110,21 @@ int main(int argc, char** argv) {
                                               1.0);
         std::vector<float> in(512), left(512), right(512);
         for (int b = 0; b < 8; ++b) plugin.process(in.data(), left.data(), right.data(), 512);
-        pumpMessages(800);
-
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top row first
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-        GdiFlush();
-        std::FILE* file = std::fopen(windowsPath(argv[2]).c_str(), "wb");
-        if (file != nullptr) {
-            const std::int32_t size[2] = {width, height};
-            bool written = std::fwrite(size, sizeof size, 1, file) == 1;
-            written = written && std::fwrite(bits, 4, static_cast<std::size_t>(width * height),
-                                             file) == static_cast<std::size_t>(width * height);
-            status = std::fclose(file) == 0 && written ? 0 : 1;
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
+        wineeditor::pumpMessages(800);
+        status = wineeditor::writeScreen(wineeditor::windowsPath(argv[2]), width, height) ? 0 : 1;
 
         const Rect value =
             editor::layout.controls[static_cast<std::size_t>(Control::autoEqThreshold)].value;
         const int x = static_cast<int>(value.x + value.w / 2), y = static_cast<int>(value.y + 10);
         for (const char* typed : {"-40 dB", "loud"}) {
             clickAt(x, y);
-            pumpMessages(300);
+            wineeditor::pumpMessages(300);
             typeText(typed);
             pressKey(VK_RETURN);
-            pumpMessages(300);
+            wineeditor::pumpMessages(300);
         }
         pressKey(VK_ESCAPE);
-        pumpMessages(300);
+        wineeditor::pumpMessages(300);
         plugin.controller->setComponentHandler(nullptr);
         view->removed();
         view->release();
