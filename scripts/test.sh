@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds both targets of the plug-in and runs the tests.
 #
-#   scripts/test.sh          the everyday run: every test but the 2^32 math sweep, and a short
-#                            fuzzing smoke run of each harness
+#   scripts/test.sh          the everyday run: every test but the 2^32 math sweep, the FMA build's
+#                            comparison and a few repetitions (stage_test_run says which), and
+#                            a short fuzzing smoke run of each harness
 #   scripts/test.sh --full   everything: the sweep too, and the fuzzers for their full minutes
 #                            (what CI runs, and what a change to dsp/math/ must pass)
 #
@@ -54,6 +55,9 @@ stage_test_build() {
         -DZELKO_SANITIZE=ON \
         -DZELKO_WINDOWS_BUILD_DIR="$WIN_DIR"
     cmake --build "$TEST_DIR" -j "$JOBS"
+    # The plug-in compiled once more with FMA code generation allowed, for the test that its
+    # output does not change by a bit: a check of the numerics, like the sweep.
+    [ "$FULL" -eq 0 ] || cmake --build "$TEST_DIR" -j "$JOBS" --target zelko_fma
 }
 
 # The VST 3 SDK's validator, where the machine has it beside the clone (the continuous
@@ -69,9 +73,13 @@ fi
 
 # The everyday run leaves out only the sweep (label "exhaustive"), which alone takes over six
 # minutes of both cores.
+# It also leaves out the repetitions that only add confidence to what one pass shows: the vector
+# paths' bit comparison at 96 and 192 kHz (44.1 and 48 kHz stay), and the editors' thousand
+# open-close cycles.
+EVERYDAY_LEAVES_OUT='BandEngineAtRate\.VectorPathsGiveTheScalarBits/(96000|192000)$|Thousand'
 stage_test_run() {
     local select=()
-    [ "$FULL" -eq 1 ] || select=(-LE exhaustive)
+    [ "$FULL" -eq 1 ] || select=(-LE exhaustive -E "$EVERYDAY_LEAVES_OUT")
     (cd "$TEST_DIR" && ctest --output-on-failure -j "$JOBS" "${select[@]}")
 }
 
@@ -93,7 +101,7 @@ fuzz_lane() {
     done
 }
 stage_fuzz() {
-    local host=15 renderer=10 format=5
+    local host=10 renderer=8 format=4
     [ "$FULL" -eq 1 ] && host=120 renderer=60 format=60
     host=${ZELKO_FUZZ_SECONDS:-$host}
     renderer=${ZELKO_RENDER_FUZZ_SECONDS:-$renderer}
