@@ -381,13 +381,8 @@ void ZelkoClap::sendMeters(const clap_output_events_t* out, std::uint32_t lastSa
 // What the editor shows of this block: the output as measured, the meters and the controls as
 // the block ended.
 void ZelkoClap::publishSnapshot() {
-    Snapshot& snapshot = snapshots.writeSlot();
-    snapshot.controls = chain->controlValues();
-    snapshot.bypassed = currentBypass.load(std::memory_order_relaxed);
-    snapshot.meters = chain->meterValues();
-    snapshot.takeFrom(outputMeter);
-    snapshot.latencySamples = chainLatency;
-    snapshot.sampleRate = chain->clampedRate().fs;
+    snapshots.writeSlot().takeBlock(*chain, currentBypass.load(std::memory_order_relaxed),
+                                    outputMeter, chainLatency);
     snapshots.publish();
 }
 

@@ -30,6 +30,19 @@ struct Snapshot {
         levels = meter.levels();
         meter.copyPoints([this](std::size_t i, GoniometerPoint point) { points[i] = point; });
     }
+
+    // Fills all of it as a block ended: the processor's controls, meters and rate, the bypass,
+    // the meter of the output as written, and the latency the plug-in reports.
+    template <typename Processor>
+    void takeBlock(const Processor& processor, bool bypassedNow, const OutputMeter& meter,
+                   std::uint32_t latency) {
+        controls = processor.controlValues();
+        bypassed = bypassedNow;
+        meters = processor.meterValues();
+        takeFrom(meter);
+        latencySamples = latency;
+        sampleRate = processor.clampedRate().fs;
+    }
 };
 
 // A single-producer, single-consumer hand-over of the latest value (a triple buffer). The producer

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "dsp/denormal_flush.h"
 #include "dsp/sample_rate.h"
@@ -386,13 +386,8 @@ tresult ZelkoVst3::process(ProcessData& data) {
 // with an editor or without), the meters and the controls as the block ended.
 void ZelkoVst3::publishSnapshot(const float* left, const float* right, int frames) {
     outputMeter.step(left, right, frames);
-    Snapshot& snapshot = snapshots.writeSlot();
-    snapshot.controls = chain->controlValues();
-    snapshot.bypassed = currentBypass.load(std::memory_order_relaxed);
-    snapshot.meters = chain->meterValues();
-    snapshot.takeFrom(outputMeter);
-    snapshot.latencySamples = chainLatency;
-    snapshot.sampleRate = chain->clampedRate().fs;
+    snapshots.writeSlot().takeBlock(*chain, currentBypass.load(std::memory_order_relaxed),
+                                    outputMeter, chainLatency);
     snapshots.publish();
 }
 
