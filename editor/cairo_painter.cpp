@@ -44,17 +44,14 @@ void CairoPainter::fillCircle(float cx, float cy, float radius, Colour c) {
 
 void CairoPainter::text(const Rect& box, std::string_view words, float size, Align align, bool bold,
                         Colour c) {
+    // Measuring selects the face and size the line is then shown in.
+    const double advance = textWidth(words, size, bold);
     const std::string line(words);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, line.c_str(), &extents);
     cairo_font_extents_t font;
     cairo_font_extents(cr, &font);
     double x = box.x;
-    if (align == Align::centre) x = box.x + (box.w - extents.x_advance) / 2;
-    if (align == Align::right) x = box.x + box.w - extents.x_advance;
+    if (align == Align::centre) x = box.x + (box.w - advance) / 2;
+    if (align == Align::right) x = box.x + box.w - advance;
     // The baseline that centres the font's ascent and descent in the box.
     const double y = box.y + (box.h + font.ascent - font.descent) / 2;
     colour(c);
