@@ -23,6 +23,43 @@ std::uint32_t sizeField(const std::string& header, bool bigEndian) {
 // Enough for any real file's chunk list; a longer list is left to libsndfile.
 constexpr int kMostChunks = 4096;
 
+bool hasId(const std::string& header, const char* id) {
+    return header.compare(0, 4, id) == 0;
+}
+
+// The size of the part whose header libsndfile's LIST walk would take at each step, where adding
+// it to the walk's 32-bit count of bytes read wraps past 2^32. The wrapped sum passes its bounds
+// check, and the skip then goes backwards, so the walk never ends. That walk begins at the
+// list's type and reads it as a part, size and all, unless the type is "INFO" or "adtl"; four
+// zero bytes, "data" or "exif" end it (the exif walk bounds its own parts).
+std::int64_t wrappingListPart(const ReadAt& readAt, std::int64_t start, std::int64_t listLength,
+                              std::int64_t fileLength, bool bigEndian) {
+    std::uint32_t bytesRead = 0;
+    std::int64_t at = start;
+    for (int part = 0; part < kMostChunks && bytesRead < listLength; ++part) {
+        const std::string header = readAt(at, 8);
+        if (header.size() < 4 || header.compare(0, 4, std::string(4, '\0')) == 0 ||
+            hasId(header, "data") || hasId(header, "exif")) {
+            break;
+        }
+        bytesRead += 4;
+        at += 4;
+        if (hasId(header, "INFO") || hasId(header, "adtl")) continue;
+        if (header.size() < 8) break;
+        std::uint32_t size = sizeField(header, bigEndian);
+        size += size & 1;
+        bytesRead += 4;
+        at += 4;
+        if (std::uint64_t{bytesRead} + size >= (std::uint64_t{1} << 32) && size > fileLength - at) {
+            return size;
+        }
+        if (bytesRead + size > listLength) break;
+        bytesRead += size;
+        at += size;
+    }
+    return -1;
+}
+
 }  // namespace
 
 std::string implausibleRiffChunks(const ReadAt& readAt, std::int64_t length) {
@@ -37,8 +74,17 @@ std::string implausibleRiffChunks(const ReadAt& readAt, std::int64_t length) {
         if (header.size() < 8) break;
         const std::int64_t size = sizeField(header, rifx);
         if (header.compare(0, 4, "LIST") == 0) {
-            // The members follow the list's four-letter type.
             const std::int64_t end = std::min(offset + 8 + size, length);
+            // A list of eight bytes or fewer is skipped whole.
+            if (size > 8) {
+                const std::int64_t wrapping =
+                    wrappingListPart(readAt, offset + 8, end - offset - 8, length, rifx);
+                if (wrapping >= 0) {
+                    return "a part of its LIST chunk claims " + std::to_string(wrapping) +
+                           " bytes, past the end of the file";
+                }
+            }
+            // The members follow the list's four-letter type.
             std::int64_t member = offset + 12;
             for (int part = 0; part < kMostChunks && member + 8 <= end; ++part) {
                 const std::string memberHeader = readAt(member, 8);
