@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include "dsp/band_table.h"
@@ -27,7 +28,7 @@ namespace {
 
 using testsignal::Xorshift32;
 
-constexpr double pi = 3.14159265358979323846;
+using std::numbers::pi;
 
 float sineAt(double hz, double fs, int n) {
     return static_cast<float>(std::sin(2.0 * pi * hz * n / fs));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <vector>
 
 #include "dsp/sample_rate.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
+using std::numbers::pi;
 
 using measure::amplitudeAt;
 

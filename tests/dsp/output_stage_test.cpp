@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include "dsp/sample_rate.h"
@@ -14,7 +15,7 @@ namespace {
 
 using testsignal::Xorshift32;
 
-constexpr double pi = 3.14159265358979323846;
+using std::numbers::pi;
 constexpr float ceiling = OutputStage::ceiling;
 
 // One output stage with a fixed DNR2 cutoff and "Output AGC Threshold".

@@ -13,9 +13,9 @@ namespace {
 
 using testhost::HostRecorder;
 
-class PlainEffect : public AudioEffectX {
+class WrapperEffect : public AudioEffectX {
   public:
-    explicit PlainEffect(audioMasterCallback host) : AudioEffectX(host, 1, 1) {}
+    explicit WrapperEffect(audioMasterCallback host) : AudioEffectX(host, 1, 1) {}
     void processReplacing(float**, float**, VstInt32) override {}
 };
 
@@ -165,7 +165,7 @@ class HostWrapperTest : public ::testing::Test {
 TEST_F(HostWrapperTest, EachWrapperCallsItsOpcode) {
     for (const WrapperCase& c : kCases) {
         SCOPED_TRACE(c.name);
-        PlainEffect effect(&HostRecorder::callback);
+        WrapperEffect effect(&HostRecorder::callback);
         recorder.calls.clear();
         recorder.answers = {{c.opcode, c.hostAnswer}};
         if (c.opcode == audioMasterVersion) recorder.versionAnswer = c.hostAnswer;
@@ -184,14 +184,14 @@ TEST_F(HostWrapperTest, EachWrapperCallsItsOpcode) {
 TEST_F(HostWrapperTest, WithoutHostEachWrapperAnswersItsFallback) {
     for (const WrapperCase& c : kCases) {
         SCOPED_TRACE(c.name);
-        PlainEffect effect(nullptr);
+        WrapperEffect effect(nullptr);
         EXPECT_EQ(c.call(effect), c.withoutHost);
     }
     EXPECT_TRUE(recorder.calls.empty());
 }
 
 TEST_F(HostWrapperTest, BooleanAnswersFollowTheHost) {
-    PlainEffect effect(&HostRecorder::callback);
+    WrapperEffect effect(&HostRecorder::callback);
     recorder.answers = {{audioMasterBeginEdit, 0}, {audioMasterPinConnected, 0}};
     EXPECT_FALSE(effect.beginEdit(0));
     EXPECT_TRUE(effect.isInputConnected(0));
@@ -200,7 +200,7 @@ TEST_F(HostWrapperTest, BooleanAnswersFollowTheHost) {
 }
 
 TEST_F(HostWrapperTest, NullPointersAreNotPassedOn) {
-    PlainEffect effect(&HostRecorder::callback);
+    WrapperEffect effect(&HostRecorder::callback);
     recorder.answers = {{audioMasterGetVendorString, 1}, {audioMasterOpenFileSelector, 1}};
     EXPECT_FALSE(effect.getHostVendorString(nullptr));
     EXPECT_FALSE(effect.getHostProductString(nullptr));
@@ -212,7 +212,7 @@ TEST_F(HostWrapperTest, NullPointersAreNotPassedOn) {
 }
 
 TEST_F(HostWrapperTest, UpdateSampleRateAndBlockSizeTakeOnlyPositiveAnswers) {
-    PlainEffect effect(&HostRecorder::callback);
+    WrapperEffect effect(&HostRecorder::callback);
     recorder.answers = {{audioMasterGetSampleRate, 96000}, {audioMasterGetBlockSize, 128}};
     EXPECT_EQ(effect.updateSampleRate(), 96000.0);
     EXPECT_EQ(effect.updateBlockSize(), 128);
@@ -221,16 +221,16 @@ TEST_F(HostWrapperTest, UpdateSampleRateAndBlockSizeTakeOnlyPositiveAnswers) {
     EXPECT_EQ(effect.updateBlockSize(), 128);
     EXPECT_EQ(effect.getSampleRate(), 96000.0f);
 
-    PlainEffect alone(nullptr);
+    WrapperEffect alone(nullptr);
     EXPECT_EQ(alone.updateSampleRate(), 44100.0);
     EXPECT_EQ(alone.updateBlockSize(), 1024);
 }
 
 TEST_F(HostWrapperTest, MasterIdleCallsTheHost) {
-    PlainEffect effect(&HostRecorder::callback);
+    WrapperEffect effect(&HostRecorder::callback);
     effect.masterIdle();
     EXPECT_EQ(recorder.count(audioMasterIdle), 1);
-    PlainEffect alone(nullptr);
+    WrapperEffect alone(nullptr);
     alone.masterIdle();
     EXPECT_EQ(recorder.count(audioMasterIdle), 1);
 }

@@ -8,9 +8,9 @@
 
 namespace {
 
-class PlainEffect : public AudioEffectX {
+class ArrangementEffect : public AudioEffectX {
   public:
-    PlainEffect() : AudioEffectX(nullptr, 1, 1) {}
+    ArrangementEffect() : AudioEffectX(nullptr, 1, 1) {}
     void processReplacing(float**, float**, VstInt32) override {}
 };
 
@@ -30,7 +30,7 @@ void nameSpeaker(VstSpeakerProperties& speaker, int channel) {
 }
 
 TEST(SpeakerArrangement, AllocateGivesAZeroedBlockWithRoomForEveryChannel) {
-    PlainEffect effect;
+    ArrangementEffect effect;
     VstSpeakerArrangement* arrangement = nullptr;
     for (VstInt32 channels : {0, 2, 8, 20}) {
         ASSERT_TRUE(effect.allocateArrangement(&arrangement, channels));
@@ -49,7 +49,7 @@ TEST(SpeakerArrangement, AllocateGivesAZeroedBlockWithRoomForEveryChannel) {
 }
 
 TEST(SpeakerArrangement, RefusesNullTargetsAndNegativeCounts) {
-    PlainEffect effect;
+    ArrangementEffect effect;
     EXPECT_FALSE(effect.allocateArrangement(nullptr, 2));
     EXPECT_FALSE(effect.deallocateArrangement(nullptr));
     VstSpeakerArrangement* arrangement = nullptr;
@@ -60,7 +60,7 @@ TEST(SpeakerArrangement, RefusesNullTargetsAndNegativeCounts) {
 }
 
 TEST(SpeakerArrangement, CopySpeakerBoundsTheName) {
-    PlainEffect effect;
+    ArrangementEffect effect;
     VstSpeakerProperties from{}, to{};
     nameSpeaker(from, 3);
     std::memset(&to, 0x55, sizeof to);
@@ -83,7 +83,7 @@ TEST(SpeakerArrangement, CopySpeakerBoundsTheName) {
 }
 
 TEST(SpeakerArrangement, MatchCopiesTypeAndEverySpeaker) {
-    PlainEffect effect;
+    ArrangementEffect effect;
     VstSpeakerArrangement* source = nullptr;
     ASSERT_TRUE(effect.allocateArrangement(&source, 12));
     source->type = 23;

@@ -11,9 +11,9 @@
 
 namespace {
 
-class PlainEffect : public AudioEffect {
+class FormattingEffect : public AudioEffect {
   public:
-    PlainEffect() : AudioEffect(nullptr, 1, 1) {}
+    FormattingEffect() : AudioEffect(nullptr, 1, 1) {}
     void processReplacing(float**, float**, VstInt32) override {}
 };
 
@@ -34,12 +34,12 @@ std::string formatted(Format format, VstInt32 maxLen) {
 }
 
 std::string floatText(float value, VstInt32 maxLen = 8) {
-    PlainEffect effect;
+    FormattingEffect effect;
     return formatted([&](char* t, VstInt32 n) { effect.float2string(value, t, n); }, maxLen);
 }
 
 std::string intText(VstInt32 value, VstInt32 maxLen = 16) {
-    PlainEffect effect;
+    FormattingEffect effect;
     return formatted([&](char* t, VstInt32 n) { effect.int2string(value, t, n); }, maxLen);
 }
 
@@ -73,7 +73,7 @@ TEST(TextFormat, FloatOutOfRangeOrNotANumberGivesAnEmptyText) {
 }
 
 TEST(TextFormat, EveryFormatterStaysWithinItsLimit) {
-    PlainEffect effect;
+    FormattingEffect effect;
     const float values[] = {0.0f,    1.0f,    -1.0f,  0.333333f, 99999.99f, -9999999.0f,
                             1.0e-8f, 12.345f, 4.0e7f, -123.5f,   NAN,       1.0e30f};
     for (VstInt32 maxLen = 0; maxLen <= 12; ++maxLen) {
@@ -90,7 +90,7 @@ TEST(TextFormat, EveryFormatterStaysWithinItsLimit) {
 }
 
 TEST(TextFormat, NullTextOrNegativeLimitWritesNothing) {
-    PlainEffect effect;
+    FormattingEffect effect;
     effect.float2string(1.0f, nullptr, 8);
     effect.int2string(1, nullptr, 8);
     effect.dB2string(0.0f, nullptr, 8);
@@ -115,7 +115,7 @@ TEST(TextFormat, IntegerTexts) {
 }
 
 TEST(TextFormat, DecibelTexts) {
-    PlainEffect effect;
+    FormattingEffect effect;
     auto dB = [&](float v) {
         return formatted([&](char* t, VstInt32 n) { effect.dB2string(v, t, n); }, 8);
     };
@@ -128,7 +128,7 @@ TEST(TextFormat, DecibelTexts) {
 }
 
 TEST(TextFormat, HertzAndMillisecondTextsUseTheSampleRate) {
-    PlainEffect effect;
+    FormattingEffect effect;
     auto hz = [&](float samples) {
         return formatted([&](char* t, VstInt32 n) { effect.Hz2string(samples, t, n); }, 8);
     };

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kRate = 44100;
+using reliability::kRate;
 constexpr int kAutomationStep = 32;
 constexpr int kParameterCount = 5;
 

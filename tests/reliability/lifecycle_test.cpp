@@ -26,7 +26,7 @@ namespace {
 
 using reliability::render;
 
-constexpr int kRate = 44100;
+using reliability::kRate;
 
 // Bytes currently allocated by the process.
 std::size_t heapInUse() {

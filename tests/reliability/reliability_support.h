@@ -18,6 +18,9 @@ namespace reliability {
 // The output stage never lets a sample past -1 dB full scale.
 inline constexpr float kOutputCeiling = OutputStage::ceiling;
 
+// The sample rate the reliability tests play at.
+inline constexpr int kRate = 44100;
+
 using Noise = testsignal::Xorshift32;
 
 inline std::vector<float> noise(std::size_t frames, std::uint32_t seed, float amplitude = 1.0f) {

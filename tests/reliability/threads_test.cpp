@@ -11,13 +11,13 @@
 
 namespace {
 
-constexpr int kBlocks = 500;
-constexpr int kBlockSize = 512;
+constexpr int kWrittenBlocks = 500;
+constexpr int kWrittenBlockSize = 512;
 
 TEST(Threads, ParameterWritesFromASecondThreadDuringFiveHundredBlocks) {
     testhost::Plugin plugin;
     ASSERT_TRUE(plugin);
-    reliability::startPlayback(plugin, 44100.0f, kBlockSize);
+    reliability::startPlayback(plugin, 44100.0f, kWrittenBlockSize);
     AEffect* effect = plugin.effect();
 
     std::atomic<bool> stop{false};
@@ -34,14 +34,16 @@ TEST(Threads, ParameterWritesFromASecondThreadDuringFiveHundredBlocks) {
         }
     });
 
-    const auto signal = reliability::noise(static_cast<std::size_t>(kBlocks) * kBlockSize, 5);
-    reliability::BlockRunner runner(effect, kBlockSize);
+    const auto signal =
+        reliability::noise(static_cast<std::size_t>(kWrittenBlocks) * kWrittenBlockSize, 5);
+    reliability::BlockRunner runner(effect, kWrittenBlockSize);
     std::string fault;
     long writesSeenByBlocks = 0;
-    for (int b = 0; b < kBlocks && fault.empty(); ++b) {
-        runner.run(signal.data() + static_cast<std::size_t>(b) * kBlockSize, kBlockSize);
-        fault = runner.fault(kBlockSize);
-        if (b == kBlocks / 2) writesSeenByBlocks = writes.load();
+    for (int b = 0; b < kWrittenBlocks && fault.empty(); ++b) {
+        runner.run(signal.data() + static_cast<std::size_t>(b) * kWrittenBlockSize,
+                   kWrittenBlockSize);
+        fault = runner.fault(kWrittenBlockSize);
+        if (b == kWrittenBlocks / 2) writesSeenByBlocks = writes.load();
     }
     stop = true;
     writer.join();

@@ -14,8 +14,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
-
 class RendererFeaturesTest : public RendererTest {
   protected:
     void SetUp() override {

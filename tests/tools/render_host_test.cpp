@@ -9,14 +9,14 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 44100;
+constexpr int kHostRate = 44100;
 
 class RendererHostTest : public RendererTest {
   protected:
     // A float WAV, so that input and output compare without quantisation.
     std::vector<float> writeInput(const std::string& name, long frames) {
-        auto signal = testSignal(frames, 440.0, kRate);
-        writeSound(path(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, signal);
+        auto signal = testSignal(frames, 440.0, kHostRate);
+        writeSound(path(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kHostRate, 1, signal);
         return signal;
     }
 };
@@ -77,7 +77,7 @@ TEST_F(RendererHostTest, InputShorterThanTheLatencyStillComesOutWhole) {
 }
 
 TEST_F(RendererHostTest, EmptyInputGivesAnEmptyOutput) {
-    writeSound(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 1, {});
+    writeSound(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kHostRate, 1, {});
     const auto result = run({"in.wav", "-o", "out.wav", "--plugin", fixturePlugin(), "-q"});
     ASSERT_EQ(result.status, 0) << result.err;
     const Sound sound = readSound(path("out.wav"));

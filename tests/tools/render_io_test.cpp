@@ -19,8 +19,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
-
 class RendererIoTest : public RendererTest {
   protected:
     void SetUp() override {

@@ -6,8 +6,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
-
 class RendererJobsTest : public RendererTest {
   protected:
     // Five inputs of different lengths, so that they finish out of order on several jobs; the

@@ -7,7 +7,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
 const std::string kSmallFilesRenderer = ZELKO_RENDER_SMALL_FILES_PATH;
 
 class RendererSizesTest : public RendererTest {

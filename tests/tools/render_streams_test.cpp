@@ -6,7 +6,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
 constexpr long kFrames = 3 * kRate + 123;  // not a whole number of blocks
 
 class RendererStreamsTest : public RendererTest {

@@ -34,6 +34,8 @@ inline std::string dpfPlugin(const std::string& name) {
 }
 // The latency of the fixture plug-in, fixed in fixture_plugin.cpp.
 constexpr int kFixtureLatency = 37;
+// The rate of the recordings most tests write.
+constexpr int kRate = 48000;
 
 struct RunResult {
     int status = -1;  // the exit status, or 128 + the signal that ended the process

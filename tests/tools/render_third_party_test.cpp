@@ -9,7 +9,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
 constexpr long kFrames = 48000;
 
 class RendererThirdPartyTest : public RendererTest {

@@ -7,8 +7,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
-
 class RendererWarningsTest : public RendererTest {
   protected:
     RunResult render(std::vector<std::string> arguments) {

@@ -8,7 +8,6 @@
 namespace rendertest {
 namespace {
 
-constexpr int kRate = 48000;
 // The delay from the plug-in's input to its outputs, which it reports as its initial delay.
 constexpr long kZelkoLatency = 2658;
 

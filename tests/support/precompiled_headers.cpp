@@ -1,0 +1,2 @@
+// Nothing of its own: this program only owns the precompiled GoogleTest and GoogleMock headers
+// that every test suite reuses.
