@@ -71,9 +71,8 @@ if [ -z "${ZELKO_VST3_EDITORHOST:-}" ] && [ -x "$ROOT/../shared/tools/vst3-edito
     export ZELKO_VST3_EDITORHOST="$ROOT/../shared/tools/vst3-editorhost/editorhost"
 fi
 
-# The everyday run leaves out only the sweep (label "exhaustive"), which alone takes over six
-# minutes of both cores.
-# It also leaves out the repetitions that only add confidence to what one pass shows: the vector
+# The everyday run leaves out the sweep (label "exhaustive"), which alone takes over six minutes
+# of both cores, and the repetitions that only add confidence to what one pass shows: the vector
 # paths' bit comparison at 96 and 192 kHz (44.1 and 48 kHz stay), and the editors' thousand
 # open-close cycles.
 EVERYDAY_LEAVES_OUT='BandEngineAtRate\.VectorPathsGiveTheScalarBits/(96000|192000)$|Thousand'

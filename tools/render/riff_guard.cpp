@@ -91,7 +91,7 @@ struct Samples {
 
 // Walks the chunks as declared: fails a list part that runs past the end of the file, and finds
 // the samples, unless a list's walk stops at a "data" of its own (libsndfile's samples then
-// begin elsewhere).
+// begin elsewhere). The lists' wrapping parts are left to the walk of every list.
 std::string walkChunks(const ReadAt& readAt, std::int64_t length, bool bigEndian,
                        Samples& samples) {
     std::int64_t offset = 12;
@@ -115,10 +115,10 @@ std::string walkChunks(const ReadAt& readAt, std::int64_t length, bool bigEndian
             if (samples.end < 0 || samples.end < samples.begin) samples = {};
             return "";
         } else if (hasId(header, "LIST")) {
-            const ListWalk walk =
-                walkListAt(readAt, offset, static_cast<std::uint32_t>(size), length, bigEndian);
-            if (walk.wrappingSize >= 0) return claimsPastTheEnd(walk.wrappingSize);
-            if (walk.endsAtData) return "";
+            if (walkListAt(readAt, offset, static_cast<std::uint32_t>(size), length, bigEndian)
+                    .endsAtData) {
+                return "";
+            }
             // The members follow the list's four-letter type.
             const std::int64_t end = std::min(offset + 8 + size, length);
             std::int64_t member = offset + 12;
@@ -174,13 +174,9 @@ std::string implausibleRiffChunks(const ReadAt& readAt, std::int64_t length) {
     // malformed, so every "LIST" is walked as a list, wherever it is, and so is every "INFO"
     // (libsndfile reads a chunk of that name as a list too). Only the samples are left out,
     // where the chunks before them agree on where they are.
-    std::int64_t wrapping = -1;
-    if (samples.end > samples.begin) {
-        wrapping = wrappingListBetween(readAt, 12, samples.begin, length, rifx);
-        if (wrapping < 0) wrapping = wrappingListBetween(readAt, samples.end, length, length, rifx);
-    } else {
-        wrapping = wrappingListBetween(readAt, 12, length, length, rifx);
-    }
+    if (samples.end <= samples.begin) samples = {length, length};
+    std::int64_t wrapping = wrappingListBetween(readAt, 12, samples.begin, length, rifx);
+    if (wrapping < 0) wrapping = wrappingListBetween(readAt, samples.end, length, length, rifx);
     return wrapping >= 0 ? claimsPastTheEnd(wrapping) : "";
 }
 
