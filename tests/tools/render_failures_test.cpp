@@ -39,22 +39,10 @@ class RendererFailuresTest : public RendererTest {
 
     std::vector<std::string> before_;
 
-    static std::string le32(std::uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    }
-    static std::string le16(std::uint16_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
-    }
-    static std::string monoFormat() {
-        return "fmt " + le32(16) + le16(1) + le16(1) + le32(44100) + le32(88200) + le16(2) +
-               le16(16);
-    }
-
     // 124 bytes: a format chunk and a LIST chunk, longer than the file, whose third part (of an
     // unknown kind) claims 0xFFFFFFD8 bytes. libsndfile 1.2 takes minutes to open it.
     static std::string wavWithAnOverlongListPart() {
-        const std::string format = monoFormat();
+        const std::string format = monoFormatChunk();
         const std::string parts = "INFO" + std::string("INAM") + le32(6) +
                                   std::string("seed\0\0", 6) + "IART" + le32(6) +
                                   std::string(6, '\xff') + std::string("S\x11\xc3\xbe", 4) +
@@ -67,7 +55,7 @@ class RendererFailuresTest : public RendererTest {
     // a part whose size is the next four bytes, 0xFFFFFFF8. Its walk then loops for good.
     static std::string wavWhoseListTypeClaimsAPart() {
         const std::string list = std::string("\0\0\0\xfc", 4) + le32(0xFFFFFFF8u) + le32(0);
-        const std::string body = "WAVE" + monoFormat() + "LIST" + le32(42) + list;
+        const std::string body = "WAVE" + monoFormatChunk() + "LIST" + le32(42) + list;
         return "RIFF" + le32(930) + body + std::string(181 - 8 - body.size(), '\0');
     }
 };

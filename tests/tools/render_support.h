@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,21 @@ inline std::string dpfPlugin(const std::string& name) {
 constexpr int kFixtureLatency = 37;
 // The rate of the recordings most tests write.
 constexpr int kRate = 48000;
+
+// Fields and chunks of hand-made RIFF files, little-endian.
+inline std::string le16(std::uint16_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+inline std::string le32(std::uint32_t v) {
+    return le16(static_cast<std::uint16_t>(v)) + le16(static_cast<std::uint16_t>(v >> 16));
+}
+inline std::string le64(std::uint64_t v) {
+    return le32(static_cast<std::uint32_t>(v)) + le32(static_cast<std::uint32_t>(v >> 32));
+}
+// The format chunk of 16-bit mono PCM at 44.1 kHz.
+inline std::string monoFormatChunk() {
+    return "fmt " + le32(16) + le16(1) + le16(1) + le32(44100) + le32(88200) + le16(2) + le16(16);
+}
 
 struct RunResult {
     int status = -1;  // the exit status, or 128 + the signal that ended the process
